@@ -1,0 +1,67 @@
+#include "app/port_test.h"
+
+#include <cstdint>
+
+#include "app/build_stamp.h"
+#include "hw/map_physical.h"
+#include "hw/physical_map.h"
+#include "platform/platform.h"
+#include "ssp/ssp.h"
+
+namespace {
+
+constexpr const char* kPrompt = "hit c to contine \n";
+constexpr const char* kSending = "Sending SSP Message\n";
+constexpr const wchar_t* kBanner = L"\r\n* Varkel.exe: Sends a test message out the NSSP port.\r\n";
+constexpr const wchar_t* kBuiltLine = L"  431806-52774 built %s %s\r\n";
+constexpr const wchar_t* kGpioFailed = L" Error 'cause GpioRegPtr == NULL \r\n";
+constexpr const wchar_t* kSspFailed = L" Error 'cause SspRegPtr == NULL \r\n";
+constexpr const wchar_t* kClockFailed = L" Error 'cause v_pClkRegs == NULL \r\n";
+constexpr const wchar_t* kDone = L" NSSP: Done \r\n";
+
+constexpr std::int32_t kExitOk = 0;
+constexpr std::int32_t kExitUnmapped = 1;
+
+}  // namespace
+
+std::int32_t PortTestMain(void* /*instance*/, void* /*previousInstance*/, wchar_t* /*commandLine*/,
+                          int /*showState*/) {
+    std::uint8_t message[kTestMessageLength];
+    CopyBytes(message, kTestMessage, kTestMessageLength);
+
+    // Nothing waits for the key: the run goes straight on, so it can be scripted.
+    ConsolePrint(kPrompt);
+    DebugPrint(kBanner);
+    DebugPrint(kBuiltLine, kBuildDate, kBuildTime);
+
+    GpioRegPtr = MapPhysicalAddr(phys::kGpioBase, phys::kGpioBytes);
+    if (GpioRegPtr == nullptr) {
+        DebugPrint(kGpioFailed);
+        return kExitUnmapped;
+    }
+    SspRegPtr = MapPhysicalAddr(phys::kSspBase, phys::kSspBytes);
+    if (SspRegPtr == nullptr) {
+        DebugPrint(kSspFailed);
+        return kExitUnmapped;
+    }
+    v_pClkRegs = MapPhysicalAddr(phys::kClockBase, phys::kClockBytes);
+    if (v_pClkRegs == nullptr) {
+        DebugPrint(kClockFailed);
+        return kExitUnmapped;
+    }
+
+    ConfigureSspPort();
+
+    for (std::uint32_t i = 0; i < kMessageCount; ++i) {
+        ConsolePrint(kSending);
+        (void)SspSendBuffer(message, static_cast<std::int32_t>(kTestMessageLength));
+        SleepMs(kMessageIntervalMs);
+    }
+
+    ReleasePhysicalAddr(v_pClkRegs);
+    ReleasePhysicalAddr(SspRegPtr);
+    ReleasePhysicalAddr(GpioRegPtr);
+
+    DebugPrint(kDone);
+    return kExitOk;
+}

@@ -1,0 +1,19 @@
+// Where the board's register blocks sit in physical memory, and how much of
+// each the program maps. The simulated board places its devices here too.
+#pragma once
+
+#include <cstdint>
+
+namespace phys {
+
+inline constexpr std::uint32_t kPageSize = 0x1000;
+inline constexpr std::uint32_t kPageMask = 0xFFFFF000;  // [31:12] page base
+
+inline constexpr std::uint32_t kGpioBase = 0x40E00000;
+inline constexpr std::uint32_t kGpioBytes = 0x74;
+inline constexpr std::uint32_t kSspBase = 0x41900000;
+inline constexpr std::uint32_t kSspBytes = 0x14;
+inline constexpr std::uint32_t kClockBase = 0x41300000;
+inline constexpr std::uint32_t kClockBytes = 0x0C;
+
+}  // namespace phys

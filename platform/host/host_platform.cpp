@@ -1,0 +1,229 @@
+#include "platform/host/host_platform.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include <sys/mman.h>
+
+#include "hw/reg_io.h"
+#include "platform/platform.h"
+#include "platform/text_output.h"
+#include "sim/board.h"
+
+namespace host {
+namespace {
+
+constexpr std::uint32_t kPageSize = 0x1000;
+
+struct Binding {
+    std::uintptr_t base;
+    std::uint32_t size;
+    std::uint64_t physical;
+};
+
+struct State {
+    sim::Board* board = nullptr;
+    Faults faults;
+    std::function<void(const CallRecord&)> observer;
+    std::vector<Region> regions;
+    std::vector<Binding> bindings;
+    std::size_t lastBinding = 0;
+    std::uint32_t reserveRequests = 0;
+    std::uint32_t bindRequests = 0;
+    std::uint64_t strayAccesses = 0;
+};
+
+State g_state;
+
+bool Listed(const std::vector<std::uint32_t>& list, std::uint32_t n) {
+    for (const std::uint32_t entry : list) {
+        if (entry == n) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void Record(Call call, std::uint64_t a0, std::uint64_t a1, std::uint64_t a2, std::uint64_t a3,
+            std::int64_t result, const std::string& text = {}) {
+    if (g_state.observer) {
+        g_state.observer(CallRecord{call, {a0, a1, a2, a3}, result, text});
+    }
+}
+
+Region* FindRegion(std::uintptr_t base) {
+    for (Region& region : g_state.regions) {
+        if (region.base == base) {
+            return &region;
+        }
+    }
+    return nullptr;
+}
+
+// Physical address behind a register access, or false if no binding covers it.
+bool Translate(RegisterWindow window, std::uint32_t offset, std::uint64_t& physical) {
+    const std::uintptr_t address = reinterpret_cast<std::uintptr_t>(window) + offset;
+    const std::size_t count = g_state.bindings.size();
+    for (std::size_t n = 0; n < count; ++n) {
+        const std::size_t i = (g_state.lastBinding + n) % count;
+        const Binding& binding = g_state.bindings[i];
+        if (address - binding.base < binding.size && (address & 3) == 0) {
+            g_state.lastBinding = i;
+            physical = binding.physical + (address - binding.base);
+            return true;
+        }
+    }
+    return false;
+}
+
+void Stray(RegisterWindow window, std::uint32_t offset, bool write) {
+    if (g_state.strayAccesses++ == 0 && g_state.board != nullptr && g_state.board->note) {
+        char line[128];
+        std::snprintf(line, sizeof line, "register %s at %p + 0x%X, which no window binds (not reported again)",
+                      write ? "write" : "read", static_cast<const volatile void*>(window), offset);
+        g_state.board->note(line);
+    }
+}
+
+}  // namespace
+
+void Attach(sim::Board* board) { g_state.board = board; }
+sim::Board* AttachedBoard() { return g_state.board; }
+void SetFaults(const Faults& faults) { g_state.faults = faults; }
+void SetCallObserver(std::function<void(const CallRecord&)> observer) { g_state.observer = std::move(observer); }
+std::vector<Region> Regions() { return g_state.regions; }
+std::uint64_t StrayAccesses() { return g_state.strayAccesses; }
+
+void Reset() {
+    for (const Region& region : g_state.regions) {
+        ::munmap(reinterpret_cast<void*>(region.base), region.size);
+    }
+    g_state = State{};
+    platform::ResetChannels();
+}
+
+}  // namespace host
+
+using host::g_state;
+
+void* ReserveRegion(void* address, std::uint32_t size, std::uint32_t allocationType, std::uint32_t protect) {
+    const std::uint32_t request = ++g_state.reserveRequests;
+    void* base = nullptr;
+    const bool valid = address == nullptr && size != 0 && size % host::kPageSize == 0 &&
+                       (allocationType & kMemReserve) != 0 && protect == kPageNoAccess;
+    if (valid && !host::Listed(g_state.faults.refuseReserve, request)) {
+        base = ::mmap(nullptr, size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+        if (base == MAP_FAILED) {
+            base = nullptr;
+        } else {
+            g_state.regions.push_back(host::Region{reinterpret_cast<std::uintptr_t>(base), size, false, 0});
+        }
+    }
+    host::Record(host::Call::Reserve, reinterpret_cast<std::uintptr_t>(address), size, allocationType, protect,
+                 static_cast<std::int64_t>(reinterpret_cast<std::uintptr_t>(base)));
+    return base;
+}
+
+int VirtualCopy(void* base, std::uint32_t physicalDiv256, std::uint32_t size, std::uint32_t protect) {
+    const std::uint32_t request = ++g_state.bindRequests;
+    const auto address = reinterpret_cast<std::uintptr_t>(base);
+    const std::uint64_t physical = static_cast<std::uint64_t>(physicalDiv256) << 8;
+    int ok = 0;
+    // The range must lie inside one reservation, in whole pages, and name a
+    // physical page; only uncached read-write bindings exist on this board.
+    const host::Region* region = nullptr;
+    for (const host::Region& r : g_state.regions) {
+        if (address >= r.base && address - r.base < r.size && size <= r.size - (address - r.base)) {
+            region = &r;
+        }
+    }
+    const bool valid = region != nullptr && size != 0 && address % host::kPageSize == 0 &&
+                       size % host::kPageSize == 0 && physical % host::kPageSize == 0 &&
+                       protect == (kPagePhysical | kPageNoCache | kPageReadWrite);
+    if (valid && !host::Listed(g_state.faults.refuseBind, request)) {
+        g_state.bindings.push_back(host::Binding{address, size, physical});
+        host::FindRegion(region->base)->bound = true;
+        host::FindRegion(region->base)->physical = physical;
+        ok = 1;
+    }
+    host::Record(host::Call::Bind, address, physicalDiv256, size, protect, ok);
+    return ok;
+}
+
+int ReleaseRegion(void* address, std::uint32_t size, std::uint32_t freeType) {
+    const auto base = reinterpret_cast<std::uintptr_t>(address);
+    int ok = 0;
+    host::Region* region = host::FindRegion(base);
+    if (region != nullptr && size == 0 && freeType == kMemRelease) {
+        ::munmap(address, region->size);
+        std::erase_if(g_state.bindings, [&](const host::Binding& b) {
+            return b.base - region->base < region->size;
+        });
+        g_state.lastBinding = 0;
+        std::erase_if(g_state.regions, [&](const host::Region& r) { return r.base == base; });
+        ok = 1;
+    }
+    host::Record(host::Call::Release, base, size, freeType, 0, ok);
+    return ok;
+}
+
+void DebugPrint(const wchar_t* format, ...) {
+    va_list args;
+    va_start(args, format);
+    const std::string& text = platform::PrintWide(platform::Channel::Debug, format, args);
+    va_end(args);
+    host::Record(host::Call::Debug, 0, 0, 0, 0, 0, text);
+}
+
+int ConsolePrint(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    const std::string& text = platform::PrintNarrow(platform::Channel::Console, format, args);
+    va_end(args);
+    host::Record(host::Call::Console, 0, 0, 0, 0, static_cast<std::int64_t>(text.size()), text);
+    return static_cast<int>(text.size());
+}
+
+void* CopyBytes(void* destination, const void* source, std::size_t count) {
+    if (count != 0) {
+        std::memcpy(destination, source, count);
+    }
+    host::Record(host::Call::CopyBytes, reinterpret_cast<std::uintptr_t>(destination),
+                 reinterpret_cast<std::uintptr_t>(source), count, 0, 0);
+    return destination;
+}
+
+void SleepMs(std::uint32_t milliseconds) {
+    host::Record(host::Call::Sleep, milliseconds, 0, 0, 0, 0);
+    const std::uint64_t ns = static_cast<std::uint64_t>(milliseconds) * 1000000u;
+    if (g_state.board == nullptr) {
+        timespec ts{static_cast<time_t>(ns / 1000000000u), static_cast<long>(ns % 1000000000u)};
+        while (nanosleep(&ts, &ts) != 0) {
+        }
+        return;
+    }
+    if (g_state.board->timeMode() == sim::TimeMode::Real) {
+        platform::FlushChannels();  // someone may be watching the run live
+    }
+    g_state.board->Sleep(ns);
+}
+
+std::uint32_t RegRead(RegisterWindow window, std::uint32_t offset) {
+    std::uint64_t physical = 0;
+    if (g_state.board == nullptr || !host::Translate(window, offset, physical)) {
+        host::Stray(window, offset, false);
+        return 0;
+    }
+    return g_state.board->Read(physical);
+}
+
+void RegWrite(RegisterWindow window, std::uint32_t offset, std::uint32_t value) {
+    std::uint64_t physical = 0;
+    if (g_state.board == nullptr || !host::Translate(window, offset, physical)) {
+        host::Stray(window, offset, true);
+        return;
+    }
+    g_state.board->Write(physical, value);
+}

@@ -1,0 +1,26 @@
+#include "sim/clock_model.h"
+
+#include "ssp/registers.h"
+
+namespace sim {
+
+bool ClockManagerModel::Read(std::uint32_t offset, std::uint32_t& value) {
+    if (offset == clk::kEnable) {
+        value = enable;
+        return true;
+    }
+    ++unknownAccesses;
+    value = 0;
+    return false;
+}
+
+bool ClockManagerModel::Write(std::uint32_t offset, std::uint32_t value) {
+    if (offset == clk::kEnable) {
+        enable = value;
+        return true;
+    }
+    ++unknownAccesses;
+    return false;
+}
+
+}  // namespace sim

@@ -1,0 +1,93 @@
+#include "ssp/ssp.h"
+
+#include <cstdint>
+
+#include "hw/poll.h"
+#include "hw/reg_io.h"
+#include "platform/platform.h"
+#include "ssp/registers.h"
+
+std::int32_t SspClockRate = 6;
+std::uint32_t SspSendGiveUps = 0;
+
+namespace {
+
+constexpr const wchar_t* kSendPrefix = L"Data sent:     0x";
+constexpr const wchar_t* kSendEnd = L"\r\n";
+
+// Waits, bounded by kPollLimit, for `bit` of the status register.
+bool WaitForStatus(std::uint32_t bit) {
+    return PollUntilSet([] { return RegRead(SspRegPtr, ssp::kStatus); }, bit, kPollLimit);
+}
+
+// Hex listing of the bytes stored, printed a chunk at a time so a send of
+// any length needs no more than this buffer.
+struct HexListing {
+    wchar_t text[65];
+    int used = 0;
+
+    void Add(std::uint8_t byte) {
+        constexpr wchar_t kDigits[] = L"0123456789ABCDEF";
+        text[used++] = kDigits[byte >> 4];
+        text[used++] = kDigits[byte & 0xF];
+        if (used == 64) {
+            Flush();
+        }
+    }
+    void Flush() {
+        if (used > 0) {
+            text[used] = 0;
+            DebugPrint(L"%s", text);
+            used = 0;
+        }
+    }
+};
+
+}  // namespace
+
+void ConfigureSspPort() {
+    if (GpioRegPtr == nullptr || SspRegPtr == nullptr || v_pClkRegs == nullptr) {
+        return;
+    }
+    RegUpdate(v_pClkRegs, clk::kEnable, clk::kEnableSsp, 0);
+
+    // One pass per pin, as the pins are listed, so each write changes one field.
+    for (const std::uint32_t pin : gpio::kSspPins) {
+        RegUpdate(GpioRegPtr, gpio::kAltFunction80, gpio::AltFunctionMask(pin),
+                  gpio::kSspFunction << gpio::AltFunctionShift(pin));
+    }
+    (void)RegRead(GpioRegPtr, gpio::kAltFunction80);  // read back so the last write has landed
+
+    RegUpdate(GpioRegPtr, gpio::kDirection64, gpio::kSspInputBits, gpio::kSspOutputBits);
+
+    const std::uint32_t control0 =
+        (static_cast<std::uint32_t>(SspClockRate) << ssp::kClockRateShift) | ssp::kDataSize8;
+    RegWrite(SspRegPtr, ssp::kControl0, control0);
+    RegWrite(SspRegPtr, ssp::kStatus, ssp::kRxOverrun);
+    RegWrite(SspRegPtr, ssp::kControl1, 0);
+    RegUpdate(SspRegPtr, ssp::kControl0, 0, ssp::kEnable);
+
+    RegUpdate(v_pClkRegs, clk::kEnable, 0, clk::kEnableSsp);
+}
+
+std::int32_t SspSendBuffer(const std::uint8_t* buffer, std::int32_t length) {
+    DebugPrint(kSendPrefix);
+    std::int32_t result = 1;
+    if (length > 0 && (buffer == nullptr || SspRegPtr == nullptr)) {
+        result = 0;
+        length = 0;
+    }
+    HexListing listing;
+    for (std::int32_t i = 0; i < length; ++i) {
+        if (!WaitForStatus(ssp::kTxNotFull)) {
+            ++SspSendGiveUps;
+            result = 0;
+            break;
+        }
+        RegWrite(SspRegPtr, ssp::kData, buffer[i]);
+        listing.Add(buffer[i]);
+    }
+    listing.Flush();
+    DebugPrint(kSendEnd);
+    return result;
+}

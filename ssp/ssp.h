@@ -1,0 +1,26 @@
+// Driver for the synchronous serial port.
+#pragma once
+
+#include <cstdint>
+
+// Serial clock rate programmed into control register 0, bits [15:8].
+extern std::int32_t SspClockRate;
+
+// Start value of the bounded status wait's counter: a wait reads the status
+// register at most kPollLimit + 1 times.
+inline constexpr std::uint32_t kPollLimit = 0x3FFFF;
+
+// Number of sends that stopped because the transmit FIFO never made room.
+// A statistic only: nothing in the program reads it.
+extern std::uint32_t SspSendGiveUps;
+
+// Routes the port's four pins, gates its clock off around the set-up and
+// programs it for 8-bit SPI-style frames. Does nothing unless all three
+// windows are mapped.
+void ConfigureSspPort();
+
+// Sends `length` bytes, waiting (bounded) for transmit room before each.
+// Returns 1 when every byte reached the data register, 0 when a wait gave up
+// (the rest is dropped), when the port is unmapped, or when `buffer` is null
+// with a positive length. The debug line lists the bytes actually stored.
+std::int32_t SspSendBuffer(const std::uint8_t* buffer, std::int32_t length);

@@ -1,0 +1,145 @@
+// The test sequence as a whole: its texts, early stops and a full run.
+#include <cstdint>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "app/port_test.h"
+#include "hw/physical_map.h"
+#include "tests/board_fixture.h"
+
+namespace {
+
+constexpr char kBanner[] = "\r\n* Varkel.exe: Sends a test message out the NSSP port.\r\n";
+constexpr char kReserveFailed[] = "\tMapPhysicalAddr : Error Return. \r\n";
+constexpr char kBindFailed[] = "\tMapPhysicalAddr : return false from VirtualCopy(). \r\n";
+
+// The debug text up to and including the build line, and the rest.
+std::string AfterBanner(const std::string& debug) {
+    const std::regex head(
+        "\r\n\\* Varkel\\.exe: Sends a test message out the NSSP port\\.\r\n"
+        "  431806-52774 built [A-Z][a-z]{2} [ 123][0-9] [0-9]{4} [0-2][0-9]:[0-5][0-9]:[0-5][0-9]\r\n");
+    std::smatch match;
+    if (!std::regex_search(debug, match, head, std::regex_constants::match_continuous)) {
+        ADD_FAILURE() << "banner not found at the start of: " << debug.substr(0, 200);
+        return debug;
+    }
+    return match.suffix();
+}
+
+class PortTestMainTest : public BoardTest {};
+
+struct EarlyStop {
+    const char* name;
+    host::Faults faults;
+    std::string lines;            // after the banner
+    std::size_t reservations;     // requests made
+    std::size_t stillReserved;    // left to process exit
+};
+
+void PrintTo(const EarlyStop& c, std::ostream* os) { *os << c.name; }
+
+class PortTestMainEarlyStop : public PortTestMainTest, public ::testing::WithParamInterface<EarlyStop> {};
+
+TEST_P(PortTestMainEarlyStop, ReportsStopsAndReturnsFailure) {
+    const EarlyStop& c = GetParam();
+    host::SetFaults(c.faults);
+    RecordAccesses();
+    EXPECT_EQ(PortTestMain(nullptr, nullptr, nullptr, 0), 1);
+    EXPECT_EQ(consoleText, "hit c to contine \n");
+    EXPECT_EQ(AfterBanner(debugText), c.lines);
+    EXPECT_EQ(CallsOf(host::Call::Reserve).size(), c.reservations);
+    EXPECT_EQ(host::Regions().size(), c.stillReserved);
+    EXPECT_TRUE(accesses.accesses.empty());
+    EXPECT_TRUE(CallsOf(host::Call::Sleep).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EachWindow, PortTestMainEarlyStop,
+    ::testing::Values(
+        EarlyStop{"GpioReserve", {{1}, {}}, std::string(kReserveFailed) + " Error 'cause GpioRegPtr == NULL \r\n", 1, 0},
+        EarlyStop{"GpioBind", {{}, {1}}, std::string(kBindFailed) + " Error 'cause GpioRegPtr == NULL \r\n", 1, 0},
+        EarlyStop{"SspReserve", {{2}, {}}, std::string(kReserveFailed) + " Error 'cause SspRegPtr == NULL \r\n", 2, 1},
+        EarlyStop{"SspBind", {{}, {2}}, std::string(kBindFailed) + " Error 'cause SspRegPtr == NULL \r\n", 2, 1},
+        EarlyStop{"ClockReserve", {{3}, {}}, std::string(kReserveFailed) + " Error 'cause v_pClkRegs == NULL \r\n", 3, 2},
+        EarlyStop{"ClockBind", {{}, {3}}, std::string(kBindFailed) + " Error 'cause v_pClkRegs == NULL \r\n", 3, 2}),
+    [](const auto& test) { return test.param.name; });
+
+TEST_F(PortTestMainTest, FullRunSendsEveryMessageAndEndsInOrder) {
+    // Keep the order of the calls that matter, without the whole run's text.
+    std::vector<std::string> tail;
+    std::uint32_t consoleLines = 0;
+    std::uint32_t sleepsAfterSend = 0;
+    std::uint32_t badSleeps = 0;
+    bool sendLineOpen = false;
+    std::string lastSendLine;
+    host::SetCallObserver([&](const host::CallRecord& r) {
+        switch (r.call) {
+            case host::Call::Console:
+                consoleLines += r.text == "Sending SSP Message\n" ? 1 : 0;
+                break;
+            case host::Call::Debug:
+                if (r.text == "Data sent:     0x") {
+                    sendLineOpen = true;
+                    lastSendLine = r.text;
+                } else if (sendLineOpen) {
+                    lastSendLine += r.text;
+                    sendLineOpen = r.text != "\r\n";
+                }
+                break;
+            case host::Call::Sleep:
+                badSleeps += r.args[0] != 1000 ? 1 : 0;
+                sleepsAfterSend += lastSendLine == "Data sent:     0x5A454C204E53535000\r\n" ? 1 : 0;
+                lastSendLine.clear();
+                break;
+            default:
+                break;
+        }
+        if (r.call == host::Call::Sleep || r.call == host::Call::Release || r.call == host::Call::Debug) {
+            tail.push_back(r.call == host::Call::Sleep     ? "sleep"
+                           : r.call == host::Call::Release ? "release " + std::to_string(r.result)
+                                                           : r.text);
+            if (tail.size() > 8) {
+                tail.erase(tail.begin());
+            }
+        }
+    });
+
+    EXPECT_EQ(PortTestMain(nullptr, nullptr, nullptr, 0), 0);
+
+    EXPECT_EQ(consoleLines, 10000u);
+    EXPECT_EQ(sleepsAfterSend, 10000u);
+    EXPECT_EQ(badSleeps, 0u);
+    EXPECT_EQ(tail, (std::vector<std::string>{"Data sent:     0x", "5A454C204E53535000", "\r\n", "sleep",
+                                              "release 1", "release 1", "release 1", " NSSP: Done \r\n"}));
+    EXPECT_TRUE(host::Regions().empty());
+
+    const std::uint8_t message[] = {'Z', 'E', 'L', ' ', 'N', 'S', 'S', 'P', 0};
+    ASSERT_EQ(frames.frames.size(), 90000u);
+    std::size_t mismatches = 0;
+    for (std::size_t i = 0; i < frames.frames.size(); ++i) {
+        mismatches += frames.frames[i].value != message[i % 9] || frames.frames[i].bits != 8 ? 1 : 0;
+        if (i > 0) {
+            mismatches += frames.frames[i].startNs <= frames.frames[i - 1].startNs ? 1 : 0;
+        }
+    }
+    EXPECT_EQ(mismatches, 0u);
+    EXPECT_EQ(board->ssp().stats.txDropped, 0u);
+}
+
+TEST_F(PortTestMainTest, ReleasesTheWindowsClockFirstGpioLast) {
+    std::vector<std::uint64_t> reserved;
+    std::vector<std::uint64_t> released;
+    host::SetCallObserver([&](const host::CallRecord& r) {
+        if (r.call == host::Call::Reserve) {
+            reserved.push_back(static_cast<std::uint64_t>(r.result));
+        } else if (r.call == host::Call::Release) {
+            released.push_back(r.args[0]);
+        }
+    });
+    ASSERT_EQ(PortTestMain(nullptr, nullptr, nullptr, 0), 0);
+    ASSERT_EQ(reserved.size(), 3u);
+    EXPECT_EQ(released, (std::vector<std::uint64_t>{reserved[2], reserved[1], reserved[0]}));
+}
+
+}  // namespace

@@ -1,0 +1,146 @@
+// varkel-sim as a user drives it: options, output files, summary.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "platform/host/host_platform.h"
+#include "tools/varkel-sim/sim_runner.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+class SimRunnerTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir = fs::temp_directory_path() /
+              ("varkel-runner-" + std::to_string(::getpid()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+    }
+    void TearDown() override {
+        host::Reset();
+        fs::remove_all(dir);
+    }
+
+    // Runs varkel-sim with the program's console and debug output in files,
+    // as a script would.
+    int Run(std::vector<std::string> args) {
+        out.str("");
+        err.str("");
+        const int savedStdout = ::dup(1);
+        const int savedStderr = ::dup(2);
+        const int console = ::open((dir / "console.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int debug = ::open((dir / "stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ::dup2(console, 1);
+        ::dup2(debug, 2);
+        const int status = runner::Run(args, out, err);
+        ::dup2(savedStdout, 1);
+        ::dup2(savedStderr, 2);
+        for (const int fd : {savedStdout, savedStderr, console, debug}) {
+            ::close(fd);
+        }
+        return status;
+    }
+    std::string Path(const char* name) const { return (dir / name).string(); }
+
+    fs::path dir;
+    std::ostringstream out;
+    std::ostringstream err;
+};
+
+TEST_F(SimRunnerTest, BadInputIsOneLineAndStatusTwoWithNothingRun) {
+    const std::vector<std::vector<std::string>> cases = {
+        {"--bogus"},
+        {"--time"},
+        {"--time", "fast"},
+        {"--fault", "melt"},
+        {"--fault", "reserve:0"},
+        {"--fault", "bind:x"},
+        {"--fault", "tx-slow"},
+        {"--wire"},
+        {"stray-argument"},
+        {"--wire", Path("w.txt"), "--vcd", Path("missing/dir/x.vcd")},
+    };
+    for (const auto& args : cases) {
+        SCOPED_TRACE(args.front());
+        EXPECT_EQ(Run(args), 2);
+        const auto lines = Lines(err.str());
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_EQ(lines[0].rfind("varkel-sim: ", 0), 0u);
+        EXPECT_TRUE(out.str().empty());
+        EXPECT_EQ(ReadFile(dir / "console.txt"), "");
+    }
+    EXPECT_FALSE(fs::exists(dir / "w.txt"));
+    EXPECT_FALSE(fs::exists(dir / "w.txt.part"));
+}
+
+TEST_F(SimRunnerTest, HelpAndVersion) {
+    EXPECT_EQ(Run({"--help"}), 0);
+    EXPECT_NE(out.str().find("--fault SPEC"), std::string::npos);
+    EXPECT_EQ(Run({"--version"}), 0);
+    EXPECT_EQ(out.str().rfind("varkel-sim ", 0), 0u);
+}
+
+TEST_F(SimRunnerTest, VirtualRunWritesTheWholeWireAndAMatchingSummary) {
+    ASSERT_EQ(Run({"--time", "virtual", "--wire", Path("w.txt"), "--debug-log", Path("debug.txt"),
+                   "--summary-json", Path("summary.json")}),
+              0);
+    const auto wire = Lines(ReadFile(dir / "w.txt"));
+    ASSERT_EQ(wire.size(), 90000u);
+    const char* message[] = {"0x5A", "0x45", "0x4C", "0x20", "0x4E", "0x53", "0x53", "0x50", "0x00"};
+    std::size_t bad = 0;
+    for (std::size_t i = 0; i < wire.size(); ++i) {
+        const std::string& line = wire[i];
+        bad += line.size() < 5 || line.compare(line.size() - 4, 4, message[i % 9]) != 0 ? 1 : 0;
+    }
+    EXPECT_EQ(bad, 0u);
+    EXPECT_EQ(wire[0].find(' '), wire[0].size() - 5);  // "<seconds> 0xNN"
+    EXPECT_FALSE(fs::exists(dir / "w.txt.part"));
+
+    const std::string json = ReadFile(dir / "summary.json");
+    EXPECT_NE(json.find("\"frames_on_wire\": 90000,"), std::string::npos);
+    EXPECT_NE(json.find("\"sends_gave_up\": 0,"), std::string::npos);
+    EXPECT_NE(json.find("\"frames_dropped\": 0,"), std::string::npos);
+    EXPECT_NE(err.str().find("varkel-sim: frames put on the wire: 90000\n"), std::string::npos);
+
+    const auto console = Lines(ReadFile(dir / "console.txt"));
+    EXPECT_EQ(console.size(), 10001u);
+    const std::string debug = ReadFile(dir / "debug.txt");
+    EXPECT_EQ(debug.substr(debug.size() - 14), " NSSP: Done \r\n");
+}
+
+TEST_F(SimRunnerTest, RefusedWindowExitsOneAndSaysWhich) {
+    EXPECT_EQ(Run({"--time", "virtual", "--fault", "bind:3", "--debug-log", Path("debug.txt")}), 1);
+    const std::string debug = ReadFile(dir / "debug.txt");
+    EXPECT_NE(debug.find("\tMapPhysicalAddr : return false from VirtualCopy(). \r\n"
+                         " Error 'cause v_pClkRegs == NULL \r\n"),
+              std::string::npos);
+    EXPECT_EQ(ReadFile(dir / "console.txt"), "hit c to contine \n");
+}
+
+}  // namespace
