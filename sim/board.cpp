@@ -10,7 +10,8 @@ namespace sim {
 
 namespace {
 
-constexpr std::uint64_t kStopCheckInterval = 1u << 16;
+// How often, in board time, a running board looks at its stop flag.
+constexpr std::uint64_t kStopCheckNs = 5000000;
 
 Block BlockAt(std::uint64_t physical) {
     switch (physical & phys::kPageMask) {
@@ -95,8 +96,12 @@ void Board::Note(const std::string& line) {
 
 void Board::Tick() {
     clock_.Access();
-    if ((++accesses_ % kStopCheckInterval) == 0 && stopFlag != nullptr && *stopFlag != 0 && onStop) {
-        onStop();
+    ++accesses_;
+    if (clock_.Now() >= nextStopCheckNs_) {
+        nextStopCheckNs_ = clock_.Now() + kStopCheckNs;
+        if (stopFlag != nullptr && *stopFlag != 0 && onStop) {
+            onStop();
+        }
     }
 }
 
@@ -111,7 +116,8 @@ void Board::Trace(bool write, Block block, std::uint32_t offset, std::uint64_t p
     }
 }
 
-std::uint32_t Board::Read(std::uint64_t physical) {
+std::uint32_t Board::ReadSlow(std::uint64_t physical) {
+    Invalidate();
     Tick();
     const std::uint64_t now = clock_.Now();
     ssp_.Sync(now);
@@ -141,10 +147,21 @@ std::uint32_t Board::Read(std::uint64_t physical) {
         Note(line);
     }
     Trace(false, block, offset, physical, value);
+    if (block == Block::Ssp && offset == ssp::kStatus && clock_.mode() == TimeMode::Virtual &&
+        accessListeners_.empty()) {
+        std::uint64_t nextEventNs = ~std::uint64_t{0};
+        ssp_.NextEvent(nextEventNs);
+        // Reads at now + k * kBusAccessNs see this value while before `until`.
+        const std::uint64_t until = std::min(nextEventNs, nextStopCheckNs_);
+        fastPhysical_ = physical;
+        fastValue_ = value;
+        fastBudget_ = until > now ? (until - now - 1) / kBusAccessNs : 0;
+    }
     return value;
 }
 
 void Board::Write(std::uint64_t physical, std::uint32_t value) {
+    Invalidate();
     Tick();
     const std::uint64_t now = clock_.Now();
     ssp_.Sync(now);
@@ -199,6 +216,7 @@ void Board::UpdateClockGate(std::uint64_t now) {
 }
 
 void Board::Sleep(std::uint64_t ns) {
+    Invalidate();
     if (!clock_.Sleep(ns, stopFlag) && onStop) {
         onStop();
     }
@@ -206,6 +224,7 @@ void Board::Sleep(std::uint64_t ns) {
 }
 
 void Board::Finish() {
+    Invalidate();
     const std::uint64_t now = clock_.Now();
     ssp_.Sync(now);
     for (BoardListener* listener : listeners_) {

@@ -71,7 +71,18 @@ class Board {
 
     // One bus access at a physical address. An address where the board has
     // no device is counted and reads as 0.
-    std::uint32_t Read(std::uint64_t physical);
+    //
+    // A status register polled in virtual time cannot change before the
+    // port's next event, so a repeated read of it is answered from the last
+    // value until then: same value, same time cost, same count, no trip
+    // through the models. Anything else takes the full path.
+    std::uint32_t Read(std::uint64_t physical) {
+        if (physical == fastPhysical_ && fastReads_ < fastBudget_) {
+            ++fastReads_;  // their time and count are settled on the next full access
+            return fastValue_;
+        }
+        return ReadSlow(physical);
+    }
     void Write(std::uint64_t physical, std::uint32_t value);
 
     static bool HasDevice(std::uint64_t physical);
@@ -85,15 +96,17 @@ class Board {
     // asks for them.
     void AddListener(BoardListener* listener, bool wantsAccesses = false);
     Routing routing() const { return routing_; }
-    std::uint64_t Now() const { return clock_.Now(); }
+    std::uint64_t Now() const { return clock_.Now() + fastReads_ * kBusAccessNs; }
     TimeMode timeMode() const { return clock_.mode(); }
 
-    Clock& clock() { return clock_; }
-    GpioModel& gpio() { return gpio_; }
-    ClockManagerModel& clockManager() { return clockManager_; }
-    SspModel& ssp() { return ssp_; }
+    // Direct access to the models, for tests and tools; it may change state
+    // behind the bus, so the remembered status is dropped.
+    GpioModel& gpio() { return Invalidate(), gpio_; }
+    ClockManagerModel& clockManager() { return Invalidate(), clockManager_; }
+    SspModel& ssp() { return Invalidate(), ssp_; }
+    const SspModel& ssp() const { return ssp_; }
 
-    std::uint64_t accesses() const { return accesses_; }
+    std::uint64_t accesses() const { return accesses_ + fastReads_; }
     std::uint64_t noDeviceAccesses() const { return noDeviceAccesses_; }
 
     // Checked while the board runs; when it reads nonzero, onStop is called
@@ -104,6 +117,14 @@ class Board {
     std::function<void(const std::string&)> note;
 
   private:
+    [[gnu::noinline]] std::uint32_t ReadSlow(std::uint64_t physical);
+    // Books the fast reads' time and count, and forgets the remembered status.
+    void Invalidate() {
+        clock_.virtualNs_ += fastReads_ * kBusAccessNs;
+        accesses_ += fastReads_;
+        fastReads_ = 0;
+        fastBudget_ = 0;
+    }
     void Tick();
     void UpdateRouting(std::uint64_t now);
     void UpdateClockGate(std::uint64_t now);
@@ -120,6 +141,11 @@ class Board {
     std::vector<BoardListener*> accessListeners_;
     std::uint64_t accesses_ = 0;
     std::uint64_t noDeviceAccesses_ = 0;
+    std::uint64_t nextStopCheckNs_ = 0;
+    std::uint64_t fastPhysical_ = ~std::uint64_t{0};
+    std::uint64_t fastReads_ = 0;   // answered from fastValue_, not yet booked
+    std::uint64_t fastBudget_ = 0;  // how many may be; 0: nothing remembered
+    std::uint32_t fastValue_ = 0;
     std::vector<std::string> noted_;
 };
 

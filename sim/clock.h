@@ -36,6 +36,8 @@ class Clock {
     bool Sleep(std::uint64_t ns, const volatile int* stop);
 
   private:
+    friend class Board;  // its fast status path advances virtual time itself
+
     TimeMode mode_;
     std::uint64_t virtualNs_ = 0;
     std::uint64_t realStartNs_ = 0;

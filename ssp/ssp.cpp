@@ -12,6 +12,9 @@ std::uint32_t SspSendGiveUps = 0;
 
 namespace {
 
+constexpr std::int32_t kNoByte = -1;
+constexpr int kSettleIterations = 100;
+
 constexpr const wchar_t* kSendPrefix = L"Data sent:     0x";
 constexpr const wchar_t* kSendEnd = L"\r\n";
 
@@ -90,4 +93,27 @@ std::int32_t SspSendBuffer(const std::uint8_t* buffer, std::int32_t length) {
     listing.Flush();
     DebugPrint(kSendEnd);
     return result;
+}
+
+std::int32_t SspReadByte() {
+    if (SspRegPtr == nullptr || !WaitForStatus(ssp::kRxNotEmpty)) {
+        return kNoByte;
+    }
+    return static_cast<std::int32_t>(RegRead(SspRegPtr, ssp::kData) & 0xFF);
+}
+
+std::int32_t SspWriteByte(std::uint32_t value) {
+    if (SspRegPtr == nullptr) {
+        return 0;
+    }
+    RegWrite(SspRegPtr, ssp::kData, value);
+    return 1;
+}
+
+std::int32_t SspSettleDelay() {
+    for (int i = 0; i < kSettleIterations; ++i) {
+        // An empty statement the optimiser must keep, so the delay is real.
+        asm volatile("" ::: "memory");
+    }
+    return 1;
 }

@@ -24,3 +24,16 @@ void ConfigureSspPort();
 // (the rest is dropped), when the port is unmapped, or when `buffer` is null
 // with a positive length. The debug line lists the bytes actually stored.
 std::int32_t SspSendBuffer(const std::uint8_t* buffer, std::int32_t length);
+
+// Waits (bounded) for a received frame and returns its low 8 bits, or -1
+// when none arrived, in which case the data register is not read (a frame
+// arriving just after the last poll stays in the FIFO for the next call).
+// -1 too when the port is unmapped.
+std::int32_t SspReadByte();
+
+// Stores `value`, whole and unchecked, into the data register, without
+// waiting for transmit room. Returns 1, or 0 when the port is unmapped.
+std::int32_t SspWriteByte(std::uint32_t value);
+
+// Spins through 100 empty iterations; touches no register. Returns 1.
+std::int32_t SspSettleDelay();

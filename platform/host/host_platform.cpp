@@ -29,7 +29,10 @@ struct State {
     std::function<void(const CallRecord&)> observer;
     std::vector<Region> regions;
     std::vector<Binding> bindings;
-    std::size_t lastBinding = 0;
+    // The address read last and the physical address behind it: a poll
+    // loop reads one register over and over.
+    std::uintptr_t lastReadAddress = 1;  // never a register's address
+    std::uint64_t lastReadPhysical = 0;
     std::uint32_t reserveRequests = 0;
     std::uint32_t bindRequests = 0;
     std::uint64_t strayAccesses = 0;
@@ -65,12 +68,11 @@ Region* FindRegion(std::uintptr_t base) {
 // Physical address behind a register access, or false if no binding covers it.
 bool Translate(RegisterWindow window, std::uint32_t offset, std::uint64_t& physical) {
     const std::uintptr_t address = reinterpret_cast<std::uintptr_t>(window) + offset;
-    const std::size_t count = g_state.bindings.size();
-    for (std::size_t n = 0; n < count; ++n) {
-        const std::size_t i = (g_state.lastBinding + n) % count;
-        const Binding& binding = g_state.bindings[i];
-        if (address - binding.base < binding.size && (address & 3) == 0) {
-            g_state.lastBinding = i;
+    if ((address & 3) != 0) {
+        return false;
+    }
+    for (const Binding& binding : g_state.bindings) {
+        if (address - binding.base < binding.size) {
             physical = binding.physical + (address - binding.base);
             return true;
         }
@@ -89,7 +91,10 @@ void Stray(RegisterWindow window, std::uint32_t offset, bool write) {
 
 }  // namespace
 
-void Attach(sim::Board* board) { g_state.board = board; }
+void Attach(sim::Board* board) {
+    g_state.board = board;
+    g_state.lastReadAddress = 1;
+}
 sim::Board* AttachedBoard() { return g_state.board; }
 void SetFaults(const Faults& faults) { g_state.faults = faults; }
 void SetCallObserver(std::function<void(const CallRecord&)> observer) { g_state.observer = std::move(observer); }
@@ -161,7 +166,7 @@ int ReleaseRegion(void* address, std::uint32_t size, std::uint32_t freeType) {
         std::erase_if(g_state.bindings, [&](const host::Binding& b) {
             return b.base - region->base < region->size;
         });
-        g_state.lastBinding = 0;
+        g_state.lastReadAddress = 1;
         std::erase_if(g_state.regions, [&](const host::Region& r) { return r.base == base; });
         ok = 1;
     }
@@ -210,18 +215,34 @@ void SleepMs(std::uint32_t milliseconds) {
     g_state.board->Sleep(ns);
 }
 
-std::uint32_t RegRead(RegisterWindow window, std::uint32_t offset) {
+namespace host {
+namespace {
+
+// The bus outside its fast path: another window, a stray address, no board.
+[[gnu::noinline]] std::uint32_t RegReadSlow(RegisterWindow window, std::uint32_t offset) {
     std::uint64_t physical = 0;
-    if (g_state.board == nullptr || !host::Translate(window, offset, physical)) {
-        host::Stray(window, offset, false);
+    if (!Translate(window, offset, physical) || g_state.board == nullptr) {
+        Stray(window, offset, false);
         return 0;
     }
+    g_state.lastReadAddress = reinterpret_cast<std::uintptr_t>(window) + offset;
+    g_state.lastReadPhysical = physical;
     return g_state.board->Read(physical);
+}
+
+}  // namespace
+}  // namespace host
+
+std::uint32_t RegRead(RegisterWindow window, std::uint32_t offset) {
+    if (reinterpret_cast<std::uintptr_t>(window) + offset == g_state.lastReadAddress) {
+        return g_state.board->Read(g_state.lastReadPhysical);
+    }
+    return host::RegReadSlow(window, offset);
 }
 
 void RegWrite(RegisterWindow window, std::uint32_t offset, std::uint32_t value) {
     std::uint64_t physical = 0;
-    if (g_state.board == nullptr || !host::Translate(window, offset, physical)) {
+    if (!host::Translate(window, offset, physical) || g_state.board == nullptr) {
         host::Stray(window, offset, true);
         return;
     }
