@@ -1,10 +1,31 @@
 #include "tests/board_fixture.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include "hw/map_physical.h"
 #include "hw/physical_map.h"
 #include "platform/text_output.h"
 #include "ssp/registers.h"
 #include "ssp/ssp.h"
+#include "tools/varkel-sim/sim_runner.h"
+
+int RunSimulatorQuietly(const std::vector<std::string>& args, const std::string& consolePath,
+                        const std::string& stderrPath, std::ostream& out, std::ostream& err) {
+    const int savedStdout = ::dup(1);
+    const int savedStderr = ::dup(2);
+    const int console = ::open(consolePath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int debug = ::open(stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ::dup2(console, 1);
+    ::dup2(debug, 2);
+    const int status = runner::Run(args, out, err);
+    ::dup2(savedStdout, 1);
+    ::dup2(savedStderr, 2);
+    for (const int fd : {savedStdout, savedStderr, console, debug}) {
+        ::close(fd);
+    }
+    return status;
+}
 
 void BoardTest::MakeBoard(const sim::BoardOptions& options) {
     host::Reset();

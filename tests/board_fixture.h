@@ -6,11 +6,17 @@
 
 #include <cstdint>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
 #include "platform/host/host_platform.h"
 #include "sim/board.h"
+
+// Runs varkel-sim in this process with the program's console and debug
+// output (fd 1 and 2) sent to files, as a script would.
+int RunSimulatorQuietly(const std::vector<std::string>& args, const std::string& consolePath,
+                        const std::string& stderrPath, std::ostream& out, std::ostream& err);
 
 // Every register access, as the board saw it.
 struct AccessRecorder : sim::BoardListener {

@@ -10,7 +10,6 @@
 
 namespace {
 
-constexpr char kBanner[] = "\r\n* Varkel.exe: Sends a test message out the NSSP port.\r\n";
 constexpr char kReserveFailed[] = "\tMapPhysicalAddr : Error Return. \r\n";
 constexpr char kBindFailed[] = "\tMapPhysicalAddr : return false from VirtualCopy(). \r\n";
 

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include "platform/host/host_platform.h"
+#include "tests/board_fixture.h"
 #include "tools/varkel-sim/sim_runner.h"
 
 namespace fs = std::filesystem;
@@ -52,19 +52,7 @@ class SimRunnerTest : public ::testing::Test {
     int Run(std::vector<std::string> args) {
         out.str("");
         err.str("");
-        const int savedStdout = ::dup(1);
-        const int savedStderr = ::dup(2);
-        const int console = ::open((dir / "console.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int debug = ::open((dir / "stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        ::dup2(console, 1);
-        ::dup2(debug, 2);
-        const int status = runner::Run(args, out, err);
-        ::dup2(savedStdout, 1);
-        ::dup2(savedStderr, 2);
-        for (const int fd : {savedStdout, savedStderr, console, debug}) {
-            ::close(fd);
-        }
-        return status;
+        return RunSimulatorQuietly(args, (dir / "console.txt").string(), (dir / "stderr.txt").string(), out, err);
     }
     std::string Path(const char* name) const { return (dir / name).string(); }
 
