@@ -85,15 +85,17 @@ void AppendString(std::string& out, const Spec& spec, const CharT* text) {
 
 template <typename T>
 void AppendNumber(std::string& out, const Spec& spec, T value) {
-    std::string fmt = "%" + spec.flags;
+    std::string fmt = "%";
+    fmt.append(spec.flags);
     if (spec.width >= 0) {
-        fmt += std::to_string(spec.width);
+        fmt.append(std::to_string(spec.width));
     }
     if (spec.precision >= 0) {
-        fmt += "." + std::to_string(spec.precision);
+        fmt.push_back('.');
+        fmt.append(std::to_string(spec.precision));
     }
-    fmt += spec.length == "I64" ? "ll" : spec.length;
-    fmt += spec.conversion;
+    fmt.append(spec.length == "I64" ? "ll" : spec.length);
+    fmt.push_back(spec.conversion);
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
     const int n = std::snprintf(nullptr, 0, fmt.c_str(), value);
