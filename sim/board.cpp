@@ -217,6 +217,11 @@ void Board::UpdateClockGate(std::uint64_t now) {
 
 void Board::Sleep(std::uint64_t ns) {
     Invalidate();
+    if (clock_.mode() == TimeMode::Real) {
+        for (BoardListener* listener : listeners_) {
+            listener->OnIdle();
+        }
+    }
     if (!clock_.Sleep(ns, stopFlag) && onStop) {
         onStop();
     }

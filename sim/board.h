@@ -55,6 +55,8 @@ class BoardListener {
     virtual void OnFrame(const Frame&) {}
     virtual void OnRouting(std::uint64_t /*ns*/, const Routing&) {}
     virtual void OnFinish(std::uint64_t /*ns*/) {}
+    // The board is about to sleep in real time: a good moment to flush.
+    virtual void OnIdle() {}
 };
 
 struct BoardOptions {

@@ -14,6 +14,7 @@ class TraceLog : public BoardListener {
   public:
     explicit TraceLog(OutputFile& out) : out_(out) {}
     void OnAccess(const Access& access) override;
+    void OnIdle() override { out_.Flush(); }
     void OnFinish(std::uint64_t ns) override;
 
   private:

@@ -23,6 +23,7 @@ class VcdWriter : public BoardListener {
     VcdWriter(OutputFile& out, bool loopback);
 
     void OnRouting(std::uint64_t ns, const Routing& routing) override;
+    void OnIdle() override { out_.Flush(); }
     void OnFrame(const Frame& frame) override;
     void OnFinish(std::uint64_t ns) override;
 

@@ -13,6 +13,7 @@ class WireLog : public BoardListener {
   public:
     explicit WireLog(OutputFile& out) : out_(out) {}
     void OnFrame(const Frame& frame) override;
+    void OnIdle() override { out_.Flush(); }
 
     // Writes one line, newline included, into `line`; returns its length.
     static std::size_t FormatFrame(const Frame& frame, char (&line)[64]);

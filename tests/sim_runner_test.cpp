@@ -7,6 +7,11 @@
 #include <string>
 #include <vector>
 
+#include <csignal>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "platform/host/host_platform.h"
@@ -129,6 +134,43 @@ TEST_F(SimRunnerTest, RefusedWindowExitsOneAndSaysWhich) {
                          " Error 'cause v_pClkRegs == NULL \r\n"),
               std::string::npos);
     EXPECT_EQ(ReadFile(dir / "console.txt"), "hit c to contine \n");
+}
+
+TEST_F(SimRunnerTest, InterruptedRunLeavesCompleteFiles) {
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const int quiet = ::open("/dev/null", O_WRONLY);
+        ::dup2(quiet, 1);
+        ::dup2(quiet, 2);
+        std::vector<std::string> args = {"varkel-sim", "--time", "real", "--wire", Path("w.txt"), "--vcd",
+                                         Path("w.vcd"), "--summary-json", Path("s.json")};
+        std::vector<char*> argv;
+        for (std::string& arg : args) {
+            argv.push_back(arg.data());
+        }
+        argv.push_back(nullptr);
+        ::_exit(runner::Main(static_cast<int>(args.size()), argv.data()));
+    }
+    // Two messages go out, a second apart; stop it during the second pause.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    ::kill(child, SIGINT);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 130);
+
+    // A slow machine may have sent one message only; what was sent is whole.
+    const std::size_t frames = Lines(ReadFile(dir / "w.txt")).size();
+    EXPECT_TRUE(frames == 9 || frames == 18) << frames;
+    const std::string vcd = ReadFile(dir / "w.vcd");
+    EXPECT_EQ(vcd.substr(vcd.rfind('\n', vcd.size() - 2) + 1, 1), "#");
+    const std::string json = ReadFile(dir / "s.json");
+    EXPECT_NE(json.find("\"interrupted\": true"), std::string::npos);
+    EXPECT_NE(json.find("\"frames_on_wire\": " + std::to_string(frames) + ","), std::string::npos);
+    for (const char* part : {"w.txt.part", "w.vcd.part", "s.json.part"}) {
+        EXPECT_FALSE(fs::exists(dir / part)) << part;
+    }
 }
 
 }  // namespace

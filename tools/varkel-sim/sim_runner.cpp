@@ -1,6 +1,8 @@
 #include "tools/varkel-sim/sim_runner.h"
 
 #include <charconv>
+#include <csignal>
+#include <iostream>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -99,6 +101,9 @@ struct Session {
 };
 
 Session* g_session = nullptr;
+volatile std::sig_atomic_t g_stop = 0;
+
+extern "C" void OnStopSignal(int) { g_stop = 1; }
 
 // Completes every output and the summary; returns the final exit status.
 int Finish(Session& s, int programStatus, bool interrupted) {
@@ -333,3 +338,14 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
 }
 
 }  // namespace runner
+
+int runner::Main(int argc, char** argv) {
+    // No SA_RESTART: a sleep in real time must wake up to see the request.
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    return Run(args, std::cout, std::cerr, &g_stop);
+}

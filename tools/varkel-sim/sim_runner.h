@@ -56,4 +56,7 @@ std::string SummaryJson(const Summary& summary);
 int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
         const volatile int* stop = nullptr);
 
+// The process entry: makes SIGINT and SIGTERM end the run cleanly, then Run.
+int Main(int argc, char** argv);
+
 }  // namespace runner
