@@ -14,7 +14,7 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 # ctest and test discovery run the ARM binaries under user-mode emulation.
 find_program(VARKEL_QEMU_ARM qemu-arm)
-if(VARKEL_QEMU_ARM)
+if(VARKEL_QEMU_ARM AND NOT CMAKE_CROSSCOMPILING_EMULATOR)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${VARKEL_QEMU_ARM} -L /usr/${VARKEL_ARM_TRIPLE})
 endif()
 set(CMAKE_CXX_FLAGS_INIT "-Wno-psabi")  # GCC notes an ABI change from 2017 on every std::vector of large structs

@@ -84,6 +84,7 @@ void SspModel::Receive(std::uint32_t frame) {
         overrun_ = true;
         return;
     }
+    ++stats.framesReceived;
     rx_.push(frame);
 }
 

@@ -35,6 +35,7 @@ struct Frame {
 struct SspStats {
     std::uint64_t framesSent = 0;    // frames that completed on the transmit line
     std::uint64_t txDropped = 0;     // stores to a full transmit FIFO
+    std::uint64_t framesReceived = 0;  // frames taken into the receive FIFO
     std::uint64_t rxDropped = 0;     // frames that met a full receive FIFO
     std::uint64_t emptyRxReads = 0;  // data reads with nothing received
     std::uint64_t unknownAccesses = 0;

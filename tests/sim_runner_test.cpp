@@ -127,6 +127,13 @@ TEST_F(SimRunnerTest, VirtualRunWritesTheWholeWireAndAMatchingSummary) {
     EXPECT_EQ(debug.substr(debug.size() - 14), " NSSP: Done \r\n");
 }
 
+TEST_F(SimRunnerTest, LoopbackJumperFeedsTheReceiveSide) {
+    ASSERT_EQ(Run({"--time", "virtual", "--loopback", "--debug-log", Path("debug.txt")}), 0);
+    // Nothing reads the port, so the first sixteen frames fill the receive FIFO.
+    EXPECT_NE(err.str().find("varkel-sim: frames received: 16 (dropped at a full receive FIFO: 89984)\n"),
+              std::string::npos);
+}
+
 TEST_F(SimRunnerTest, RefusedWindowExitsOneAndSaysWhich) {
     EXPECT_EQ(Run({"--time", "virtual", "--fault", "bind:3", "--debug-log", Path("debug.txt")}), 1);
     const std::string debug = ReadFile(dir / "debug.txt");

@@ -117,6 +117,8 @@ int Finish(Session& s, int programStatus, bool interrupted) {
     summary.framesDropped = stats.txDropped;
     summary.sendsGaveUp = SspSendGiveUps;
     summary.framesLeftInFifo = s.board->ssp().txLevel();
+    summary.framesReceived = stats.framesReceived;
+    summary.receiveDropped = stats.rxDropped;
     summary.registerAccesses = s.board->accesses();
     summary.noDeviceAccesses = s.board->noDeviceAccesses();
     summary.strayAccesses = host::StrayAccesses();
@@ -228,17 +230,19 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
 }
 
 std::string SummaryText(const Summary& s) {
-    char text[640];
+    char text[768];
     const int n = std::snprintf(
         text, sizeof text,
         "varkel-sim: frames put on the wire: %llu\n"
         "varkel-sim: frames dropped at a full FIFO: %llu\n"
         "varkel-sim: sends that gave up: %llu\n"
         "varkel-sim: frames left in the transmit FIFO: %llu\n"
+        "varkel-sim: frames received: %llu (dropped at a full receive FIFO: %llu)\n"
         "varkel-sim: register accesses: %llu (no device: %llu, outside any window: %llu)\n"
         "varkel-sim: duration: %llu.%09llu s simulated, %llu.%03llu s real%s\n",
         static_cast<unsigned long long>(s.framesOnWire), static_cast<unsigned long long>(s.framesDropped),
         static_cast<unsigned long long>(s.sendsGaveUp), static_cast<unsigned long long>(s.framesLeftInFifo),
+        static_cast<unsigned long long>(s.framesReceived), static_cast<unsigned long long>(s.receiveDropped),
         static_cast<unsigned long long>(s.registerAccesses), static_cast<unsigned long long>(s.noDeviceAccesses),
         static_cast<unsigned long long>(s.strayAccesses),
         static_cast<unsigned long long>(s.simulatedNs / 1000000000u),
@@ -257,6 +261,8 @@ std::string SummaryJson(const Summary& s) {
          << "  \"frames_dropped\": " << s.framesDropped << ",\n"
          << "  \"sends_gave_up\": " << s.sendsGaveUp << ",\n"
          << "  \"frames_left_in_fifo\": " << s.framesLeftInFifo << ",\n"
+         << "  \"frames_received\": " << s.framesReceived << ",\n"
+         << "  \"receive_dropped\": " << s.receiveDropped << ",\n"
          << "  \"register_accesses\": " << s.registerAccesses << ",\n"
          << "  \"no_device_accesses\": " << s.noDeviceAccesses << ",\n"
          << "  \"stray_accesses\": " << s.strayAccesses << ",\n"

@@ -39,6 +39,8 @@ struct Summary {
     std::uint64_t framesDropped = 0;
     std::uint64_t sendsGaveUp = 0;
     std::uint64_t framesLeftInFifo = 0;
+    std::uint64_t framesReceived = 0;
+    std::uint64_t receiveDropped = 0;
     std::uint64_t registerAccesses = 0;
     std::uint64_t noDeviceAccesses = 0;
     std::uint64_t strayAccesses = 0;
