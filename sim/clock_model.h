@@ -16,7 +16,6 @@ struct ClockManagerModel {
     std::uint32_t enable = kClockEnableReset;
     std::uint64_t unknownAccesses = 0;
 
-    void Reset() { *this = ClockManagerModel{}; }
     bool Read(std::uint32_t offset, std::uint32_t& value);
     bool Write(std::uint32_t offset, std::uint32_t value);
 };

@@ -19,7 +19,6 @@ struct GpioModel {
     std::uint32_t altFunction80 = kGpioAltFunctionReset;
     std::uint64_t unknownAccesses = 0;
 
-    void Reset() { *this = GpioModel{}; }
     // Returns false for an offset the model does not know.
     bool Read(std::uint32_t offset, std::uint32_t& value);
     bool Write(std::uint32_t offset, std::uint32_t value);

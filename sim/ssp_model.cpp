@@ -6,16 +6,6 @@
 
 namespace sim {
 
-void SspModel::Reset() {
-    const Faults keptFaults = faults;
-    auto keptOnFrame = std::move(onFrame);
-    auto keptNote = std::move(note);
-    *this = SspModel{};
-    faults = keptFaults;
-    onFrame = std::move(keptOnFrame);
-    note = std::move(keptNote);
-}
-
 std::uint32_t SspModel::Status() const {
     std::uint32_t status = 0;
     if (!tx_.full() && !faults.txStuck) {

@@ -49,8 +49,6 @@ class SspModel {
         std::uint32_t slowFactor = 1; // shifts this many times slower than programmed
     };
 
-    void Reset();
-
     // Callers Sync(now) first, so the FIFOs are as they are at `now`.
     bool Read(std::uint32_t offset, std::uint32_t& value);
     bool Write(std::uint32_t offset, std::uint32_t value, std::uint64_t now);

@@ -76,8 +76,10 @@ TEST_F(SimRunnerTest, BadInputIsOneLineAndStatusTwoWithNothingRun) {
         {"--fault", "bind:x"},
         {"--fault", "tx-slow"},
         {"--wire"},
+        {"--loopback=yes"},
         {"stray-argument"},
         {"--wire", Path("w.txt"), "--vcd", Path("missing/dir/x.vcd")},
+        {"--wire", Path("w.txt"), "--trace", Path("w.txt")},
     };
     for (const auto& args : cases) {
         SCOPED_TRACE(args.front());

@@ -95,7 +95,6 @@ void Attach(sim::Board* board) {
     g_state.board = board;
     g_state.lastReadAddress = 1;
 }
-sim::Board* AttachedBoard() { return g_state.board; }
 void SetFaults(const Faults& faults) { g_state.faults = faults; }
 void SetCallObserver(std::function<void(const CallRecord&)> observer) { g_state.observer = std::move(observer); }
 std::vector<Region> Regions() { return g_state.regions; }

@@ -43,7 +43,6 @@ struct CallRecord {
 
 // Board that the bus and SleepMs drive; null detaches.
 void Attach(sim::Board* board);
-sim::Board* AttachedBoard();
 void SetFaults(const Faults& faults);
 void SetCallObserver(std::function<void(const CallRecord&)> observer);
 

@@ -179,6 +179,11 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
             return true;
         };
         std::string text;
+        const bool isFlag = arg == "--help" || arg == "-h" || arg == "--version" || arg == "--loopback";
+        if (isFlag && hasValue) {
+            error = "option " + arg + " takes no value";
+            return std::nullopt;
+        }
         if (arg == "--help" || arg == "-h") {
             options.help = true;
         } else if (arg == "--version") {
@@ -295,6 +300,12 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     const std::pair<sim::OutputFile*, const std::string*> files[] = {
         {&s.wire, &o.wirePath}, {&s.vcd, &o.vcdPath}, {&s.trace, &o.tracePath}, {&s.debugLog, &o.debugLogPath}};
     for (const auto& [file, path] : files) {
+        for (const auto& [other, otherPath] : files) {
+            if (other != file && !path->empty() && *path == *otherPath) {
+                err << "varkel-sim: " << *path << " is given for two outputs\n";
+                return kExitUsage;
+            }
+        }
         if (!path->empty() && !file->Open(*path, error)) {
             err << "varkel-sim: " << error << '\n';
             return kExitUsage;  // the files opened so far are removed with s
@@ -309,7 +320,10 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     }
 
     s.board = std::make_unique<sim::Board>(o.board);
-    s.board->note = [&err](const std::string& line) { err << "varkel-sim: " << line << '\n'; };
+    s.board->note = [&err](const std::string& line) {
+        platform::FlushChannels();  // after the program's own text so far
+        err << "varkel-sim: " << line << '\n';
+    };
     if (s.wire.isOpen()) {
         s.wireLog = std::make_unique<sim::WireLog>(s.wire);
         s.board->AddListener(s.wireLog.get());
