@@ -30,7 +30,8 @@ measure() {
 
 printf '%-34s %10s %11s\n' "full virtual run (median of $runs)" "wall" "peak RSS"
 measure "--wire" --wire "$work/w.txt"
+echo "  ($(wc -l <"$work/w.txt") frames in the wire log)"
 measure "--wire --vcd" --wire "$work/w.txt" --vcd "$work/w.vcd"
+echo "  ($(du -h "$work/w.vcd" | cut -f1) of VCD)"
 measure "--wire --vcd --trace" --wire "$work/w.txt" --vcd "$work/w.vcd" --trace "$work/t.txt"
 runs=1 measure "--fault tx-stuck (one run)" --wire "$work/w.txt" --fault tx-stuck
-echo "wire frames: $(wc -l <"$work/w.txt"); vcd: $(du -h "$work/w.vcd" | cut -f1)"
