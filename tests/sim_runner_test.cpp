@@ -94,6 +94,13 @@ TEST_F(SimRunnerTest, BadInputIsOneLineAndStatusTwoWithNothingRun) {
     EXPECT_FALSE(fs::exists(dir / "w.txt.part"));
 }
 
+TEST_F(SimRunnerTest, TimeIsRealUnlessAskedOtherwise) {
+    std::string error;
+    EXPECT_EQ(runner::ParseOptions({}, error)->board.time, sim::TimeMode::Real);
+    EXPECT_EQ(runner::ParseOptions({"--time=virtual"}, error)->board.time, sim::TimeMode::Virtual);
+    EXPECT_EQ(runner::ParseOptions({"--time", "virtual", "--time", "real"}, error)->board.time, sim::TimeMode::Real);
+}
+
 TEST_F(SimRunnerTest, HelpAndVersion) {
     EXPECT_EQ(Run({"--help"}), 0);
     EXPECT_NE(out.str().find("--fault SPEC"), std::string::npos);

@@ -154,6 +154,7 @@ int Finish(Session& s, int programStatus, bool interrupted) {
 
 std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::string& error) {
     Options options;
+    options.board.time = sim::TimeMode::Real;  // one message a second, as on the board
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string arg = args[i];
         std::string value;
