@@ -74,8 +74,6 @@ Board::Board(const BoardOptions& options) : options_(options), clock_(options.ti
     UpdateClockGate(0);
 }
 
-bool Board::HasDevice(std::uint64_t physical) { return BlockAt(physical) != Block::None; }
-
 void Board::AddListener(BoardListener* listener, bool wantsAccesses) {
     listeners_.push_back(listener);
     if (wantsAccesses) {
@@ -116,35 +114,35 @@ void Board::Trace(bool write, Block block, std::uint32_t offset, std::uint64_t p
     }
 }
 
-std::uint32_t Board::ReadSlow(std::uint64_t physical) {
+std::uint64_t Board::BeginAccess() {
     Invalidate();
     Tick();
     const std::uint64_t now = clock_.Now();
     ssp_.Sync(now);
+    return now;
+}
+
+void Board::NoteUnknown(bool write, Block block, std::uint64_t physical) {
+    if (block == Block::None) {
+        ++noDeviceAccesses_;
+    }
+    char line[96];
+    std::snprintf(line, sizeof line, "%s of 0x%08llX, where the board has no %s", write ? "write" : "read",
+                  static_cast<unsigned long long>(physical), block == Block::None ? "device" : "register");
+    Note(line);
+}
+
+std::uint32_t Board::ReadSlow(std::uint64_t physical) {
+    const std::uint64_t now = BeginAccess();
     const Block block = BlockAt(physical);
     const auto offset = static_cast<std::uint32_t>(physical & (phys::kPageSize - 1));
     std::uint32_t value = 0;
-    bool known = true;
-    switch (block) {
-        case Block::Gpio:
-            known = gpio_.Read(offset, value);
-            break;
-        case Block::Clock:
-            known = clockManager_.Read(offset, value);
-            break;
-        case Block::Ssp:
-            known = ssp_.Read(offset, value);
-            break;
-        case Block::None:
-            ++noDeviceAccesses_;
-            known = false;
-            break;
-    }
+    const bool known = block == Block::Gpio    ? gpio_.Read(offset, value)
+                       : block == Block::Clock ? clockManager_.Read(offset, value)
+                       : block == Block::Ssp   ? ssp_.Read(offset, value)
+                                               : false;
     if (!known) {
-        char line[96];
-        std::snprintf(line, sizeof line, "read of 0x%08llX, where the board has no %s",
-                      static_cast<unsigned long long>(physical), block == Block::None ? "device" : "register");
-        Note(line);
+        NoteUnknown(false, block, physical);
     }
     Trace(false, block, offset, physical, value);
     if (block == Block::Ssp && offset == ssp::kStatus && clock_.mode() == TimeMode::Virtual &&
@@ -161,35 +159,21 @@ std::uint32_t Board::ReadSlow(std::uint64_t physical) {
 }
 
 void Board::Write(std::uint64_t physical, std::uint32_t value) {
-    Invalidate();
-    Tick();
-    const std::uint64_t now = clock_.Now();
-    ssp_.Sync(now);
+    const std::uint64_t now = BeginAccess();
     const Block block = BlockAt(physical);
     const auto offset = static_cast<std::uint32_t>(physical & (phys::kPageSize - 1));
-    bool known = true;
-    switch (block) {
-        case Block::Gpio:
-            known = gpio_.Write(offset, value);
-            UpdateRouting(now);
-            break;
-        case Block::Clock:
-            known = clockManager_.Write(offset, value);
-            UpdateClockGate(now);
-            break;
-        case Block::Ssp:
-            known = ssp_.Write(offset, value, now);
-            break;
-        case Block::None:
-            ++noDeviceAccesses_;
-            known = false;
-            break;
+    bool known = false;
+    if (block == Block::Gpio) {
+        known = gpio_.Write(offset, value);
+        UpdateRouting(now);
+    } else if (block == Block::Clock) {
+        known = clockManager_.Write(offset, value);
+        UpdateClockGate(now);
+    } else if (block == Block::Ssp) {
+        known = ssp_.Write(offset, value, now);
     }
     if (!known) {
-        char line[96];
-        std::snprintf(line, sizeof line, "write of 0x%08llX, where the board has no %s",
-                      static_cast<unsigned long long>(physical), block == Block::None ? "device" : "register");
-        Note(line);
+        NoteUnknown(true, block, physical);
     }
     Trace(true, block, offset, physical, value);
 }

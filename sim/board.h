@@ -87,8 +87,6 @@ class Board {
     }
     void Write(std::uint64_t physical, std::uint32_t value);
 
-    static bool HasDevice(std::uint64_t physical);
-
     // Lets board time pass (virtual: at once; real: sleeping).
     void Sleep(std::uint64_t ns);
     // Brings the models up to now and tells listeners the run has ended.
@@ -128,6 +126,9 @@ class Board {
         fastBudget_ = 0;
     }
     void Tick();
+    // Books the access's time, brings the port up to it and returns it.
+    std::uint64_t BeginAccess();
+    void NoteUnknown(bool write, Block block, std::uint64_t physical);
     void UpdateRouting(std::uint64_t now);
     void UpdateClockGate(std::uint64_t now);
     void Trace(bool write, Block block, std::uint32_t offset, std::uint64_t physical, std::uint32_t value);
