@@ -15,5 +15,4 @@ inline constexpr std::uint32_t kMessageIntervalMs = 1000;
 // releases the windows and reports completion. The four arguments (those of
 // a GUI application's entry) are ignored. Returns 0 after a full run and 1
 // when a window could not be mapped.
-std::int32_t PortTestMain(void* instance, void* previousInstance, wchar_t* commandLine,
-                          int showState);
+std::int32_t PortTestMain(void* instance, void* previousInstance, wchar_t* commandLine, int showState);

@@ -1,15 +1,13 @@
 // The simulated bus against plain memory, and whole runs in virtual time.
 #include <benchmark/benchmark.h>
-
-#include <chrono>
-#include <cstdint>
-#include <string>
-
-#include <sstream>
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <sstream>
+#include <string>
 
 #include "hw/map_physical.h"
 #include "hw/physical_map.h"
@@ -91,8 +89,8 @@ void BM_FullVirtualRun(benchmark::State& state) {
         std::ostringstream out;
         std::ostringstream err;
         ::dup2(quiet, 1);
-        const int status = runner::Run({"--time", "virtual", "--wire", dir + "/w.txt", "--debug-log", dir + "/d.txt"},
-                                       out, err);
+        const int status = runner::Run(
+            {"--time", "virtual", "--wire", dir + "/w.txt", "--debug-log", dir + "/d.txt"}, out, err);
         ::dup2(saved, 1);
         if (status != 0) {
             state.SkipWithError("run failed");

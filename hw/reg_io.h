@@ -30,8 +30,7 @@ void RegWrite(RegisterWindow window, std::uint32_t offset, std::uint32_t value);
 
 // Read-modify-write: one read, clear `clear`, set `set`, one write.
 // Not for registers with side effects on write (data, write-1-to-clear).
-inline void RegUpdate(RegisterWindow window, std::uint32_t offset, std::uint32_t clear,
-                      std::uint32_t set) {
+inline void RegUpdate(RegisterWindow window, std::uint32_t offset, std::uint32_t clear, std::uint32_t set) {
     const std::uint32_t value = RegRead(window, offset);
     RegWrite(window, offset, (value & ~clear) | set);
 }

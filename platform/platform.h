@@ -19,13 +19,11 @@ inline constexpr std::uint32_t kPagePhysical = 0x400;  // source is a physical a
 
 // Reserves `size` bytes of address space (a multiple of 4096) with no access.
 // Returns the page-aligned base, or null when refused.
-void* ReserveRegion(void* address, std::uint32_t size, std::uint32_t allocationType,
-                    std::uint32_t protect);
+void* ReserveRegion(void* address, std::uint32_t size, std::uint32_t allocationType, std::uint32_t protect);
 
 // Binds physical pages, starting at physicalDiv256 * 256, to a reserved range.
 // Nonzero once they are visible at `base`; 0 when refused.
-int VirtualCopy(void* base, std::uint32_t physicalDiv256, std::uint32_t size,
-                std::uint32_t protect);
+int VirtualCopy(void* base, std::uint32_t physicalDiv256, std::uint32_t size, std::uint32_t protect);
 
 // Gives back a reserved range, given its base. Nonzero on success.
 int ReleaseRegion(void* address, std::uint32_t size, std::uint32_t freeType);

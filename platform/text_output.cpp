@@ -1,13 +1,13 @@
 #include "platform/text_output.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cwchar>
-
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace platform {
 
@@ -291,7 +291,9 @@ ChannelState g_console(STDOUT_FILENO);
 Channel g_last = Channel::Console;
 int g_sharedKnown = -1;  // -1: not yet checked; else 0/1
 
-ChannelState& State(Channel channel) { return channel == Channel::Debug ? g_debug : g_console; }
+ChannelState& State(Channel channel) {
+    return channel == Channel::Debug ? g_debug : g_console;
+}
 
 void WriteAll(int fd, const std::string& text) {
     std::size_t done = 0;
@@ -316,15 +318,15 @@ void Flush(ChannelState& state) {
 
 bool SameDestination() {
     if (g_sharedKnown < 0) {
-        struct stat a{};
-        struct stat b{};
+        struct stat a {};
+        struct stat b {};
         bool shared = false;
         if (g_debug.capture == nullptr && g_console.capture == nullptr && ::fstat(g_debug.fd, &a) == 0 &&
             ::fstat(g_console.fd, &b) == 0) {
             g_debug.terminal = ::isatty(g_debug.fd) != 0;
             g_console.terminal = ::isatty(g_console.fd) != 0;
-            shared = (a.st_dev == b.st_dev && a.st_ino == b.st_ino) ||
-                     (g_debug.terminal && g_console.terminal);
+            shared =
+                (a.st_dev == b.st_dev && a.st_ino == b.st_ino) || (g_debug.terminal && g_console.terminal);
         }
         g_sharedKnown = shared ? 1 : 0;
     }

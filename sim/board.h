@@ -44,7 +44,7 @@ struct Access {
     Block block;
     std::uint32_t offset;  // within the block
     std::uint64_t physical;
-    std::uint32_t value;   // stored, or returned by the read
+    std::uint32_t value;  // stored, or returned by the read
 };
 
 // Sees what happens on the board. Every hook is optional.
@@ -61,10 +61,10 @@ class BoardListener {
 
 struct BoardOptions {
     TimeMode time = TimeMode::Virtual;
-    bool txStuck = false;        // transmit FIFO never reports room
-    bool clockOff = false;       // the port's clock gate stays off
-    std::uint32_t txSlow = 1;    // port shifts this many times slower
-    bool loopback = false;       // TXD jumpered to RXD
+    bool txStuck = false;      // transmit FIFO never reports room
+    bool clockOff = false;     // the port's clock gate stays off
+    std::uint32_t txSlow = 1;  // port shifts this many times slower
+    bool loopback = false;     // TXD jumpered to RXD
 };
 
 class Board {

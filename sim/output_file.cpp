@@ -5,7 +5,9 @@
 
 namespace sim {
 
-OutputFile::~OutputFile() { Discard(); }
+OutputFile::~OutputFile() {
+    Discard();
+}
 
 bool OutputFile::Open(const std::string& path, std::string& error) {
     path_ = path;

@@ -20,7 +20,9 @@ std::uint32_t SspModel::Status() const {
     return status;
 }
 
-bool SspModel::CanShift() const { return (control0_ & ssp::kEnable) != 0 && clockGate_; }
+bool SspModel::CanShift() const {
+    return (control0_ & ssp::kEnable) != 0 && clockGate_;
+}
 
 bool SspModel::NextEvent(std::uint64_t& ns) const {
     if (shifting_) {
@@ -59,7 +61,8 @@ void SspModel::Sync(std::uint64_t now) {
         }
         const std::uint32_t bits = (control0_ & ssp::kDataSizeMask) + 1;
         const std::uint32_t rate = (control0_ & ssp::kClockRateMask) >> ssp::kClockRateShift;
-        const std::uint64_t bitNs = (rate + 1) * kSspBaseClockNs * std::max<std::uint32_t>(faults.slowFactor, 1);
+        const std::uint64_t bitNs =
+            (rate + 1) * kSspBaseClockNs * std::max<std::uint32_t>(faults.slowFactor, 1);
         const std::uint32_t mask = bits >= 32 ? 0xFFFFFFFFu : (1u << bits) - 1;
         current_ = Frame{start, tx_.pop() & mask, bits, bitNs};
         shifting_ = true;

@@ -33,11 +33,11 @@ struct Frame {
 };
 
 struct SspStats {
-    std::uint64_t framesSent = 0;    // frames that completed on the transmit line
-    std::uint64_t txDropped = 0;     // stores to a full transmit FIFO
+    std::uint64_t framesSent = 0;      // frames that completed on the transmit line
+    std::uint64_t txDropped = 0;       // stores to a full transmit FIFO
     std::uint64_t framesReceived = 0;  // frames taken into the receive FIFO
-    std::uint64_t rxDropped = 0;     // frames that met a full receive FIFO
-    std::uint64_t emptyRxReads = 0;  // data reads with nothing received
+    std::uint64_t rxDropped = 0;       // frames that met a full receive FIFO
+    std::uint64_t emptyRxReads = 0;    // data reads with nothing received
     std::uint64_t unknownAccesses = 0;
     std::uint64_t unsupportedSettings = 0;
 };
@@ -45,8 +45,8 @@ struct SspStats {
 class SspModel {
   public:
     struct Faults {
-        bool txStuck = false;         // transmit FIFO never reports room
-        std::uint32_t slowFactor = 1; // shifts this many times slower than programmed
+        bool txStuck = false;          // transmit FIFO never reports room
+        std::uint32_t slowFactor = 1;  // shifts this many times slower than programmed
     };
 
     // Callers Sync(now) first, so the FIFOs are as they are at `now`.

@@ -35,6 +35,8 @@ void TraceLog::OnAccess(const Access& access) {
     repeats_ = 1;
 }
 
-void TraceLog::OnFinish(std::uint64_t /*ns*/) { WritePending(); }
+void TraceLog::OnFinish(std::uint64_t /*ns*/) {
+    WritePending();
+}
 
 }  // namespace sim

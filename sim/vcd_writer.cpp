@@ -74,7 +74,9 @@ void VcdWriter::OnRouting(std::uint64_t ns, const Routing& routing) {
 void VcdWriter::OnFrame(const Frame& frame) {
     const std::uint64_t t0 = frame.startNs;
     const std::uint64_t bit = frame.bitNs;
-    auto level = [&](std::uint32_t i) { return ((frame.value >> (frame.bits - 1 - i)) & 1u) != 0 ? '1' : '0'; };
+    auto level = [&](std::uint32_t i) {
+        return ((frame.value >> (frame.bits - 1 - i)) & 1u) != 0 ? '1' : '0';
+    };
     Drive(t0, kSfrm, '0');
     Drive(t0, kTxd, level(0));
     for (std::uint32_t i = 0; i < frame.bits; ++i) {

@@ -6,10 +6,10 @@ namespace sim {
 
 std::size_t WireLog::FormatFrame(const Frame& frame, char (&line)[64]) {
     const int digits = static_cast<int>((frame.bits + 3) / 4);
-    const int n = std::snprintf(line, sizeof line, "%llu.%09llu 0x%0*X\n",
-                                static_cast<unsigned long long>(frame.startNs / 1000000000u),
-                                static_cast<unsigned long long>(frame.startNs % 1000000000u), digits,
-                                frame.value);
+    const int n =
+        std::snprintf(line, sizeof line, "%llu.%09llu 0x%0*X\n",
+                      static_cast<unsigned long long>(frame.startNs / 1000000000u),
+                      static_cast<unsigned long long>(frame.startNs % 1000000000u), digits, frame.value);
     return static_cast<std::size_t>(n);
 }
 

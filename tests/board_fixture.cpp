@@ -50,7 +50,9 @@ void BoardTest::TearDown() {
     board.reset();
 }
 
-void BoardTest::RecordAccesses() { board->AddListener(&accesses, true); }
+void BoardTest::RecordAccesses() {
+    board->AddListener(&accesses, true);
+}
 
 void BoardTest::MapAndConfigure() {
     GpioRegPtr = MapPhysicalAddr(phys::kGpioBase, phys::kGpioBytes);

@@ -1,13 +1,12 @@
 // The Linux backend's mapping, on a sparse file standing in for /dev/mem.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <cstdlib>
 #include <string>
-
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <unistd.h>
 
 #include "app/port_test.h"
 #include "hw/map_physical.h"

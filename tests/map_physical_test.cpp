@@ -1,7 +1,8 @@
 // Mapping arithmetic, failure paths and release of register windows.
+#include "hw/map_physical.h"
+
 #include <cstdint>
 
-#include "hw/map_physical.h"
 #include "hw/reg_io.h"
 #include "ssp/registers.h"
 #include "tests/board_fixture.h"
@@ -24,7 +25,8 @@ void PrintTo(const MapCase& c, std::ostream* os) {
     *os << std::hex << "0x" << c.physical << "+0x" << c.length;
 }
 
-class MapPhysicalAddrArithmetic : public MapPhysicalAddrTest, public ::testing::WithParamInterface<MapCase> {};
+class MapPhysicalAddrArithmetic : public MapPhysicalAddrTest,
+                                  public ::testing::WithParamInterface<MapCase> {};
 
 TEST_P(MapPhysicalAddrArithmetic, ReservesWholePagesAndPointsAtTheRegister) {
     const MapCase c = GetParam();
@@ -60,7 +62,7 @@ TEST_F(MapPhysicalAddrTest, StraddlingBlockReachesBothPages) {
     RegisterWindow window = MapPhysicalAddr(0x41900FF0, 0x20);
     ASSERT_NE(window, nullptr);
     RecordAccesses();
-    (void)RegRead(window, 0x10);  // 0x41901000: nothing there
+    (void)RegRead(window, 0x10);   // 0x41901000: nothing there
     RegWrite(window, 0x0C, 0x55);  // 0x41900FFC
     ASSERT_EQ(accesses.accesses.size(), 2u);
     EXPECT_EQ(accesses.accesses[0].physical, 0x41901000u);

@@ -1,10 +1,11 @@
 // The test sequence as a whole: its texts, early stops and a full run.
+#include "app/port_test.h"
+
 #include <cstdint>
 #include <regex>
 #include <string>
 #include <vector>
 
-#include "app/port_test.h"
 #include "hw/physical_map.h"
 #include "tests/board_fixture.h"
 
@@ -31,12 +32,14 @@ class PortTestMainTest : public BoardTest {};
 struct EarlyStop {
     const char* name;
     host::Faults faults;
-    std::string lines;            // after the banner
-    std::size_t reservations;     // requests made
-    std::size_t stillReserved;    // left to process exit
+    std::string lines;          // after the banner
+    std::size_t reservations;   // requests made
+    std::size_t stillReserved;  // left to process exit
 };
 
-void PrintTo(const EarlyStop& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const EarlyStop& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class PortTestMainEarlyStop : public PortTestMainTest, public ::testing::WithParamInterface<EarlyStop> {};
 
@@ -56,12 +59,30 @@ TEST_P(PortTestMainEarlyStop, ReportsStopsAndReturnsFailure) {
 INSTANTIATE_TEST_SUITE_P(
     EachWindow, PortTestMainEarlyStop,
     ::testing::Values(
-        EarlyStop{"GpioReserve", {{1}, {}}, std::string(kReserveFailed) + " Error 'cause GpioRegPtr == NULL \r\n", 1, 0},
-        EarlyStop{"GpioBind", {{}, {1}}, std::string(kBindFailed) + " Error 'cause GpioRegPtr == NULL \r\n", 1, 0},
-        EarlyStop{"SspReserve", {{2}, {}}, std::string(kReserveFailed) + " Error 'cause SspRegPtr == NULL \r\n", 2, 1},
-        EarlyStop{"SspBind", {{}, {2}}, std::string(kBindFailed) + " Error 'cause SspRegPtr == NULL \r\n", 2, 1},
-        EarlyStop{"ClockReserve", {{3}, {}}, std::string(kReserveFailed) + " Error 'cause v_pClkRegs == NULL \r\n", 3, 2},
-        EarlyStop{"ClockBind", {{}, {3}}, std::string(kBindFailed) + " Error 'cause v_pClkRegs == NULL \r\n", 3, 2}),
+        EarlyStop{"GpioReserve",
+                  {{1}, {}},
+                  std::string(kReserveFailed) + " Error 'cause GpioRegPtr == NULL \r\n",
+                  1,
+                  0},
+        EarlyStop{
+            "GpioBind", {{}, {1}}, std::string(kBindFailed) + " Error 'cause GpioRegPtr == NULL \r\n", 1, 0},
+        EarlyStop{"SspReserve",
+                  {{2}, {}},
+                  std::string(kReserveFailed) + " Error 'cause SspRegPtr == NULL \r\n",
+                  2,
+                  1},
+        EarlyStop{
+            "SspBind", {{}, {2}}, std::string(kBindFailed) + " Error 'cause SspRegPtr == NULL \r\n", 2, 1},
+        EarlyStop{"ClockReserve",
+                  {{3}, {}},
+                  std::string(kReserveFailed) + " Error 'cause v_pClkRegs == NULL \r\n",
+                  3,
+                  2},
+        EarlyStop{"ClockBind",
+                  {{}, {3}},
+                  std::string(kBindFailed) + " Error 'cause v_pClkRegs == NULL \r\n",
+                  3,
+                  2}),
     [](const auto& test) { return test.param.name; });
 
 TEST_F(PortTestMainTest, FullRunSendsEveryMessageAndEndsInOrder) {

@@ -1,22 +1,21 @@
 // varkel-sim as a user drives it: options, output files, summary.
-#include <gtest/gtest.h>
+#include "tools/varkel-sim/sim_runner.h"
 
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <vector>
-
-#include <csignal>
 #include <thread>
-
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <vector>
 
 #include "platform/host/host_platform.h"
 #include "tests/board_fixture.h"
-#include "tools/varkel-sim/sim_runner.h"
 
 namespace fs = std::filesystem;
 
@@ -41,9 +40,8 @@ std::vector<std::string> Lines(const std::string& text) {
 class SimRunnerTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("varkel-runner-" + std::to_string(::getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        dir = fs::temp_directory_path() / ("varkel-runner-" + std::to_string(::getpid()) + "-" +
+                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(dir);
         fs::create_directories(dir);
     }
@@ -57,7 +55,8 @@ class SimRunnerTest : public ::testing::Test {
     int Run(std::vector<std::string> args) {
         out.str("");
         err.str("");
-        return RunSimulatorQuietly(args, (dir / "console.txt").string(), (dir / "stderr.txt").string(), out, err);
+        return RunSimulatorQuietly(args, (dir / "console.txt").string(), (dir / "stderr.txt").string(), out,
+                                   err);
     }
     std::string Path(const char* name) const { return (dir / name).string(); }
 
@@ -98,7 +97,8 @@ TEST_F(SimRunnerTest, TimeIsRealUnlessAskedOtherwise) {
     std::string error;
     EXPECT_EQ(runner::ParseOptions({}, error)->board.time, sim::TimeMode::Real);
     EXPECT_EQ(runner::ParseOptions({"--time=virtual"}, error)->board.time, sim::TimeMode::Virtual);
-    EXPECT_EQ(runner::ParseOptions({"--time", "virtual", "--time", "real"}, error)->board.time, sim::TimeMode::Real);
+    EXPECT_EQ(runner::ParseOptions({"--time", "virtual", "--time", "real"}, error)->board.time,
+              sim::TimeMode::Real);
 }
 
 TEST_F(SimRunnerTest, HelpAndVersion) {
@@ -159,7 +159,8 @@ TEST_F(SimRunnerTest, InterruptedRunLeavesCompleteFiles) {
         const int quiet = ::open("/dev/null", O_WRONLY);
         ::dup2(quiet, 1);
         ::dup2(quiet, 2);
-        std::vector<std::string> args = {"varkel-sim", "--time", "real", "--wire", Path("w.txt"), "--vcd",
+        std::vector<std::string> args = {"varkel-sim",  "--time",         "real",
+                                         "--wire",      Path("w.txt"),    "--vcd",
                                          Path("w.vcd"), "--summary-json", Path("s.json")};
         std::vector<char*> argv;
         for (std::string& arg : args) {

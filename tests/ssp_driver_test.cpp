@@ -22,8 +22,12 @@ struct Expected {
     std::uint32_t value;
 };
 
-constexpr Expected R(Block b, std::uint32_t off, std::uint32_t v) { return {false, b, off, v}; }
-constexpr Expected W(Block b, std::uint32_t off, std::uint32_t v) { return {true, b, off, v}; }
+constexpr Expected R(Block b, std::uint32_t off, std::uint32_t v) {
+    return {false, b, off, v};
+}
+constexpr Expected W(Block b, std::uint32_t off, std::uint32_t v) {
+    return {true, b, off, v};
+}
 
 void ExpectTraffic(const std::vector<sim::Access>& actual, const std::vector<Expected>& expected) {
     ASSERT_EQ(actual.size(), expected.size());
@@ -71,6 +75,7 @@ TEST_F(SspDriverTest, ConfigureMakesExactlyThisTrafficFromReset) {
     RecordAccesses();
     ConfigureSspPort();
     const std::uint32_t cken = sim::kClockEnableReset;
+    // clang-format off
     ExpectTraffic(accesses.accesses, {
         R(Block::Clock, clk::kEnable, cken), W(Block::Clock, clk::kEnable, cken & ~0x200u),
         R(Block::Gpio, 0x68, 0x000), W(Block::Gpio, 0x68, 0x004),
@@ -85,6 +90,7 @@ TEST_F(SspDriverTest, ConfigureMakesExactlyThisTrafficFromReset) {
         R(Block::Ssp, 0x00, 0x607), W(Block::Ssp, 0x00, 0x687),
         R(Block::Clock, clk::kEnable, cken & ~0x200u), W(Block::Clock, clk::kEnable, cken | 0x200u),
     });
+    // clang-format on
 }
 
 TEST_F(SspDriverTest, ConfigurePreservesEveryBitItDoesNotOwn) {
@@ -101,7 +107,8 @@ TEST_F(SspDriverTest, ConfigurePreservesEveryBitItDoesNotOwn) {
         EXPECT_EQ(board->gpio().altFunction80, (garbage & ~0x3FCu) | 0x154u);
         EXPECT_EQ(board->clockManager().enable, garbage | 0x200u);
         EXPECT_EQ(board->ssp().control0(), 0x2A87u);
-        EXPECT_TRUE(board->routing().txd && board->routing().rxd && board->routing().sclk && board->routing().sfrm);
+        EXPECT_TRUE(board->routing().txd && board->routing().rxd && board->routing().sclk &&
+                    board->routing().sfrm);
     }
 }
 
@@ -123,7 +130,8 @@ TEST_F(SspDriverTest, SendStoresEachByteAfterOneStatusReadWhenThereIsRoom) {
     RecordAccesses();
     const std::uint8_t message[] = {'Z', 'E', 'L', ' ', 'N', 'S', 'S', 'P', 0};
     EXPECT_EQ(SspSendBuffer(message, 9), 1);
-    EXPECT_EQ(DataWrites(), (std::vector<std::uint32_t>{0x5A, 0x45, 0x4C, 0x20, 0x4E, 0x53, 0x53, 0x50, 0x00}));
+    EXPECT_EQ(DataWrites(),
+              (std::vector<std::uint32_t>{0x5A, 0x45, 0x4C, 0x20, 0x4E, 0x53, 0x53, 0x50, 0x00}));
     EXPECT_EQ(PollsPerByte(), (std::vector<std::uint64_t>{1, 1, 1, 1, 1, 1, 1, 1, 1, 0}));
     EXPECT_EQ(debugText, "Data sent:     0x5A454C204E53535000\r\n");
 }
@@ -167,7 +175,8 @@ TEST_F(SspDriverTest, StallOnTheThirdByteStillSendsEverythingInOrder) {
     EXPECT_EQ(polls[1], 1u);
     EXPECT_GT(polls[2], 1u);
     EXPECT_LT(polls[2], 262144u);
-    EXPECT_EQ(DataWrites(), (std::vector<std::uint32_t>{0x5A, 0x45, 0x4C, 0x20, 0x4E, 0x53, 0x53, 0x50, 0x00}));
+    EXPECT_EQ(DataWrites(),
+              (std::vector<std::uint32_t>{0x5A, 0x45, 0x4C, 0x20, 0x4E, 0x53, 0x53, 0x50, 0x00}));
     EXPECT_EQ(board->ssp().stats.txDropped, 0u);
 }
 

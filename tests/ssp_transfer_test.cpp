@@ -34,7 +34,7 @@ TEST_F(SspTransferTest, LoopbackBringsAWrittenByteBack) {
 TEST_F(SspTransferTest, LoopbackNeedsBothPinsRouted) {
     MakeBoard({.loopback = true});
     MapAndConfigure();
-    board->gpio().altFunction80 &= ~0x30u;  // pin 82 back to plain GPIO
+    board->gpio().altFunction80 &= ~0x30u;                  // pin 82 back to plain GPIO
     RegWrite(GpioRegPtr, 0x14, board->gpio().direction64);  // a write makes the board look again
     EXPECT_EQ(SspWriteByte(0x55), 1);
     EXPECT_EQ(SspReadByte(), -1);

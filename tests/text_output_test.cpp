@@ -1,14 +1,13 @@
 // Formatting of the two text channels, and their order on one destination.
+#include "platform/text_output.h"
+
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdarg>
 #include <cstdio>
 #include <string>
-
-#include <fcntl.h>
-#include <unistd.h>
-
-#include "platform/text_output.h"
 
 namespace {
 
@@ -33,7 +32,8 @@ std::string Narrow(const char* format, ...) {
 TEST(WideFormat, PercentSTakesAWideStringAndWritesUtf8) {
     EXPECT_EQ(Wide(L"  built %s %s\r\n", L"Jul  8 2008", L"09:03:52"), "  built Jul  8 2008 09:03:52\r\n");
     EXPECT_EQ(Wide(L"%s|%ls|%hs|%S", L"Gr\u00fc\u00dfe", L"\u20ac", "narrow", "also"),
-              "Gr\xC3\xBC\xC3\x9F" "e|\xE2\x82\xAC|narrow|also");
+              "Gr\xC3\xBC\xC3\x9F"
+              "e|\xE2\x82\xAC|narrow|also");
     EXPECT_EQ(Wide(L"\u00b5s \U0001F600"), "\xC2\xB5s \xF0\x9F\x98\x80");
     EXPECT_EQ(Wide(L"%s", static_cast<const wchar_t*>(nullptr)), "(null)");
 }
@@ -42,7 +42,9 @@ TEST(WideFormat, WidthAndPrecisionCountCharactersNotBytes) {
     EXPECT_EQ(Wide(L"[%6s][%-6s][%.2s]", L"\u00e9t\u00e9", L"ab", L"\u00e9t\u00e9"),
               "[   \xC3\xA9t\xC3\xA9][ab    ][\xC3\xA9t]");
     EXPECT_EQ(Wide(L"[%*s]", -4, L"x"), "[x   ]");
-    EXPECT_EQ(Wide(L"%c%hc%C", L'\u00e9', 'a', 'b'), "\xC3\xA9" "ab");
+    EXPECT_EQ(Wide(L"%c%hc%C", L'\u00e9', 'a', 'b'),
+              "\xC3\xA9"
+              "ab");
 }
 
 TEST(WideFormat, NumbersFollowPrintf) {

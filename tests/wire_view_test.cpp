@@ -1,5 +1,7 @@
 // What a person sees of the port: the waveform, the register trace, and the
 // board faults' effect on the wire.
+#include <unistd.h>
+
 #include <array>
 #include <cstdio>
 #include <cstdlib>
@@ -10,8 +12,6 @@
 #include <sstream>
 #include <string>
 #include <vector>
-
-#include <unistd.h>
 
 #include "hw/reg_io.h"
 #include "sim/output_file.h"
@@ -97,8 +97,8 @@ TEST_F(WireViewTest, SigrokDecodesTheMessageFromTheWaveform) {
     std::ostringstream out;
     std::ostringstream err;
     const fs::path vcd = dir / "run.vcd";
-    ASSERT_EQ(RunSimulatorQuietly({"--time", "virtual", "--vcd", vcd.string()}, (dir / "console.txt").string(),
-                                  (dir / "stderr.txt").string(), out, err),
+    ASSERT_EQ(RunSimulatorQuietly({"--time", "virtual", "--vcd", vcd.string()},
+                                  (dir / "console.txt").string(), (dir / "stderr.txt").string(), out, err),
               0);
 
     // The first three messages, closed with a final timestamp as a reader

@@ -1,11 +1,11 @@
 #include "platform/host/host_platform.h"
 
+#include <sys/mman.h>
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-
-#include <sys/mman.h>
 
 #include "hw/reg_io.h"
 #include "platform/platform.h"
@@ -83,7 +83,8 @@ bool Translate(RegisterWindow window, std::uint32_t offset, std::uint64_t& physi
 void Stray(RegisterWindow window, std::uint32_t offset, bool write) {
     if (g_state.strayAccesses++ == 0 && g_state.board != nullptr && g_state.board->note) {
         char line[128];
-        std::snprintf(line, sizeof line, "register %s at %p + 0x%X, which no window binds (not reported again)",
+        std::snprintf(line, sizeof line,
+                      "register %s at %p + 0x%X, which no window binds (not reported again)",
                       write ? "write" : "read", static_cast<const volatile void*>(window), offset);
         g_state.board->note(line);
     }
@@ -95,10 +96,18 @@ void Attach(sim::Board* board) {
     g_state.board = board;
     g_state.lastReadAddress = 1;
 }
-void SetFaults(const Faults& faults) { g_state.faults = faults; }
-void SetCallObserver(std::function<void(const CallRecord&)> observer) { g_state.observer = std::move(observer); }
-std::vector<Region> Regions() { return g_state.regions; }
-std::uint64_t StrayAccesses() { return g_state.strayAccesses; }
+void SetFaults(const Faults& faults) {
+    g_state.faults = faults;
+}
+void SetCallObserver(std::function<void(const CallRecord&)> observer) {
+    g_state.observer = std::move(observer);
+}
+std::vector<Region> Regions() {
+    return g_state.regions;
+}
+std::uint64_t StrayAccesses() {
+    return g_state.strayAccesses;
+}
 
 void Reset() {
     for (const Region& region : g_state.regions) {
@@ -125,8 +134,8 @@ void* ReserveRegion(void* address, std::uint32_t size, std::uint32_t allocationT
             g_state.regions.push_back(host::Region{reinterpret_cast<std::uintptr_t>(base), size, false, 0});
         }
     }
-    host::Record(host::Call::Reserve, reinterpret_cast<std::uintptr_t>(address), size, allocationType, protect,
-                 static_cast<std::int64_t>(reinterpret_cast<std::uintptr_t>(base)));
+    host::Record(host::Call::Reserve, reinterpret_cast<std::uintptr_t>(address), size, allocationType,
+                 protect, static_cast<std::int64_t>(reinterpret_cast<std::uintptr_t>(base)));
     return base;
 }
 
@@ -162,9 +171,8 @@ int ReleaseRegion(void* address, std::uint32_t size, std::uint32_t freeType) {
     host::Region* region = host::FindRegion(base);
     if (region != nullptr && size == 0 && freeType == kMemRelease) {
         ::munmap(address, region->size);
-        std::erase_if(g_state.bindings, [&](const host::Binding& b) {
-            return b.base - region->base < region->size;
-        });
+        std::erase_if(g_state.bindings,
+                      [&](const host::Binding& b) { return b.base - region->base < region->size; });
         g_state.lastReadAddress = 1;
         std::erase_if(g_state.regions, [&](const host::Region& r) { return r.base == base; });
         ok = 1;

@@ -1,15 +1,15 @@
 #include "platform/linux/linux_platform.h"
 
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdarg>
 #include <cstdint>
 #include <cstring>
 #include <ctime>
 #include <string>
-
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <unistd.h>
 
 #include "platform/platform.h"
 #include "platform/text_output.h"
@@ -40,13 +40,16 @@ Reservation* Find(std::uintptr_t address, std::uint32_t size) {
 }
 
 void Complain(const char* what) {
-    std::string line = std::string("varkel: ") + what + " " + g_devicePath + ": " + std::strerror(errno) + "\n";
+    std::string line =
+        std::string("varkel: ") + what + " " + g_devicePath + ": " + std::strerror(errno) + "\n";
     platform::WriteChannel(platform::Channel::Debug, line);
 }
 
 }  // namespace
 
-void SetDevicePathForTesting(const char* path) { g_devicePath = path; }
+void SetDevicePathForTesting(const char* path) {
+    g_devicePath = path;
+}
 
 }  // namespace linux_mem
 
@@ -54,8 +57,9 @@ using linux_mem::g_regionCount;
 using linux_mem::g_regions;
 
 void* ReserveRegion(void* address, std::uint32_t size, std::uint32_t allocationType, std::uint32_t protect) {
-    if (address != nullptr || size == 0 || size % linux_mem::kPageSize != 0 || (allocationType & kMemReserve) == 0 ||
-        protect != kPageNoAccess || g_regionCount == linux_mem::kMaxRegions) {
+    if (address != nullptr || size == 0 || size % linux_mem::kPageSize != 0 ||
+        (allocationType & kMemReserve) == 0 || protect != kPageNoAccess ||
+        g_regionCount == linux_mem::kMaxRegions) {
         return nullptr;
     }
     void* base = ::mmap(nullptr, size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);

@@ -2,9 +2,9 @@
 
 #include <charconv>
 #include <csignal>
-#include <iostream>
 #include <cstdio>
 #include <cstdlib>
+#include <iostream>
 #include <memory>
 #include <sstream>
 
@@ -103,7 +103,9 @@ struct Session {
 Session* g_session = nullptr;
 volatile std::sig_atomic_t g_stop = 0;
 
-extern "C" void OnStopSignal(int) { g_stop = 1; }
+extern "C" void OnStopSignal(int) {
+    g_stop = 1;
+}
 
 // Completes every output and the summary; returns the final exit status.
 int Finish(Session& s, int programStatus, bool interrupted) {
@@ -249,12 +251,13 @@ std::string SummaryText(const Summary& s) {
         static_cast<unsigned long long>(s.framesOnWire), static_cast<unsigned long long>(s.framesDropped),
         static_cast<unsigned long long>(s.sendsGaveUp), static_cast<unsigned long long>(s.framesLeftInFifo),
         static_cast<unsigned long long>(s.framesReceived), static_cast<unsigned long long>(s.receiveDropped),
-        static_cast<unsigned long long>(s.registerAccesses), static_cast<unsigned long long>(s.noDeviceAccesses),
-        static_cast<unsigned long long>(s.strayAccesses),
+        static_cast<unsigned long long>(s.registerAccesses),
+        static_cast<unsigned long long>(s.noDeviceAccesses), static_cast<unsigned long long>(s.strayAccesses),
         static_cast<unsigned long long>(s.simulatedNs / 1000000000u),
         static_cast<unsigned long long>(s.simulatedNs % 1000000000u),
         static_cast<unsigned long long>(s.realNs / 1000000000u),
-        static_cast<unsigned long long>(s.realNs % 1000000000u / 1000000u), s.interrupted ? " (interrupted)" : "");
+        static_cast<unsigned long long>(s.realNs % 1000000000u / 1000000u),
+        s.interrupted ? " (interrupted)" : "");
     return std::string(text, static_cast<std::size_t>(n));
 }
 
@@ -278,7 +281,8 @@ std::string SummaryJson(const Summary& s) {
     return json.str();
 }
 
-int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, const volatile int* stop) {
+int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+        const volatile int* stop) {
     std::string error;
     std::optional<Options> parsed = ParseOptions(args, error);
     if (!parsed) {
@@ -298,8 +302,10 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     s.options = *parsed;
     s.err = &err;
     const Options& o = s.options;
-    const std::pair<sim::OutputFile*, const std::string*> files[] = {
-        {&s.wire, &o.wirePath}, {&s.vcd, &o.vcdPath}, {&s.trace, &o.tracePath}, {&s.debugLog, &o.debugLogPath}};
+    const std::pair<sim::OutputFile*, const std::string*> files[] = {{&s.wire, &o.wirePath},
+                                                                     {&s.vcd, &o.vcdPath},
+                                                                     {&s.trace, &o.tracePath},
+                                                                     {&s.debugLog, &o.debugLogPath}};
     for (const auto& [file, path] : files) {
         for (const auto& [other, otherPath] : files) {
             if (other != file && !path->empty() && *path == *otherPath) {
@@ -349,7 +355,9 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
 
     g_session = &s;
     s.board->stopFlag = stop;
-    s.board->onStop = [] { std::exit(Finish(*g_session, kExitInterrupted, true) == kExitUsage ? kExitUsage : kExitInterrupted); };
+    s.board->onStop = [] {
+        std::exit(Finish(*g_session, kExitInterrupted, true) == kExitUsage ? kExitUsage : kExitInterrupted);
+    };
 
     const int status = PortTestMain(nullptr, nullptr, nullptr, 0);
     const int result = Finish(s, status, false);
