@@ -86,7 +86,7 @@ class WireViewTest : public BoardTest {
     fs::path dir;
 };
 
-TEST_F(WireViewTest, SigrokDecodesTheMessageFromTheWaveform) {
+TEST_F(WireViewTest, SigrokDecodesEveryMessageFromTheWaveform) {
     if (std::system("command -v sigrok-cli >/dev/null 2>&1") != 0) {
         if (std::getenv("VARKEL_REQUIRE_SIGROK") != nullptr) {
             FAIL() << "sigrok-cli is required here but not installed";
@@ -101,8 +101,17 @@ TEST_F(WireViewTest, SigrokDecodesTheMessageFromTheWaveform) {
                                   (dir / "console.txt").string(), (dir / "stderr.txt").string(), out, err),
               0);
 
-    // The first three messages, closed with a final timestamp as a reader
-    // needs; 1 s idle gaps are compressed on import.
+    // Idle seconds compressed and 50 ns samples, as a person would import it.
+    const std::string decode = "sigrok-cli -I vcd:compress=1000:downsample=50 "
+                               "-P spi:clk=sclk:mosi=txd:cs=sfrm:cpol=0:cpha=";
+    std::string expected;
+    for (int i = 0; i < 10000; ++i) {
+        expected.append(kMessage.begin(), kMessage.end());
+    }
+    EXPECT_TRUE(RunCommand(decode + "0 -B spi=mosi -i " + vcd.string() + " 2>&1") == expected);
+
+    // The wrong clock phase must not read the message, or the check above
+    // could not fail. The first three messages are enough for that.
     std::ifstream in(vcd);
     std::ofstream head(dir / "head.vcd");
     for (std::string line; std::getline(in, line);) {
@@ -111,17 +120,11 @@ TEST_F(WireViewTest, SigrokDecodesTheMessageFromTheWaveform) {
         }
         head << line << '\n';
     }
-    head << "#2500000000\n";
+    head << "#2500000000\n";  // a reader needs the closing timestamp
     head.close();
-
-    const std::string decode = "sigrok-cli -i " + (dir / "head.vcd").string() +
-                               " -I vcd:compress=1000 -P spi:clk=sclk:mosi=txd:cs=sfrm:cpol=0:cpha=";
-    std::string expected;
-    for (int i = 0; i < 3; ++i) {
-        expected.append(kMessage.begin(), kMessage.end());
-    }
-    EXPECT_EQ(RunCommand(decode + "0 -B spi=mosi 2>&1"), expected);
-    EXPECT_NE(RunCommand(decode + "1 -B spi=mosi 2>&1"), expected);
+    const std::string firstThree = expected.substr(0, 27);
+    EXPECT_EQ(RunCommand(decode + "0 -B spi=mosi -i " + (dir / "head.vcd").string() + " 2>&1"), firstThree);
+    EXPECT_NE(RunCommand(decode + "1 -B spi=mosi -i " + (dir / "head.vcd").string() + " 2>&1"), firstThree);
 }
 
 TEST_F(WireViewTest, PinsNotRoutedToThePortAreADeadWire) {
@@ -154,7 +157,7 @@ TEST_F(WireViewTest, WaveformFollowsTheProgrammedRateAndEndsAfterTheLastChange) 
     board->AddListener(&vcd);
     SspClockRate = 1;  // 200 ns bits
     MapAndConfigure();
-    const std::uint8_t byte = 0x81;
+    const std::uint8_t byte = 0xC1;  // 1100 0001: reads differently LSB first
     SspSendBuffer(&byte, 1);
     board->Sleep(100000);
     board->Finish();
@@ -163,12 +166,17 @@ TEST_F(WireViewTest, WaveformFollowsTheProgrammedRateAndEndsAfterTheLastChange) 
 
     ASSERT_EQ(frames.frames.size(), 1u);
     const std::uint64_t t0 = frames.frames[0].startNs;
-    // MSB first: TXD high for the first bit, low until the last, high again.
+    // MSB first, changing on falling edges: TXD high for two bits, low for
+    // five, high for the last; the jumpered RXD follows.
     const std::string start = "#" + std::to_string(t0) + "\n0\"\n1#\n1$\n";
     const std::string firstRise = "#" + std::to_string(t0 + 100) + "\n1!\n";
+    const std::string secondFall = "#" + std::to_string(t0 + 200) + "\n0!\n#";
+    const std::string thirdBit = "#" + std::to_string(t0 + 2 * 200) + "\n0!\n0#\n0$\n";
     const std::string lastBit = "#" + std::to_string(t0 + 7 * 200) + "\n0!\n1#\n1$\n";
     EXPECT_NE(text.find(start), std::string::npos);
     EXPECT_NE(text.find(firstRise), std::string::npos);
+    EXPECT_NE(text.find(secondFall), std::string::npos);
+    EXPECT_NE(text.find(thirdBit), std::string::npos);
     EXPECT_NE(text.find(lastBit), std::string::npos);
     // Timestamps never go backwards, and the file ends on one.
     std::istringstream in(text);
