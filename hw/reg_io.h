@@ -22,7 +22,7 @@ inline void RegWrite(RegisterWindow window, std::uint32_t offset, std::uint32_t 
 
 #else
 
-// Provided by the simulated board's bus (platform/host/sim_bus.cpp).
+// Provided by the host backend, over the simulated board (platform/host/).
 std::uint32_t RegRead(RegisterWindow window, std::uint32_t offset);
 void RegWrite(RegisterWindow window, std::uint32_t offset, std::uint32_t value);
 
