@@ -27,24 +27,25 @@ bool WaitForStatus(std::uint32_t bit) {
 // any length needs no more than this buffer.
 struct HexListing {
     wchar_t text[65];
-    int used = 0;
-
-    void Add(std::uint8_t byte) {
-        constexpr wchar_t kDigits[] = L"0123456789ABCDEF";
-        text[used++] = kDigits[byte >> 4];
-        text[used++] = kDigits[byte & 0xF];
-        if (used == 64) {
-            Flush();
-        }
-    }
-    void Flush() {
-        if (used > 0) {
-            text[used] = 0;
-            DebugPrint(L"%s", text);
-            used = 0;
-        }
-    }
+    int used;
 };
+
+void FlushHex(HexListing& listing) {
+    if (listing.used > 0) {
+        listing.text[listing.used] = 0;
+        DebugPrint(L"%s", listing.text);
+        listing.used = 0;
+    }
+}
+
+void AddHex(HexListing& listing, std::uint8_t byte) {
+    constexpr wchar_t kDigits[] = L"0123456789ABCDEF";
+    listing.text[listing.used++] = kDigits[byte >> 4];
+    listing.text[listing.used++] = kDigits[byte & 0xF];
+    if (listing.used == 64) {
+        FlushHex(listing);
+    }
+}
 
 }  // namespace
 
@@ -80,7 +81,7 @@ std::int32_t SspSendBuffer(const std::uint8_t* buffer, std::int32_t length) {
         result = 0;
         length = 0;
     }
-    HexListing listing;
+    HexListing listing{{}, 0};
     for (std::int32_t i = 0; i < length; ++i) {
         if (!WaitForStatus(ssp::kTxNotFull)) {
             ++SspSendGiveUps;
@@ -88,9 +89,9 @@ std::int32_t SspSendBuffer(const std::uint8_t* buffer, std::int32_t length) {
             break;
         }
         RegWrite(SspRegPtr, ssp::kData, buffer[i]);
-        listing.Add(buffer[i]);
+        AddHex(listing, buffer[i]);
     }
-    listing.Flush();
+    FlushHex(listing);
     DebugPrint(kSendEnd);
     return result;
 }
