@@ -64,7 +64,7 @@ const char* RegisterName(Block block, std::uint32_t offset) {
 
 Board::Board(const BoardOptions& options) : options_(options), clock_(options.time) {
     ssp_.faults.txStuck = options.txStuck;
-    ssp_.faults.slowFactor = std::max<std::uint32_t>(options.txSlow, 1);
+    ssp_.faults.slowFactor = options.txSlow;
     ssp_.onFrame = [this](const Frame& frame) {
         for (BoardListener* listener : listeners_) {
             listener->OnFrame(frame);
@@ -123,9 +123,7 @@ std::uint64_t Board::BeginAccess() {
 }
 
 void Board::NoteUnknown(bool write, Block block, std::uint64_t physical) {
-    if (block == Block::None) {
-        ++noDeviceAccesses_;
-    }
+    ++(block == Block::None ? noDeviceAccesses_ : unknownRegisterAccesses_);
     char line[96];
     std::snprintf(line, sizeof line, "%s of 0x%08llX, where the board has no %s", write ? "write" : "read",
                   static_cast<unsigned long long>(physical), block == Block::None ? "device" : "register");

@@ -108,6 +108,8 @@ class Board {
 
     std::uint64_t accesses() const { return accesses_ + fastReads_; }
     std::uint64_t noDeviceAccesses() const { return noDeviceAccesses_; }
+    // Accesses to a device's page at an offset the board does not model.
+    std::uint64_t unknownRegisterAccesses() const { return unknownRegisterAccesses_; }
 
     // Checked while the board runs; when it reads nonzero, onStop is called
     // (it does not return, as a rule).
@@ -144,6 +146,7 @@ class Board {
     std::vector<BoardListener*> accessListeners_;
     std::uint64_t accesses_ = 0;
     std::uint64_t noDeviceAccesses_ = 0;
+    std::uint64_t unknownRegisterAccesses_ = 0;
     std::uint64_t nextStopCheckNs_ = 0;
     std::uint64_t fastPhysical_ = ~std::uint64_t{0};
     std::uint64_t fastReads_ = 0;   // answered from fastValue_, not yet booked

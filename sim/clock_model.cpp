@@ -9,7 +9,6 @@ bool ClockManagerModel::Read(std::uint32_t offset, std::uint32_t& value) {
         value = enable;
         return true;
     }
-    ++unknownAccesses;
     value = 0;
     return false;
 }
@@ -19,7 +18,6 @@ bool ClockManagerModel::Write(std::uint32_t offset, std::uint32_t value) {
         enable = value;
         return true;
     }
-    ++unknownAccesses;
     return false;
 }
 

@@ -14,7 +14,6 @@ inline constexpr std::uint32_t kClockEnableReset = 0x004003E1;
 
 struct ClockManagerModel {
     std::uint32_t enable = kClockEnableReset;
-    std::uint64_t unknownAccesses = 0;
 
     bool Read(std::uint32_t offset, std::uint32_t& value);
     bool Write(std::uint32_t offset, std::uint32_t value);

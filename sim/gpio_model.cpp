@@ -13,7 +13,6 @@ bool GpioModel::Read(std::uint32_t offset, std::uint32_t& value) {
             value = altFunction80;
             return true;
         default:
-            ++unknownAccesses;
             value = 0;
             return false;
     }
@@ -28,7 +27,6 @@ bool GpioModel::Write(std::uint32_t offset, std::uint32_t value) {
             altFunction80 = value;
             return true;
         default:
-            ++unknownAccesses;
             return false;
     }
 }

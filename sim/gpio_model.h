@@ -1,8 +1,8 @@
 // GPIO block of the simulated board: the pin-direction register for pins
 // 64..95 and the alternate-function register for pins 80..95.
 //
-// Not modelled: the other banks, pin levels, edge detection. Accesses to
-// any other offset are counted and read as 0.
+// Not modelled: the other banks, pin levels, edge detection. Any other
+// offset reads as 0; the board counts and notes such accesses.
 #pragma once
 
 #include <cstdint>
@@ -17,7 +17,6 @@ inline constexpr std::uint32_t kGpioAltFunctionReset = 0x00000000;
 struct GpioModel {
     std::uint32_t direction64 = kGpioDirectionReset;
     std::uint32_t altFunction80 = kGpioAltFunctionReset;
-    std::uint64_t unknownAccesses = 0;
 
     // Returns false for an offset the model does not know.
     bool Read(std::uint32_t offset, std::uint32_t& value);

@@ -98,7 +98,6 @@ void SspModel::CheckSettings(std::uint32_t value) {
         what = "data size below 4 bits";
     }
     if (what != nullptr) {
-        ++stats.unsupportedSettings;
         if (note) {
             note(std::string("serial port: ") + what + " is not modelled; shifting as format 0");
         }
@@ -117,15 +116,9 @@ bool SspModel::Read(std::uint32_t offset, std::uint32_t& value) {
             value = Status();
             return true;
         case ssp::kData:
-            if (rx_.empty()) {
-                ++stats.emptyRxReads;
-                value = 0;
-            } else {
-                value = rx_.pop();
-            }
+            value = rx_.empty() ? 0 : rx_.pop();
             return true;
         default:
-            ++stats.unknownAccesses;
             value = 0;
             return false;
     }
@@ -155,7 +148,6 @@ bool SspModel::Write(std::uint32_t offset, std::uint32_t value, std::uint64_t no
             }
             return true;
         default:
-            ++stats.unknownAccesses;
             return false;
     }
 }

@@ -37,9 +37,6 @@ struct SspStats {
     std::uint64_t txDropped = 0;       // stores to a full transmit FIFO
     std::uint64_t framesReceived = 0;  // frames taken into the receive FIFO
     std::uint64_t rxDropped = 0;       // frames that met a full receive FIFO
-    std::uint64_t emptyRxReads = 0;    // data reads with nothing received
-    std::uint64_t unknownAccesses = 0;
-    std::uint64_t unsupportedSettings = 0;
 };
 
 class SspModel {

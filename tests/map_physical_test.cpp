@@ -124,7 +124,7 @@ TEST_F(MapPhysicalAddrTest, ReleaseGivesBackTheWholePageEvenForAnOffsetWindow) {
     }
 }
 
-TEST_F(MapPhysicalAddrTest, AccessToAPageWithNoDeviceIsCountedAndNoted) {
+TEST_F(MapPhysicalAddrTest, AccessWhereTheBoardHasNothingIsCountedAndNoted) {
     std::string notes;
     board->note = [&](const std::string& line) { notes += line + "\n"; };
     RegisterWindow window = MapPhysicalAddr(0x50000000, 4);
@@ -133,6 +133,13 @@ TEST_F(MapPhysicalAddrTest, AccessToAPageWithNoDeviceIsCountedAndNoted) {
     RegWrite(window, 0, 1);
     EXPECT_EQ(board->noDeviceAccesses(), 2u);
     EXPECT_NE(notes.find("0x50000000, where the board has no device"), std::string::npos);
+
+    // Inside the port's page, but no register there: counted apart.
+    RegisterWindow port = MapPhysicalAddr(0x41900000, 0x14);
+    EXPECT_EQ(RegRead(port, 0x0C), 0u);
+    EXPECT_EQ(board->unknownRegisterAccesses(), 1u);
+    EXPECT_EQ(board->noDeviceAccesses(), 2u);
+    EXPECT_NE(notes.find("read of 0x4190000C, where the board has no register"), std::string::npos);
 }
 
 }  // namespace

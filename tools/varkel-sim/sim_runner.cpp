@@ -123,6 +123,7 @@ int Finish(Session& s, int programStatus, bool interrupted) {
     summary.receiveDropped = stats.rxDropped;
     summary.registerAccesses = s.board->accesses();
     summary.noDeviceAccesses = s.board->noDeviceAccesses();
+    summary.unknownRegisterAccesses = s.board->unknownRegisterAccesses();
     summary.strayAccesses = host::StrayAccesses();
     summary.simulatedNs = s.board->Now();
     summary.realNs = sim::MonotonicNs() - s.realStartNs;
@@ -246,13 +247,15 @@ std::string SummaryText(const Summary& s) {
         "varkel-sim: sends that gave up: %llu\n"
         "varkel-sim: frames left in the transmit FIFO: %llu\n"
         "varkel-sim: frames received: %llu (dropped at a full receive FIFO: %llu)\n"
-        "varkel-sim: register accesses: %llu (no device: %llu, outside any window: %llu)\n"
+        "varkel-sim: register accesses: %llu (no device: %llu, no register: %llu, outside any window: %llu)\n"
         "varkel-sim: duration: %llu.%09llu s simulated, %llu.%03llu s real%s\n",
         static_cast<unsigned long long>(s.framesOnWire), static_cast<unsigned long long>(s.framesDropped),
         static_cast<unsigned long long>(s.sendsGaveUp), static_cast<unsigned long long>(s.framesLeftInFifo),
         static_cast<unsigned long long>(s.framesReceived), static_cast<unsigned long long>(s.receiveDropped),
         static_cast<unsigned long long>(s.registerAccesses),
-        static_cast<unsigned long long>(s.noDeviceAccesses), static_cast<unsigned long long>(s.strayAccesses),
+        static_cast<unsigned long long>(s.noDeviceAccesses),
+        static_cast<unsigned long long>(s.unknownRegisterAccesses),
+        static_cast<unsigned long long>(s.strayAccesses),
         static_cast<unsigned long long>(s.simulatedNs / 1000000000u),
         static_cast<unsigned long long>(s.simulatedNs % 1000000000u),
         static_cast<unsigned long long>(s.realNs / 1000000000u),
@@ -274,6 +277,7 @@ std::string SummaryJson(const Summary& s) {
          << "  \"receive_dropped\": " << s.receiveDropped << ",\n"
          << "  \"register_accesses\": " << s.registerAccesses << ",\n"
          << "  \"no_device_accesses\": " << s.noDeviceAccesses << ",\n"
+         << "  \"unknown_register_accesses\": " << s.unknownRegisterAccesses << ",\n"
          << "  \"stray_accesses\": " << s.strayAccesses << ",\n"
          << "  \"simulated_ns\": " << s.simulatedNs << ",\n"
          << "  \"real_ns\": " << s.realNs << "\n"

@@ -43,6 +43,7 @@ struct Summary {
     std::uint64_t receiveDropped = 0;
     std::uint64_t registerAccesses = 0;
     std::uint64_t noDeviceAccesses = 0;
+    std::uint64_t unknownRegisterAccesses = 0;
     std::uint64_t strayAccesses = 0;
     std::uint64_t simulatedNs = 0;
     std::uint64_t realNs = 0;
