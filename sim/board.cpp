@@ -149,9 +149,8 @@ std::uint32_t Board::ReadSlow(std::uint64_t physical) {
         ssp_.NextEvent(nextEventNs);
         // Reads at now + k * kBusAccessNs see this value while before `until`.
         const std::uint64_t until = std::min(nextEventNs, nextStopCheckNs_);
-        fastPhysical_ = physical;
-        fastValue_ = value;
-        fastBudget_ = until > now ? (until - now - 1) / kBusAccessNs : 0;
+        const std::uint64_t reads = until > now ? (until - now - 1) / kBusAccessNs : 0;
+        remembered_ = RememberedStatus{physical, 0, reads, reads, value};
     }
     return value;
 }

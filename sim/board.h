@@ -67,9 +67,34 @@ struct BoardOptions {
     bool loopback = false;     // TXD jumpered to RXD
 };
 
+// A status register's last value, answered again while the port cannot
+// change it. Each answer is one read: it uses up one of `left`, and the
+// board books its time and count on its next full access.
+struct RememberedStatus {
+    std::uint64_t physical = ~std::uint64_t{0};
+    // The address the bus in front of the board reads this register at, once
+    // it has said so; 0 until then, and whenever the status changes.
+    std::uintptr_t busAddress = 0;
+    std::uint64_t granted = 0;  // reads allowed when it was remembered
+    std::uint64_t left = 0;     // of those, not yet answered; 0: none
+    std::uint32_t value = 0;
+
+    std::uint64_t answered() const { return granted - left; }
+    bool Take(std::uint32_t& out) {
+        if (left == 0) {
+            return false;
+        }
+        --left;
+        out = value;
+        return true;
+    }
+};
+
 class Board {
   public:
     explicit Board(const BoardOptions& options);
+    Board(const Board&) = delete;
+    Board& operator=(const Board&) = delete;
 
     // One bus access at a physical address. An address where the board has
     // no device is counted and reads as 0.
@@ -79,13 +104,14 @@ class Board {
     // value until then: same value, same time cost, same count, no trip
     // through the models. Anything else takes the full path.
     std::uint32_t Read(std::uint64_t physical) {
-        if (physical == fastPhysical_ && fastReads_ < fastBudget_) {
-            ++fastReads_;  // their time and count are settled on the next full access
-            return fastValue_;
-        }
-        return ReadSlow(physical);
+        std::uint32_t value = 0;
+        return physical == remembered_.physical && remembered_.Take(value) ? value : ReadSlow(physical);
     }
     void Write(std::uint64_t physical, std::uint32_t value);
+
+    // For the bus in front of the board, which may answer a repeated read
+    // from it itself (and stamp it with its own address for the register).
+    RememberedStatus& rememberedStatus() { return remembered_; }
 
     // Lets board time pass (virtual: at once; real: sleeping).
     void Sleep(std::uint64_t ns);
@@ -96,7 +122,7 @@ class Board {
     // asks for them.
     void AddListener(BoardListener* listener, bool wantsAccesses = false);
     Routing routing() const { return routing_; }
-    std::uint64_t Now() const { return clock_.Now() + fastReads_ * kBusAccessNs; }
+    std::uint64_t Now() const { return clock_.Now() + remembered_.answered() * kBusAccessNs; }
     TimeMode timeMode() const { return clock_.mode(); }
 
     // Direct access to the models, for tests and tools; it may change state
@@ -106,7 +132,7 @@ class Board {
     SspModel& ssp() { return Invalidate(), ssp_; }
     const SspModel& ssp() const { return ssp_; }
 
-    std::uint64_t accesses() const { return accesses_ + fastReads_; }
+    std::uint64_t accesses() const { return accesses_ + remembered_.answered(); }
     std::uint64_t noDeviceAccesses() const { return noDeviceAccesses_; }
     // Accesses to a device's page at an offset the board does not model.
     std::uint64_t unknownRegisterAccesses() const { return unknownRegisterAccesses_; }
@@ -120,12 +146,13 @@ class Board {
 
   private:
     [[gnu::noinline]] std::uint32_t ReadSlow(std::uint64_t physical);
-    // Books the fast reads' time and count, and forgets the remembered status.
+    // Books the remembered reads' time and count, and forgets the status.
     void Invalidate() {
-        clock_.virtualNs_ += fastReads_ * kBusAccessNs;
-        accesses_ += fastReads_;
-        fastReads_ = 0;
-        fastBudget_ = 0;
+        const std::uint64_t answered = remembered_.answered();
+        clock_.virtualNs_ += answered * kBusAccessNs;
+        accesses_ += answered;
+        remembered_.granted = 0;
+        remembered_.left = 0;
     }
     void Tick();
     // Books the access's time, brings the port up to it and returns it.
@@ -148,10 +175,7 @@ class Board {
     std::uint64_t noDeviceAccesses_ = 0;
     std::uint64_t unknownRegisterAccesses_ = 0;
     std::uint64_t nextStopCheckNs_ = 0;
-    std::uint64_t fastPhysical_ = ~std::uint64_t{0};
-    std::uint64_t fastReads_ = 0;   // answered from fastValue_, not yet booked
-    std::uint64_t fastBudget_ = 0;  // how many may be; 0: nothing remembered
-    std::uint32_t fastValue_ = 0;
+    RememberedStatus remembered_;
     std::vector<std::string> noted_;
 };
 

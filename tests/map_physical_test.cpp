@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "hw/physical_map.h"
 #include "hw/reg_io.h"
 #include "ssp/registers.h"
 #include "tests/board_fixture.h"
@@ -122,6 +123,19 @@ TEST_F(MapPhysicalAddrTest, ReleaseGivesBackTheWholePageEvenForAnOffsetWindow) {
     for (const auto& release : CallsOf(host::Call::Release)) {
         EXPECT_EQ(release.result, 1);
     }
+}
+
+TEST_F(MapPhysicalAddrTest, ReleasedWindowIsStrayEvenWhileItsStatusIsRemembered) {
+    // A polled status register is answered without translation while the
+    // board remembers it; once the window is gone, the address must not be.
+    RegisterWindow port = MapPhysicalAddr(phys::kSspBase, phys::kSspBytes);
+    const std::uint32_t status = RegRead(port, ssp::kStatus);
+    ASSERT_NE(status, 0u);
+    ASSERT_EQ(RegRead(port, ssp::kStatus), status);
+    ReleasePhysicalAddr(port);
+    EXPECT_EQ(RegRead(port, ssp::kStatus), 0u);
+    EXPECT_EQ(host::StrayAccesses(), 1u);
+    EXPECT_EQ(board->accesses(), 2u);
 }
 
 TEST_F(MapPhysicalAddrTest, AccessWhereTheBoardHasNothingIsCountedAndNoted) {

@@ -29,16 +29,18 @@ struct State {
     std::function<void(const CallRecord&)> observer;
     std::vector<Region> regions;
     std::vector<Binding> bindings;
-    // The address read last and the physical address behind it: a poll
-    // loop reads one register over and over.
-    std::uintptr_t lastReadAddress = 1;  // never a register's address
-    std::uint64_t lastReadPhysical = 0;
     std::uint32_t reserveRequests = 0;
     std::uint32_t bindRequests = 0;
     std::uint64_t strayAccesses = 0;
 };
 
 State g_state;
+// The attached board's remembered status, stamped with the address the
+// program reads that register at: a poll loop's repeated read is then one
+// compare and one count, with no translation and no call. With no board
+// attached it points at an empty one, so the fast path needs no null check.
+sim::RememberedStatus g_noStatus;
+sim::RememberedStatus* g_remembered = &g_noStatus;
 
 bool Listed(const std::vector<std::uint32_t>& list, std::uint32_t n) {
     for (const std::uint32_t entry : list) {
@@ -94,7 +96,8 @@ void Stray(RegisterWindow window, std::uint32_t offset, bool write) {
 
 void Attach(sim::Board* board) {
     g_state.board = board;
-    g_state.lastReadAddress = 1;
+    g_remembered = board != nullptr ? &board->rememberedStatus() : &g_noStatus;
+    g_remembered->busAddress = 0;
 }
 void SetFaults(const Faults& faults) {
     g_state.faults = faults;
@@ -110,6 +113,7 @@ std::uint64_t StrayAccesses() {
 }
 
 void Reset() {
+    Attach(nullptr);
     for (const Region& region : g_state.regions) {
         ::munmap(reinterpret_cast<void*>(region.base), region.size);
     }
@@ -173,7 +177,7 @@ int ReleaseRegion(void* address, std::uint32_t size, std::uint32_t freeType) {
         ::munmap(address, region->size);
         std::erase_if(g_state.bindings,
                       [&](const host::Binding& b) { return b.base - region->base < region->size; });
-        g_state.lastReadAddress = 1;
+        host::g_remembered->busAddress = 0;  // the address may come back for another page
         std::erase_if(g_state.regions, [&](const host::Region& r) { return r.base == base; });
         ok = 1;
     }
@@ -225,24 +229,29 @@ void SleepMs(std::uint32_t milliseconds) {
 namespace host {
 namespace {
 
-// The bus outside its fast path: another window, a stray address, no board.
+// The bus outside its fast path: translate, and let the board answer.
 [[gnu::noinline]] std::uint32_t RegReadSlow(RegisterWindow window, std::uint32_t offset) {
     std::uint64_t physical = 0;
     if (!Translate(window, offset, physical) || g_state.board == nullptr) {
         Stray(window, offset, false);
         return 0;
     }
-    g_state.lastReadAddress = reinterpret_cast<std::uintptr_t>(window) + offset;
-    g_state.lastReadPhysical = physical;
-    return g_state.board->Read(physical);
+    const std::uint32_t value = g_state.board->Read(physical);
+    if (g_remembered->physical == physical && g_remembered->left != 0) {
+        g_remembered->busAddress = reinterpret_cast<std::uintptr_t>(window) + offset;
+    }
+    return value;
 }
 
 }  // namespace
 }  // namespace host
 
 std::uint32_t RegRead(RegisterWindow window, std::uint32_t offset) {
-    if (reinterpret_cast<std::uintptr_t>(window) + offset == g_state.lastReadAddress) {
-        return g_state.board->Read(g_state.lastReadPhysical);
+    std::uint32_t value = 0;
+    sim::RememberedStatus& remembered = *host::g_remembered;
+    if (reinterpret_cast<std::uintptr_t>(window) + offset == remembered.busAddress &&
+        remembered.Take(value)) {
+        return value;
     }
     return host::RegReadSlow(window, offset);
 }
