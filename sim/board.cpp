@@ -75,6 +75,7 @@ Board::Board(const BoardOptions& options) : options_(options), clock_(options.ti
 }
 
 void Board::AddListener(BoardListener* listener, bool wantsAccesses) {
+    Invalidate();  // a listener that wants every access sees the very next read
     listeners_.push_back(listener);
     if (wantsAccesses) {
         accessListeners_.push_back(listener);

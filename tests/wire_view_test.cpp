@@ -102,8 +102,9 @@ TEST_F(WireViewTest, SigrokDecodesEveryMessageFromTheWaveform) {
               0);
 
     // Idle seconds compressed and 50 ns samples, as a person would import it.
-    const std::string decode = "sigrok-cli -I vcd:compress=1000:downsample=50 "
-                               "-P spi:clk=sclk:mosi=txd:cs=sfrm:cpol=0:cpha=";
+    const std::string decode =
+        "sigrok-cli -I vcd:compress=1000:downsample=50 "
+        "-P spi:clk=sclk:mosi=txd:cs=sfrm:cpol=0:cpha=";
     std::string expected;
     for (int i = 0; i < 10000; ++i) {
         expected.append(kMessage.begin(), kMessage.end());
@@ -259,6 +260,17 @@ TEST_F(WireViewTest, EveryListedByteIsOnTheWireOrStillQueued) {
         EXPECT_GT(SspSendGiveUps, 0u);
         EXPECT_EQ(port.stats.txDropped, 0u);
     }
+}
+
+TEST_F(WireViewTest, AccessListenerAddedWhileAStatusIsRememberedSeesTheNextRead) {
+    MapAndConfigure();
+    const std::uint64_t before = board->Now();
+    (void)RegRead(SspRegPtr, ssp::kStatus);
+    (void)RegRead(SspRegPtr, ssp::kStatus);  // answered from the remembered status
+    RecordAccesses();
+    (void)RegRead(SspRegPtr, ssp::kStatus);
+    ASSERT_EQ(accesses.accesses.size(), 1u);
+    EXPECT_EQ(accesses.accesses[0].ns, before + 3 * sim::kBusAccessNs);
 }
 
 TEST_F(WireViewTest, RememberedStatusGivesTheSameRunAsFullModelReads) {
