@@ -109,8 +109,10 @@ class Board {
     }
     void Write(std::uint64_t physical, std::uint32_t value);
 
-    // For the bus in front of the board, which may answer a repeated read
-    // from it itself (and stamp it with its own address for the register).
+    // For the bus in front of the board, which may answer a poll's repeated
+    // reads from it itself (and stamp it with its own address for the
+    // register). It may take several answers before it writes `left` back,
+    // as long as nothing else touches the board in between.
     RememberedStatus& rememberedStatus() { return remembered_; }
 
     // Lets board time pass (virtual: at once; real: sleeping).

@@ -20,7 +20,7 @@ constexpr const wchar_t* kSendEnd = L"\r\n";
 
 // Waits, bounded by kPollLimit, for `bit` of the status register.
 bool WaitForStatus(std::uint32_t bit) {
-    return PollUntilSet([] { return RegRead(SspRegPtr, ssp::kStatus); }, bit, kPollLimit);
+    return PollRegisterUntilSet(SspRegPtr, ssp::kStatus, bit, kPollLimit);
 }
 
 // Hex listing of the bytes stored, printed a chunk at a time so a send of

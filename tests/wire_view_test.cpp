@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "hw/poll.h"
 #include "hw/reg_io.h"
 #include "sim/output_file.h"
 #include "sim/trace_log.h"
@@ -271,6 +272,37 @@ TEST_F(WireViewTest, AccessListenerAddedWhileAStatusIsRememberedSeesTheNextRead)
     (void)RegRead(SspRegPtr, ssp::kStatus);
     ASSERT_EQ(accesses.accesses.size(), 1u);
     EXPECT_EQ(accesses.accesses[0].ns, before + 3 * sim::kBusAccessNs);
+}
+
+TEST_F(WireViewTest, PollOnARememberedStatusCountsEveryRead) {
+    // Answered from the remembered status in runs cut at the board's stop
+    // checks, a wait must still count and charge every read it makes.
+    std::uint64_t accessesBefore = 0;
+    std::uint64_t nowBefore = 0;
+    auto mark = [&] {
+        accessesBefore = board->accesses();
+        nowBefore = board->Now();
+    };
+    auto expectReads = [&](std::uint64_t reads) {
+        EXPECT_EQ(board->accesses() - accessesBefore, reads);
+        EXPECT_EQ(board->Now() - nowBefore, reads * sim::kBusAccessNs);
+        mark();
+    };
+    MakeBoard({.txStuck = true});
+    MapAndConfigure();
+    mark();
+    EXPECT_FALSE(PollRegisterUntilSet(SspRegPtr, ssp::kStatus, ssp::kTxNotFull, kPollLimit));
+    expectReads(kPollLimit + 1);
+    EXPECT_FALSE(PollRegisterUntilSet(SspRegPtr, ssp::kStatus, ssp::kTxNotFull, 9));
+    expectReads(10);
+
+    MakeBoard({});
+    MapAndConfigure();
+    mark();
+    for (int i = 0; i < 3; ++i) {  // the first remembers, the others are answered
+        EXPECT_TRUE(PollRegisterUntilSet(SspRegPtr, ssp::kStatus, ssp::kTxNotFull, kPollLimit));
+        expectReads(1);
+    }
 }
 
 TEST_F(WireViewTest, RememberedStatusGivesTheSameRunAsFullModelReads) {

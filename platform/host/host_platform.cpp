@@ -7,6 +7,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "hw/poll.h"
 #include "hw/reg_io.h"
 #include "platform/platform.h"
 #include "platform/text_output.h"
@@ -36,9 +37,9 @@ struct State {
 
 State g_state;
 // The attached board's remembered status, stamped with the address the
-// program reads that register at: a poll loop's repeated read is then one
-// compare and one count, with no translation and no call. With no board
-// attached it points at an empty one, so the fast path needs no null check.
+// program reads that register at: a poll on that address then answers its
+// reads from it with no translation and no call. With no board attached it
+// points at an empty one, so the poll needs no null check.
 sim::RememberedStatus g_noStatus;
 sim::RememberedStatus* g_remembered = &g_noStatus;
 
@@ -226,34 +227,56 @@ void SleepMs(std::uint32_t milliseconds) {
     g_state.board->Sleep(ns);
 }
 
-namespace host {
-namespace {
-
-// The bus outside its fast path: translate, and let the board answer.
-[[gnu::noinline]] std::uint32_t RegReadSlow(RegisterWindow window, std::uint32_t offset) {
+std::uint32_t RegRead(RegisterWindow window, std::uint32_t offset) {
     std::uint64_t physical = 0;
-    if (!Translate(window, offset, physical) || g_state.board == nullptr) {
-        Stray(window, offset, false);
+    if (!host::Translate(window, offset, physical) || g_state.board == nullptr) {
+        host::Stray(window, offset, false);
         return 0;
     }
     const std::uint32_t value = g_state.board->Read(physical);
-    if (g_remembered->physical == physical && g_remembered->left != 0) {
-        g_remembered->busAddress = reinterpret_cast<std::uintptr_t>(window) + offset;
+    sim::RememberedStatus& remembered = *host::g_remembered;
+    if (remembered.physical == physical && remembered.left != 0) {
+        remembered.busAddress = reinterpret_cast<std::uintptr_t>(window) + offset;
     }
     return value;
 }
 
-}  // namespace
-}  // namespace host
-
-std::uint32_t RegRead(RegisterWindow window, std::uint32_t offset) {
-    std::uint32_t value = 0;
-    sim::RememberedStatus& remembered = *host::g_remembered;
-    if (reinterpret_cast<std::uintptr_t>(window) + offset == remembered.busAddress &&
-        remembered.Take(value)) {
-        return value;
+bool PollRegisterUntilSet(RegisterWindow window, std::uint32_t offset, std::uint32_t mask,
+                          std::uint32_t limit) {
+    const std::uintptr_t address = reinterpret_cast<std::uintptr_t>(window) + offset;
+    std::uint32_t counter = limit;
+    for (;;) {
+        sim::RememberedStatus& remembered = *host::g_remembered;
+        if (address == remembered.busAddress && remembered.left != 0) {
+            // Reads the board has already answered. Each is still one load of
+            // the remembered value; only the count of them stays in a register
+            // until the run or the wait ends, so no read waits on the last
+            // one's count going through memory.
+            const volatile std::uint32_t& value = remembered.value;
+            std::uint64_t left = remembered.left;
+            for (;;) {
+                const std::uint32_t status = value;
+                --left;
+                if ((status & mask) != 0 || counter == 0) {
+                    remembered.left = left;
+                    return (status & mask) != 0;
+                }
+                --counter;
+                if (left == 0) {
+                    break;
+                }
+            }
+            remembered.left = 0;
+            continue;
+        }
+        if ((RegRead(window, offset) & mask) != 0) {
+            return true;
+        }
+        if (counter == 0) {
+            return false;
+        }
+        --counter;
     }
-    return host::RegReadSlow(window, offset);
 }
 
 void RegWrite(RegisterWindow window, std::uint32_t offset, std::uint32_t value) {
