@@ -3,7 +3,8 @@
 // Reservations are real address ranges with no access, so a stray direct
 // dereference faults instead of passing silently. A binding records which
 // physical pages a range stands for; register accesses through it go to the
-// board's bus (RegRead and RegWrite, at the end of host_platform.cpp).
+// board's bus (RegRead, PollRegisterUntilSet and RegWrite, at the end of
+// host_platform.cpp).
 #pragma once
 
 #include <cstdint>
