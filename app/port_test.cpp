@@ -4,7 +4,7 @@
 
 #include "app/build_stamp.h"
 #include "hw/map_physical.h"
-#include "hw/physical_map.h"
+#include "hw/register_blocks.h"
 #include "platform/platform.h"
 #include "ssp/ssp.h"
 
@@ -34,17 +34,17 @@ std::int32_t PortTestMain(void* /*instance*/, void* /*previousInstance*/, wchar_
     DebugPrint(kBanner);
     DebugPrint(kBuiltLine, kBuildDate, kBuildTime);
 
-    GpioRegPtr = MapPhysicalAddr(phys::kGpioBase, phys::kGpioBytes);
+    GpioRegPtr = MapPhysicalAddr(blocks::kGpioBase, blocks::kGpioBytes);
     if (GpioRegPtr == nullptr) {
         DebugPrint(kGpioFailed);
         return kExitUnmapped;
     }
-    SspRegPtr = MapPhysicalAddr(phys::kSspBase, phys::kSspBytes);
+    SspRegPtr = MapPhysicalAddr(blocks::kSspBase, blocks::kSspBytes);
     if (SspRegPtr == nullptr) {
         DebugPrint(kSspFailed);
         return kExitUnmapped;
     }
-    v_pClkRegs = MapPhysicalAddr(phys::kClockBase, phys::kClockBytes);
+    v_pClkRegs = MapPhysicalAddr(blocks::kClockBase, blocks::kClockBytes);
     if (v_pClkRegs == nullptr) {
         DebugPrint(kClockFailed);
         return kExitUnmapped;

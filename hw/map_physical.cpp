@@ -2,7 +2,6 @@
 
 #include <cstdint>
 
-#include "hw/physical_map.h"
 #include "platform/platform.h"
 
 RegisterWindow GpioRegPtr = nullptr;
@@ -17,16 +16,16 @@ constexpr const wchar_t* kBindFailed = L"\tMapPhysicalAddr : return false from V
 }  // namespace
 
 RegisterWindow MapPhysicalAddr(std::uint32_t physicalAddress, std::uint32_t length) {
-    const std::uint32_t pageBase = physicalAddress & phys::kPageMask;
+    const std::uint32_t pageBase = physicalAddress & ~(kPageSize - 1);
     const std::uint32_t inPage = physicalAddress - pageBase;
 
     // L + O rounded up to whole pages would wrap past 4 GiB and map fewer
     // pages than the block spans; refuse it like a refused reservation.
-    if (length > UINT32_MAX - inPage - (phys::kPageSize - 1)) {
+    if (length > UINT32_MAX - inPage - (kPageSize - 1)) {
         DebugPrint(kReserveFailed);
         return nullptr;
     }
-    const std::uint32_t size = (length + inPage + (phys::kPageSize - 1)) & phys::kPageMask;
+    const std::uint32_t size = (length + inPage + (kPageSize - 1)) & ~(kPageSize - 1);
 
     void* base = ReserveRegion(nullptr, size, kMemReserve, kPageNoAccess);
     if (base == nullptr) {
@@ -43,6 +42,6 @@ RegisterWindow MapPhysicalAddr(std::uint32_t physicalAddress, std::uint32_t leng
 
 void ReleasePhysicalAddr(RegisterWindow window) {
     const auto address = reinterpret_cast<std::uintptr_t>(window);
-    const std::uintptr_t pageBase = address & ~static_cast<std::uintptr_t>(phys::kPageSize - 1);
+    const std::uintptr_t pageBase = address & ~static_cast<std::uintptr_t>(kPageSize - 1);
     ReleaseRegion(reinterpret_cast<void*>(pageBase), 0, kMemRelease);
 }

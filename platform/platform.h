@@ -7,6 +7,9 @@
 #include <cstddef>
 #include <cstdint>
 
+// Reservations and bindings are made in whole pages of this size.
+inline constexpr std::uint32_t kPageSize = 0x1000;
+
 // ReserveRegion allocation type: reserve address space, commit nothing.
 inline constexpr std::uint32_t kMemReserve = 0x2000;
 // ReleaseRegion free type: give back the whole reserved range (size 0).

@@ -3,38 +3,17 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "hw/physical_map.h"
-#include "ssp/registers.h"
+#include "sim/board_map.h"
 
 namespace sim {
-
-namespace {
-
-// How often, in board time, a running board looks at its stop flag.
-constexpr std::uint64_t kStopCheckNs = 5000000;
-
-Block BlockAt(std::uint64_t physical) {
-    switch (physical & phys::kPageMask) {
-        case phys::kGpioBase:
-            return Block::Gpio;
-        case phys::kClockBase:
-            return Block::Clock;
-        case phys::kSspBase:
-            return Block::Ssp;
-        default:
-            return Block::None;
-    }
-}
-
-}  // namespace
 
 const char* BlockName(Block block) {
     switch (block) {
         case Block::Gpio:
             return "gpio";
-        case Block::Clock:
+        case Block::ClockManager:
             return "clock";
-        case Block::Ssp:
+        case Block::SerialPort:
             return "ssp";
         case Block::None:
             break;
@@ -45,175 +24,233 @@ const char* BlockName(Block block) {
 const char* RegisterName(Block block, std::uint32_t offset) {
     switch (block) {
         case Block::Gpio:
-            return offset == gpio::kDirection64     ? "direction64"
-                   : offset == gpio::kAltFunction80 ? "altfn80"
-                                                    : nullptr;
-        case Block::Clock:
-            return offset == clk::kEnable ? "enable" : nullptr;
-        case Block::Ssp:
-            return offset == ssp::kControl0   ? "control0"
-                   : offset == ssp::kControl1 ? "control1"
-                   : offset == ssp::kStatus   ? "status"
-                   : offset == ssp::kData     ? "data"
-                                              : nullptr;
+            return offset == map::kGpioDirectionHigh    ? "direction"
+                   : offset == map::kGpioAltFunctionTop ? "altfn"
+                                                        : nullptr;
+        case Block::ClockManager:
+            return offset == map::kClockManagerEnable ? "enable" : nullptr;
+        case Block::SerialPort:
+            return offset == map::kPortControl0   ? "control0"
+                   : offset == map::kPortControl1 ? "control1"
+                   : offset == map::kPortStatus   ? "status"
+                   : offset == map::kPortData     ? "data"
+                                                  : nullptr;
         case Block::None:
             break;
     }
     return nullptr;
 }
 
-Board::Board(const BoardOptions& options) : options_(options), clock_(options.time) {
-    ssp_.faults.txStuck = options.txStuck;
-    ssp_.faults.slowFactor = options.txSlow;
-    ssp_.onFrame = [this](const Frame& frame) {
-        for (BoardListener* listener : listeners_) {
-            listener->OnFrame(frame);
+std::string DescribeStatus(std::uint32_t status) {
+    std::string text = "{";
+    for (const auto& [bit, name] : {std::pair{map::kPortStatusTxNotFull, "tx-not-full"},
+                                    std::pair{map::kPortStatusRxNotEmpty, "rx-not-empty"},
+                                    std::pair{map::kPortStatusRxOverrun, "rx-overrun"}}) {
+        if ((status & bit) != 0) {
+            text += text.size() > 1 ? "," : "";
+            text += name;
         }
-    };
-    ssp_.note = [this](const std::string& line) { Note(line); };
-    UpdateClockGate(0);
+    }
+    return text + "}";
 }
 
-void Board::AddListener(BoardListener* listener, bool wantsAccesses) {
-    Invalidate();  // a listener that wants every access sees the very next read
+Board::Board(const BoardOptions& options) : options_(options), time_(options.time), port_(*this) {
+    port_.txStuck = options.txStuck;
+    port_.slowFactor = options.txSlow;
+    gpio_.altFunctionStuck = options.pinsUnrouted;
+    port_.SetClockGate(clockManager_.SerialPortClockOn() && !options.clockOff, 0);
+}
+
+Board::Target Board::Decode(std::uint64_t physical) {
+    const std::uint64_t page = physical & ~(map::kPageBytes - 1);
+    const auto offset = static_cast<std::uint32_t>(physical - page);
+    const Block block = page == map::kGpioBlock           ? Block::Gpio
+                        : page == map::kClockManagerBlock ? Block::ClockManager
+                        : page == map::kSerialPortBlock   ? Block::SerialPort
+                                                          : Block::None;
+    return {block, offset};
+}
+
+void Board::AddListener(BoardListener* listener) {
     listeners_.push_back(listener);
-    if (wantsAccesses) {
-        accessListeners_.push_back(listener);
-    }
-    listener->OnRouting(clock_.Now(), routing_);
+    listener->OnRouting(time_.Now(), routing_);
 }
 
 void Board::Note(const std::string& line) {
-    if (std::find(noted_.begin(), noted_.end(), line) != noted_.end()) {
-        return;
-    }
-    noted_.push_back(line);
-    if (note) {
-        note(line);
-    }
-}
-
-void Board::Tick() {
-    clock_.Access();
-    ++accesses_;
-    if (clock_.Now() >= nextStopCheckNs_) {
-        nextStopCheckNs_ = clock_.Now() + kStopCheckNs;
-        if (stopFlag != nullptr && *stopFlag != 0 && onStop) {
-            onStop();
+    if (std::find(noted_.begin(), noted_.end(), line) == noted_.end()) {
+        noted_.push_back(line);
+        if (onNote) {
+            onNote(line);
         }
     }
 }
 
-void Board::Trace(bool write, Block block, std::uint32_t offset, std::uint64_t physical,
-                  std::uint32_t value) {
-    if (accessListeners_.empty()) {
-        return;
-    }
-    const Access access{clock_.Now(), write, block, offset, physical, value};
-    for (BoardListener* listener : accessListeners_) {
+void Board::Notify(const Access& access) {
+    for (BoardListener* listener : listeners_) {
         listener->OnAccess(access);
     }
 }
 
-std::uint64_t Board::BeginAccess() {
-    Invalidate();
-    Tick();
-    const std::uint64_t now = clock_.Now();
-    ssp_.Sync(now);
-    return now;
+std::uint32_t Board::Read(std::uint64_t physical) {
+    return BusAccess(false, physical, 0);
 }
 
-void Board::NoteUnknown(bool write, Block block, std::uint64_t physical) {
-    ++(block == Block::None ? noDeviceAccesses_ : unknownRegisterAccesses_);
-    char line[96];
-    std::snprintf(line, sizeof line, "%s of 0x%08llX, where the board has no %s", write ? "write" : "read",
-                  static_cast<unsigned long long>(physical), block == Block::None ? "device" : "register");
-    Note(line);
+void Board::Write(std::uint64_t physical, std::uint32_t value) {
+    BusAccess(true, physical, value);
 }
 
-std::uint32_t Board::ReadSlow(std::uint64_t physical) {
-    const std::uint64_t now = BeginAccess();
-    const Block block = BlockAt(physical);
-    const auto offset = static_cast<std::uint32_t>(physical & (phys::kPageSize - 1));
-    std::uint32_t value = 0;
-    const bool known = block == Block::Gpio    ? gpio_.Read(offset, value)
-                       : block == Block::Clock ? clockManager_.Read(offset, value)
-                       : block == Block::Ssp   ? ssp_.Read(offset, value)
-                                               : false;
-    if (!known) {
-        NoteUnknown(false, block, physical);
+std::uint32_t Board::BusAccess(bool write, std::uint64_t physical, std::uint32_t value) {
+    time_.Advance(kBusAccessNs);
+    ++stats_.accesses;
+    const std::uint64_t now = time_.Now();
+    port_.Sync(now);
+    const Target target = Decode(physical);
+    bool known = false;
+    switch (target.block) {
+        case Block::Gpio:
+            known = write ? gpio_.Write(target.offset, value) : gpio_.Read(target.offset, value);
+            break;
+        case Block::ClockManager:
+            known = write ? clockManager_.Write(target.offset, value) : clockManager_.Read(target.offset, value);
+            break;
+        case Block::SerialPort:
+            known = write ? port_.Write(target.offset, value, now) : port_.Read(target.offset, value);
+            break;
+        case Block::None:
+            value = write ? value : 0;
+            break;
     }
-    Trace(false, block, offset, physical, value);
-    if (block == Block::Ssp && offset == ssp::kStatus && clock_.mode() == TimeMode::Virtual &&
-        accessListeners_.empty()) {
-        std::uint64_t nextEventNs = ~std::uint64_t{0};
-        ssp_.NextEvent(nextEventNs);
-        // Reads at now + k * kBusAccessNs see this value while before `until`.
-        const std::uint64_t until = std::min(nextEventNs, nextStopCheckNs_);
-        const std::uint64_t reads = until > now ? (until - now - 1) / kBusAccessNs : 0;
-        remembered_ = RememberedStatus{physical, 0, reads, reads, value};
+    if (!known) {
+        ++(target.block == Block::None ? stats_.noDeviceAccesses : stats_.unknownRegisterAccesses);
+        char line[96];
+        std::snprintf(line, sizeof line, "%s of 0x%08llX, where the board has no %s", write ? "write" : "read",
+                      static_cast<unsigned long long>(physical),
+                      target.block == Block::None ? "device" : "register");
+        Note(line);
+    }
+    TrackTransmitWait(write, target, value);
+    Notify(Access{now, write, target.block, target.offset, physical, value});
+    if (write && target.block == Block::Gpio) {
+        UpdateRouting(now);
+    } else if (write && target.block == Block::ClockManager) {
+        port_.SetClockGate(clockManager_.SerialPortClockOn() && !options_.clockOff, now);
     }
     return value;
 }
 
-void Board::Write(std::uint64_t physical, std::uint32_t value) {
-    const std::uint64_t now = BeginAccess();
-    const Block block = BlockAt(physical);
-    const auto offset = static_cast<std::uint32_t>(physical & (phys::kPageSize - 1));
-    bool known = false;
-    if (block == Block::Gpio) {
-        known = gpio_.Write(offset, value);
-        UpdateRouting(now);
-    } else if (block == Block::Clock) {
-        known = clockManager_.Write(offset, value);
-        UpdateClockGate(now);
-    } else if (block == Block::Ssp) {
-        known = ssp_.Write(offset, value, now);
+std::uint64_t Board::QuietReads(std::uint64_t physical, std::uint64_t reads) const {
+    const Target target = Decode(physical);
+    if (time_.mode() != TimeMode::Virtual || options_.oneReadAtATime || target.block == Block::None ||
+        RegisterName(target.block, target.offset) == nullptr ||
+        (target.block == Block::SerialPort && SspModel::ReadTakes(target.offset))) {
+        return 0;
     }
-    if (!known) {
-        NoteUnknown(true, block, physical);
+    // Registers change only by a write or by the port's next event, so
+    // reads at now + k * kBusAccessNs before that event see the same value.
+    std::uint64_t next = ~std::uint64_t{0};
+    port_.NextEvent(next);
+    const std::uint64_t now = time_.Now();
+    return std::min(reads, next > now ? (next - now - 1) / kBusAccessNs : 0);
+}
+
+bool Board::Poll(std::uint64_t physical, std::uint32_t mask, std::uint64_t reads) {
+    while (reads > 0) {
+        const std::uint32_t value = Read(physical);
+        --reads;
+        if ((value & mask) != 0) {
+            return true;
+        }
+        const std::uint64_t same = QuietReads(physical, reads);
+        if (same > 0) {
+            const Access run{time_.Now() + kBusAccessNs, false,           Decode(physical).block,
+                             Decode(physical).offset,    physical, value, same};
+            time_.Advance(same * kBusAccessNs);
+            stats_.accesses += same;
+            reads -= same;
+            Notify(run);
+        }
     }
-    Trace(true, block, offset, physical, value);
+    return false;
+}
+
+// A status read showing a full transmit FIFO, followed by anything but
+// another status read or a store of data, is a send that gave up.
+void Board::TrackTransmitWait(bool write, Target target, std::uint32_t value) {
+    const bool port = target.block == Block::SerialPort;
+    if (port && !write && target.offset == map::kPortStatus) {
+        transmitWaitPending_ = (value & map::kPortStatusTxNotFull) == 0;
+        return;
+    }
+    if (transmitWaitPending_ && !(port && write && target.offset == map::kPortData)) {
+        ++stats_.transmitWaitsAbandoned;
+    }
+    transmitWaitPending_ = false;
+}
+
+void Board::PlatformCall() {
+    TrackTransmitWait(false, {Block::None, 0}, 0);
+    for (BoardListener* listener : listeners_) {
+        listener->OnPlatformCall();
+    }
 }
 
 void Board::UpdateRouting(std::uint64_t now) {
-    Routing routing;
-    routing.sclk = gpio_.Routed(kPinSclk, gpio::kSspFunction, true);
-    routing.rxd = gpio_.Routed(kPinRxd, gpio::kSspFunction, false);
-    routing.sfrm = gpio_.Routed(kPinSfrm, gpio::kSspFunction, true);
-    routing.txd = gpio_.Routed(kPinTxd, gpio::kSspFunction, true);
-    ssp_.SetLoopback(options_.loopback && routing.txd && routing.rxd);
+    auto routed = [&](std::uint32_t pin, bool output) {
+        return gpio_.Function(pin) == map::kSerialPortFunction && gpio_.IsOutput(pin) == output;
+    };
+    const Routing routing{routed(map::kPinSerialClock, true), routed(map::kPinReceiveData, false),
+                          routed(map::kPinFrame, true), routed(map::kPinTransmitData, true)};
     if (routing == routing_) {
         return;
     }
     routing_ = routing;
+    frameTxdRouted_ = frameTxdRouted_ && routing.txd;
+    frameRxdRouted_ = frameRxdRouted_ && routing.rxd;
     for (BoardListener* listener : listeners_) {
         listener->OnRouting(now, routing_);
     }
 }
 
-void Board::UpdateClockGate(std::uint64_t now) {
-    const bool on = (clockManager_.enable & clk::kEnableSsp) != 0 && !options_.clockOff;
-    ssp_.SetClockGate(on, now);
+void Board::FrameStarted(const Frame& frame) {
+    frameTxdRouted_ = routing_.txd;
+    frameRxdRouted_ = routing_.rxd;
+    for (BoardListener* listener : listeners_) {
+        listener->OnFrameStart(frame);
+    }
 }
 
-void Board::Sleep(std::uint64_t ns) {
-    Invalidate();
-    if (clock_.mode() == TimeMode::Real) {
+void Board::FrameEnded(const Frame& frame, std::uint64_t endNs, bool complete) {
+    const FrameFate fate = !complete ? FrameFate::Cut : frameTxdRouted_ ? FrameFate::OnWire : FrameFate::TxdUnrouted;
+    ++(fate == FrameFate::OnWire ? stats_.framesOnWire
+       : fate == FrameFate::Cut  ? stats_.framesCut
+                                 : stats_.framesUnrouted);
+    for (BoardListener* listener : listeners_) {
+        listener->OnFrameEnd(frame, endNs, fate);
+    }
+    if (complete && frameRxdRouted_) {
+        // An undriven line reads high, like an unconnected pin.
+        const std::uint32_t ones = (1u << frame.bits) - 1;
+        port_.Receive(options_.rxd == RxdLine::Low                                    ? 0
+                      : options_.rxd == RxdLine::Loopback && fate == FrameFate::OnWire ? frame.value
+                                                                                       : ones);
+    }
+}
+
+bool Board::Sleep(std::uint64_t ns) {
+    if (time_.mode() == TimeMode::Real) {
         for (BoardListener* listener : listeners_) {
             listener->OnIdle();
         }
     }
-    if (!clock_.Sleep(ns, stopFlag) && onStop) {
-        onStop();
-    }
-    ssp_.Sync(clock_.Now());
+    const bool slept = time_.Sleep(ns, wake_);
+    port_.Sync(time_.Now());
+    return slept;
 }
 
 void Board::Finish() {
-    Invalidate();
-    const std::uint64_t now = clock_.Now();
-    ssp_.Sync(now);
+    const std::uint64_t now = time_.Now();
+    port_.Sync(now);
+    TrackTransmitWait(false, {Block::None, 0}, 0);
     for (BoardListener* listener : listeners_) {
         listener->OnFinish(now);
     }

@@ -1,31 +1,26 @@
-// The simulated board: its clock, its three register blocks at their
-// physical addresses, and the serial port's pins.
+// The simulated board: its time, its three register blocks at their
+// physical addresses, and the serial port's pins and lines.
 //
-// Pins (alternate function 1 routes them to the port):
-//   pin 81  SCLK  serial clock      output
-//   pin 82  RXD   receive data      input
-//   pin 83  SFRM  frame             output
-//   pin 84  TXD   transmit data     output
-// A pin carries the port's signal only while it is routed with the right
-// direction; otherwise nothing drives it.
+// A pin carries the port's signal only while the GPIO block routes it to
+// the port (alternate function 1) with the right direction; otherwise the
+// port's signal does not reach it. A frame is on the wire only if the
+// transmit pin was routed for the whole frame. The port clocks in one frame
+// for each frame it shifts out while its receive pin is routed as an input;
+// what it clocks in is what the receive line carries (RxdLine).
 #pragma once
 
+#include <csignal>
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
 
-#include "sim/clock.h"
-#include "sim/clock_model.h"
+#include "sim/board_time.h"
+#include "sim/clock_manager_model.h"
 #include "sim/gpio_model.h"
 #include "sim/ssp_model.h"
 
 namespace sim {
-
-inline constexpr std::uint32_t kPinSclk = 81;
-inline constexpr std::uint32_t kPinRxd = 82;
-inline constexpr std::uint32_t kPinSfrm = 83;
-inline constexpr std::uint32_t kPinTxd = 84;
 
 // Which of the port's pins are routed to it.
 struct Routing {
@@ -36,8 +31,14 @@ struct Routing {
     bool operator==(const Routing&) const = default;
 };
 
-enum class Block { Gpio, Clock, Ssp, None };
+// What the receive line carries. An unconnected pin on this board reads
+// high (its pull-up), so that is the default: frames of all ones.
+enum class RxdLine { High, Low, Loopback };
 
+enum class Block { Gpio, ClockManager, SerialPort, None };
+
+// One register access, or a run of `count` identical reads of one
+// register, kBusAccessNs apart from `ns` on, handed over as one event.
 struct Access {
     std::uint64_t ns;
     bool write;
@@ -45,144 +46,134 @@ struct Access {
     std::uint32_t offset;  // within the block
     std::uint64_t physical;
     std::uint32_t value;  // stored, or returned by the read
+    std::uint64_t count = 1;
 };
 
-// Sees what happens on the board. Every hook is optional.
+enum class FrameFate {
+    OnWire,       // shifted in full with the transmit pin routed throughout
+    TxdUnrouted,  // shifted in full, but the transmit pin was not routed all along
+    Cut,          // cut short by the clock gate or the enable bit
+};
+
+// Sees what happens on the board, in time order. Every hook is optional.
 class BoardListener {
   public:
     virtual ~BoardListener() = default;
     virtual void OnAccess(const Access&) {}
-    virtual void OnFrame(const Frame&) {}
+    // The program called its platform between two accesses.
+    virtual void OnPlatformCall() {}
+    virtual void OnFrameStart(const Frame&) {}
+    virtual void OnFrameEnd(const Frame&, std::uint64_t /*endNs*/, FrameFate) {}
     virtual void OnRouting(std::uint64_t /*ns*/, const Routing&) {}
-    virtual void OnFinish(std::uint64_t /*ns*/) {}
     // The board is about to sleep in real time: a good moment to flush.
     virtual void OnIdle() {}
+    virtual void OnFinish(std::uint64_t /*ns*/) {}
 };
 
 struct BoardOptions {
     TimeMode time = TimeMode::Virtual;
-    bool txStuck = false;      // transmit FIFO never reports room
-    bool clockOff = false;     // the port's clock gate stays off
-    std::uint32_t txSlow = 1;  // port shifts this many times slower
-    bool loopback = false;     // TXD jumpered to RXD
+    RxdLine rxd = RxdLine::High;
+    bool txStuck = false;       // transmit FIFO never reports room
+    bool clockOff = false;      // the port's clock gate stays closed
+    bool pinsUnrouted = false;  // the GPIO alternate-function register ignores writes
+    std::uint32_t txSlow = 1;   // the port shifts this many times slower
+    // Answer every read of a wait on its own, never several in one step.
+    bool oneReadAtATime = false;
 };
 
-// A status register's last value, answered again while the port cannot
-// change it. Each answer is one read: it uses up one of `left`, and the
-// board books its time and count on its next full access.
-struct RememberedStatus {
-    std::uint64_t physical = ~std::uint64_t{0};
-    // The address the bus in front of the board reads this register at, once
-    // it has said so; 0 until then, and whenever the status changes.
-    std::uintptr_t busAddress = 0;
-    std::uint64_t granted = 0;  // reads allowed when it was remembered
-    std::uint64_t left = 0;     // of those, not yet answered; 0: none
-    std::uint32_t value = 0;
-
-    std::uint64_t answered() const { return granted - left; }
-    bool Take(std::uint32_t& out) {
-        if (left == 0) {
-            return false;
-        }
-        --left;
-        out = value;
-        return true;
-    }
+struct BoardStats {
+    std::uint64_t accesses = 0;
+    std::uint64_t noDeviceAccesses = 0;         // where the board has no device
+    std::uint64_t unknownRegisterAccesses = 0;  // in a device's page, where it has no register
+    std::uint64_t framesOnWire = 0;
+    std::uint64_t framesUnrouted = 0;  // shifted with the transmit pin unrouted
+    std::uint64_t framesCut = 0;
+    // The program read the status, saw the transmit FIFO full, and went on
+    // without storing a frame: a send that gave up waiting for room.
+    std::uint64_t transmitWaitsAbandoned = 0;
 };
 
-class Board {
+class Board : private SspEvents {
   public:
     explicit Board(const BoardOptions& options);
     Board(const Board&) = delete;
     Board& operator=(const Board&) = delete;
 
     // One bus access at a physical address. An address where the board has
-    // no device is counted and reads as 0.
-    //
-    // A status register polled in virtual time cannot change before the
-    // port's next event, so a repeated read of it is answered from the last
-    // value until then: same value, same time cost, same count, no trip
-    // through the models. Anything else takes the full path.
-    std::uint32_t Read(std::uint64_t physical) {
-        std::uint32_t value = 0;
-        return physical == remembered_.physical && remembered_.Take(value) ? value : ReadSlow(physical);
-    }
+    // no device or no register is counted, noted once, and reads as 0.
+    std::uint32_t Read(std::uint64_t physical);
     void Write(std::uint64_t physical, std::uint32_t value);
 
-    // For the bus in front of the board, which may answer a poll's repeated
-    // reads from it itself (and stamp it with its own address for the
-    // register). It may take several answers before it writes `left` back,
-    // as long as nothing else touches the board in between.
-    RememberedStatus& rememberedStatus() { return remembered_; }
+    // A bounded wait: reads `physical` until (value & mask) != 0, at most
+    // `reads` times, and says whether the bit was seen. Time, counts and
+    // listeners see exactly what `reads` separate Read calls would show;
+    // reads that cannot see a change (before the port's next event, of a
+    // register whose read has no side effect, in virtual time) are
+    // answered in one step.
+    bool Poll(std::uint64_t physical, std::uint32_t mask, std::uint64_t reads);
 
-    // Lets board time pass (virtual: at once; real: sleeping).
-    void Sleep(std::uint64_t ns);
-    // Brings the models up to now and tells listeners the run has ended.
+    // The program called its platform (text, sleep, mapping).
+    void PlatformCall();
+    // Lets board time pass (virtual: at once; real: sleeping). False when
+    // the wake flag cut a real sleep short.
+    bool Sleep(std::uint64_t ns);
+    // Brings the port up to now and tells listeners the run has ended.
     void Finish();
 
-    // A listener that wants every register access slows the bus down, so it
-    // asks for them.
-    void AddListener(BoardListener* listener, bool wantsAccesses = false);
-    Routing routing() const { return routing_; }
-    std::uint64_t Now() const { return clock_.Now() + remembered_.answered() * kBusAccessNs; }
-    TimeMode timeMode() const { return clock_.mode(); }
-
-    // Direct access to the models, for tests and tools; it may change state
-    // behind the bus, so the remembered status is dropped.
-    GpioModel& gpio() { return Invalidate(), gpio_; }
-    ClockManagerModel& clockManager() { return Invalidate(), clockManager_; }
-    SspModel& ssp() { return Invalidate(), ssp_; }
-    const SspModel& ssp() const { return ssp_; }
-
-    std::uint64_t accesses() const { return accesses_ + remembered_.answered(); }
-    std::uint64_t noDeviceAccesses() const { return noDeviceAccesses_; }
-    // Accesses to a device's page at an offset the board does not model.
-    std::uint64_t unknownRegisterAccesses() const { return unknownRegisterAccesses_; }
-
-    // Checked while the board runs; when it reads nonzero, onStop is called
-    // (it does not return, as a rule).
-    const volatile int* stopFlag = nullptr;
-    std::function<void()> onStop;
+    void AddListener(BoardListener* listener);
+    // A real-time sleep ends early once *flag is nonzero.
+    void SetWakeFlag(const volatile std::sig_atomic_t* flag) { wake_ = flag; }
     // One line for each oddity the board notices, the first time it does.
-    std::function<void(const std::string&)> note;
+    std::function<void(const std::string&)> onNote;
+
+    std::uint64_t Now() const { return time_.Now(); }
+    TimeMode timeMode() const { return time_.mode(); }
+    Routing routing() const { return routing_; }
+    const BoardStats& stats() const { return stats_; }
+    const SspStats& portStats() const { return port_.stats; }
+    // Frames stored and not yet shifted out in full.
+    std::size_t framesQueued() const { return port_.txLevel(); }
+
+    // The models, for tests that set a register behind the bus's back.
+    GpioModel& gpio() { return gpio_; }
+    ClockManagerModel& clockManager() { return clockManager_; }
 
   private:
-    [[gnu::noinline]] std::uint32_t ReadSlow(std::uint64_t physical);
-    // Books the remembered reads' time and count, and forgets the status.
-    void Invalidate() {
-        const std::uint64_t answered = remembered_.answered();
-        clock_.virtualNs_ += answered * kBusAccessNs;
-        accesses_ += answered;
-        remembered_.granted = 0;
-        remembered_.left = 0;
-    }
-    void Tick();
-    // Books the access's time, brings the port up to it and returns it.
-    std::uint64_t BeginAccess();
-    void NoteUnknown(bool write, Block block, std::uint64_t physical);
+    struct Target {
+        Block block;
+        std::uint32_t offset;
+    };
+    static Target Decode(std::uint64_t physical);
+
+    std::uint32_t BusAccess(bool write, std::uint64_t physical, std::uint32_t value);
+    std::uint64_t QuietReads(std::uint64_t physical, std::uint64_t reads) const;
+    void TrackTransmitWait(bool write, Target target, std::uint32_t value);
     void UpdateRouting(std::uint64_t now);
-    void UpdateClockGate(std::uint64_t now);
-    void Trace(bool write, Block block, std::uint32_t offset, std::uint64_t physical, std::uint32_t value);
-    void Note(const std::string& line);
+    void Notify(const Access& access);
+
+    void FrameStarted(const Frame& frame) override;
+    void FrameEnded(const Frame& frame, std::uint64_t endNs, bool complete) override;
+    void Note(const std::string& line) override;
 
     BoardOptions options_;
-    Clock clock_;
+    BoardTime time_;
     GpioModel gpio_;
     ClockManagerModel clockManager_;
-    SspModel ssp_;
+    SspModel port_;
     Routing routing_;
+    bool frameTxdRouted_ = false;  // the shifting frame's pins have been routed all along
+    bool frameRxdRouted_ = false;
+    bool transmitWaitPending_ = false;
     std::vector<BoardListener*> listeners_;
-    std::vector<BoardListener*> accessListeners_;
-    std::uint64_t accesses_ = 0;
-    std::uint64_t noDeviceAccesses_ = 0;
-    std::uint64_t unknownRegisterAccesses_ = 0;
-    std::uint64_t nextStopCheckNs_ = 0;
-    RememberedStatus remembered_;
+    BoardStats stats_;
     std::vector<std::string> noted_;
+    const volatile std::sig_atomic_t* wake_ = nullptr;
 };
 
 const char* BlockName(Block block);
 // Register name within a block, or null for an offset the board does not model.
 const char* RegisterName(Block block, std::uint32_t offset);
+// The serial port's status bits by name, as "{tx-not-full,rx-not-empty}".
+std::string DescribeStatus(std::uint32_t status);
 
 }  // namespace sim

@@ -1,16 +1,16 @@
 #include "sim/gpio_model.h"
 
-#include "ssp/registers.h"
+#include "sim/board_map.h"
 
 namespace sim {
 
-bool GpioModel::Read(std::uint32_t offset, std::uint32_t& value) {
+bool GpioModel::Read(std::uint32_t offset, std::uint32_t& value) const {
     switch (offset) {
-        case gpio::kDirection64:
-            value = direction64;
+        case map::kGpioDirectionHigh:
+            value = directionHigh;
             return true;
-        case gpio::kAltFunction80:
-            value = altFunction80;
+        case map::kGpioAltFunctionTop:
+            value = altFunctionTop;
             return true;
         default:
             value = 0;
@@ -20,21 +20,25 @@ bool GpioModel::Read(std::uint32_t offset, std::uint32_t& value) {
 
 bool GpioModel::Write(std::uint32_t offset, std::uint32_t value) {
     switch (offset) {
-        case gpio::kDirection64:
-            direction64 = value;
+        case map::kGpioDirectionHigh:
+            directionHigh = value;
             return true;
-        case gpio::kAltFunction80:
-            altFunction80 = value;
+        case map::kGpioAltFunctionTop:
+            if (!altFunctionStuck) {
+                altFunctionTop = value;
+            }
             return true;
         default:
             return false;
     }
 }
 
-bool GpioModel::Routed(std::uint32_t pin, std::uint32_t function, bool output) const {
-    const bool isOutput = (direction64 & gpio::DirectionBit(pin)) != 0;
-    const std::uint32_t fn = (altFunction80 & gpio::AltFunctionMask(pin)) >> gpio::AltFunctionShift(pin);
-    return fn == function && isOutput == output;
+std::uint32_t GpioModel::Function(std::uint32_t pin) const {
+    return (altFunctionTop >> (2 * (pin - map::kGpioAltFunctionFirstPin))) & 3u;
+}
+
+bool GpioModel::IsOutput(std::uint32_t pin) const {
+    return ((directionHigh >> (pin - map::kGpioDirectionFirstPin)) & 1u) != 0;
 }
 
 }  // namespace sim

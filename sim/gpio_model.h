@@ -1,8 +1,8 @@
 // GPIO block of the simulated board: the pin-direction register for pins
 // 64..95 and the alternate-function register for pins 80..95.
 //
-// Not modelled: the other banks, pin levels, edge detection. Any other
-// offset reads as 0; the board counts and notes such accesses.
+// Not modelled: the other banks and registers, pin levels, edge detection.
+// Any other offset reads as 0; the board counts and notes such accesses.
 #pragma once
 
 #include <cstdint>
@@ -15,16 +15,19 @@ inline constexpr std::uint32_t kGpioDirectionReset = 0x00000000;
 inline constexpr std::uint32_t kGpioAltFunctionReset = 0x00000000;
 
 struct GpioModel {
-    std::uint32_t direction64 = kGpioDirectionReset;
-    std::uint32_t altFunction80 = kGpioAltFunctionReset;
+    std::uint32_t directionHigh = kGpioDirectionReset;
+    std::uint32_t altFunctionTop = kGpioAltFunctionReset;
+    // Board fault: the alternate-function register ignores writes.
+    bool altFunctionStuck = false;
 
-    // Returns false for an offset the model does not know.
-    bool Read(std::uint32_t offset, std::uint32_t& value);
+    // Both return false for an offset the model does not know.
+    bool Read(std::uint32_t offset, std::uint32_t& value) const;
     bool Write(std::uint32_t offset, std::uint32_t value);
 
-    // True when `pin` has alternate function `function` and the direction
-    // given (output or input).
-    bool Routed(std::uint32_t pin, std::uint32_t function, bool output) const;
+    // The alternate function selected for `pin` (80..95), and whether it is
+    // an output (64..95).
+    std::uint32_t Function(std::uint32_t pin) const;
+    bool IsOutput(std::uint32_t pin) const;
 };
 
 }  // namespace sim

@@ -2,34 +2,34 @@
 
 #include <algorithm>
 
-#include "ssp/registers.h"
+#include "sim/board_map.h"
 
 namespace sim {
 
 std::uint32_t SspModel::Status() const {
     std::uint32_t status = 0;
-    if (!tx_.full() && !faults.txStuck) {
-        status |= ssp::kTxNotFull;
+    if (!tx_.full() && !txStuck) {
+        status |= map::kPortStatusTxNotFull;
     }
     if (!rx_.empty()) {
-        status |= ssp::kRxNotEmpty;
+        status |= map::kPortStatusRxNotEmpty;
     }
     if (overrun_) {
-        status |= ssp::kRxOverrun;
+        status |= map::kPortStatusRxOverrun;
     }
     return status;
 }
 
-bool SspModel::CanShift() const {
-    return (control0_ & ssp::kEnable) != 0 && clockGate_;
+bool SspModel::Running() const {
+    return (control0_ & map::kPortControl0Enable) != 0 && clockGate_ && !unmodelled_;
 }
 
 bool SspModel::NextEvent(std::uint64_t& ns) const {
     if (shifting_) {
-        ns = shiftEndNs_;
+        ns = current_.endNs();
         return true;
     }
-    if (CanShift() && !tx_.empty()) {
+    if (Running() && !tx_.empty()) {
         ns = std::max(readyAtNs_, freeAtNs_);
         return true;
     }
@@ -39,35 +39,40 @@ bool SspModel::NextEvent(std::uint64_t& ns) const {
 void SspModel::Sync(std::uint64_t now) {
     for (;;) {
         if (shifting_) {
-            if (shiftEndNs_ > now) {
+            if (current_.endNs() > now) {
                 return;
             }
             shifting_ = false;
-            ++stats.framesSent;
-            if (onFrame) {
-                onFrame(current_);
-            }
-            if (loopback_) {
-                Receive(current_.value);
-            }
+            events_.FrameEnded(current_, current_.endNs(), true);
             continue;
         }
-        if (!CanShift() || tx_.empty()) {
-            return;
-        }
         const std::uint64_t start = std::max(readyAtNs_, freeAtNs_);
-        if (start > now) {
+        if (!Running() || tx_.empty() || start > now) {
             return;
         }
-        const std::uint32_t bits = (control0_ & ssp::kDataSizeMask) + 1;
-        const std::uint32_t rate = (control0_ & ssp::kClockRateMask) >> ssp::kClockRateShift;
-        const std::uint64_t bitNs =
-            (rate + 1) * kSspBaseClockNs * std::max<std::uint32_t>(faults.slowFactor, 1);
-        const std::uint32_t mask = bits >= 32 ? 0xFFFFFFFFu : (1u << bits) - 1;
-        current_ = Frame{start, tx_.pop() & mask, bits, bitNs};
+        const std::uint32_t bits = (control0_ & map::kPortControl0DataSize) + 1;
+        const std::uint32_t rate = (control0_ & map::kPortControl0ClockRate) >> 8;
+        const std::uint64_t bitNs = (rate + 1) * kSspBaseClockNs * std::max<std::uint32_t>(slowFactor, 1);
+        current_ = Frame{start, tx_.pop() & ((1u << bits) - 1), bits, bitNs};
         shifting_ = true;
-        shiftEndNs_ = start + bits * bitNs;
-        freeAtNs_ = shiftEndNs_ + bitNs;
+        freeAtNs_ = current_.endNs() + bitNs;
+        events_.FrameStarted(current_);
+    }
+}
+
+void SspModel::Halt(std::uint64_t now) {
+    if (shifting_ && !Running()) {
+        shifting_ = false;
+        freeAtNs_ = now;
+        events_.FrameEnded(current_, now, false);
+    }
+}
+
+void SspModel::SetClockGate(bool open, std::uint64_t now) {
+    if (open != clockGate_) {
+        clockGate_ = open;
+        readyAtNs_ = now;
+        Halt(now);
     }
 }
 
@@ -81,41 +86,43 @@ void SspModel::Receive(std::uint32_t frame) {
     rx_.push(frame);
 }
 
-void SspModel::SetClockGate(bool on, std::uint64_t now) {
-    if (on != clockGate_) {
-        clockGate_ = on;
-        readyAtNs_ = now;
-    }
-}
-
-void SspModel::CheckSettings(std::uint32_t value) {
-    const char* what = nullptr;
-    if ((value & ssp::kFrameFormatMask) != 0) {
-        what = "frame format other than SPI-style";
-    } else if ((value & ssp::kExternalClock) != 0) {
-        what = "external clock source";
-    } else if ((value & ssp::kDataSizeMask) < 3) {
-        what = "data size below 4 bits";
-    }
-    if (what != nullptr) {
-        if (note) {
-            note(std::string("serial port: ") + what + " is not modelled; shifting as format 0");
+void SspModel::CheckSettings() {
+    static constexpr const char* kWhat[] = {"a data size below 4 bits", "a frame format other than 0",
+                                            "the external clock", "control register 1"};
+    const bool found[] = {(control0_ & map::kPortControl0DataSize) < 3,
+                          (control0_ & map::kPortControl0FrameFormat) != 0,
+                          (control0_ & map::kPortControl0ExternalClock) != 0, control1_ != 0};
+    unmodelled_ = false;
+    for (unsigned i = 0; i < 4; ++i) {
+        if (!found[i]) {
+            continue;
+        }
+        unmodelled_ = true;
+        if ((notedSettings_ & (1u << i)) == 0) {
+            notedSettings_ |= 1u << i;
+            events_.Note(std::string("serial port: ") + kWhat[i] +
+                         " is not modelled; the port stands still while it is set");
         }
     }
+    stats.unmodelledSettings += unmodelled_ ? 1 : 0;
+}
+
+bool SspModel::ReadTakes(std::uint32_t offset) {
+    return offset == map::kPortData;
 }
 
 bool SspModel::Read(std::uint32_t offset, std::uint32_t& value) {
     switch (offset) {
-        case ssp::kControl0:
+        case map::kPortControl0:
             value = control0_;
             return true;
-        case ssp::kControl1:
+        case map::kPortControl1:
             value = control1_;
             return true;
-        case ssp::kStatus:
+        case map::kPortStatus:
             value = Status();
             return true;
-        case ssp::kData:
+        case map::kPortData:
             value = rx_.empty() ? 0 : rx_.pop();
             return true;
         default:
@@ -126,20 +133,19 @@ bool SspModel::Read(std::uint32_t offset, std::uint32_t& value) {
 
 bool SspModel::Write(std::uint32_t offset, std::uint32_t value, std::uint64_t now) {
     switch (offset) {
-        case ssp::kControl0:
-            CheckSettings(value);
-            control0_ = value;
+        case map::kPortControl0:
+        case map::kPortControl1:
+            (offset == map::kPortControl0 ? control0_ : control1_) = value;
+            CheckSettings();
             readyAtNs_ = now;
+            Halt(now);
             return true;
-        case ssp::kControl1:
-            control1_ = value;
-            return true;
-        case ssp::kStatus:
-            if ((value & ssp::kRxOverrun) != 0) {
+        case map::kPortStatus:
+            if ((value & map::kPortStatusRxOverrun) != 0) {
                 overrun_ = false;
             }
             return true;
-        case ssp::kData:
+        case map::kPortData:
             if (tx_.full()) {
                 ++stats.txDropped;
             } else {

@@ -1,19 +1,26 @@
 // Synchronous serial port of the simulated board.
 //
 // A 16-frame transmit FIFO feeds a shifter; a 16-frame receive FIFO takes
-// frames from the receive line. While the port is enabled and its clock is
-// on, each frame shifts out in (data size) bit times; one further bit time,
-// with frame high, separates frames. The bit time is (clock rate + 1) base
-// clock periods of kSspBaseClockNs.
+// the frames the board clocks in from the receive line, one for each frame
+// shifted out. While the port is enabled, its clock gate is open and every
+// setting is one the model handles, each frame shifts out in (data size)
+// bit times; one further bit time, with frame high, separates frames. The
+// bit time is (clock rate + 1) periods of the 10 MHz base clock.
 //
-// Not modelled: frame formats other than SPI-style (format 0), the external
-// clock, control register 1's features, interrupts and DMA, and FIFO flush
-// on disable. Such settings are counted and noted, and the port then shifts
-// as if they were clear. A frame in the shifter always completes.
+// Simplifications:
+// - A frame cut short, because the clock gate closes or the enable bit is
+//   cleared while it shifts, is abandoned: it never counts as sent, nothing
+//   is received for it, and the next frame starts from the FIFO once the
+//   port runs again. The FIFOs are not flushed on disable.
+// - Settings the model does not handle (a data size below 4 bits, a frame
+//   format other than 0, the external clock, any bit of control register 1)
+//   are noted once and counted, and the port stands still while one is set:
+//   frames wait in the FIFO.
+// - No interrupts, DMA, busy flag or FIFO levels beyond not-full and
+//   not-empty.
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string>
 
 #include "sim/fifo.h"
@@ -21,79 +28,84 @@
 namespace sim {
 
 inline constexpr std::size_t kSspFifoDepth = 16;
-// Port base clock: 10 MHz, so the default clock rate 6 gives 700 ns bits.
 inline constexpr std::uint64_t kSspBaseClockNs = 100;
 
-// One frame on the transmit line.
+// One frame as the port shifts it.
 struct Frame {
     std::uint64_t startNs;  // frame goes low, first bit on the line
     std::uint32_t value;
     std::uint32_t bits;
     std::uint64_t bitNs;
+
+    std::uint64_t endNs() const { return startNs + bits * bitNs; }
+};
+
+// What the port tells the board around it.
+class SspEvents {
+  public:
+    virtual void FrameStarted(const Frame& frame) = 0;
+    // `complete`: all bits shifted; otherwise cut short at endNs.
+    virtual void FrameEnded(const Frame& frame, std::uint64_t endNs, bool complete) = 0;
+    virtual void Note(const std::string& line) = 0;
+
+    virtual ~SspEvents() = default;
 };
 
 struct SspStats {
-    std::uint64_t framesSent = 0;      // frames that completed on the transmit line
-    std::uint64_t txDropped = 0;       // stores to a full transmit FIFO
-    std::uint64_t framesReceived = 0;  // frames taken into the receive FIFO
-    std::uint64_t rxDropped = 0;       // frames that met a full receive FIFO
+    std::uint64_t txDropped = 0;           // stores to a full transmit FIFO
+    std::uint64_t framesReceived = 0;      // frames taken into the receive FIFO
+    std::uint64_t rxDropped = 0;           // frames that met a full receive FIFO
+    std::uint64_t unmodelledSettings = 0;  // control writes with a setting the model does not handle
 };
 
 class SspModel {
   public:
-    struct Faults {
-        bool txStuck = false;          // transmit FIFO never reports room
-        std::uint32_t slowFactor = 1;  // shifts this many times slower than programmed
-    };
+    explicit SspModel(SspEvents& events) : events_(events) {}
+
+    // Faults the board can be given.
+    bool txStuck = false;          // the transmit FIFO never reports room
+    std::uint32_t slowFactor = 1;  // shifts this many times slower than programmed
 
     // Callers Sync(now) first, so the FIFOs are as they are at `now`.
     bool Read(std::uint32_t offset, std::uint32_t& value);
     bool Write(std::uint32_t offset, std::uint32_t value, std::uint64_t now);
+    // Reading this register changes the port (it takes a frame).
+    static bool ReadTakes(std::uint32_t offset);
 
-    // Shifts out every frame due by `now`.
+    // Runs the shifter up to `now`.
     void Sync(std::uint64_t now);
+    // The earliest time after which a read could see a change, or none.
+    bool NextEvent(std::uint64_t& ns) const;
 
-    void SetClockGate(bool on, std::uint64_t now);
-    // Whether frames leaving the transmit line arrive on the receive line.
-    void SetLoopback(bool connected) { loopback_ = connected; }
-    // A frame arriving on the receive line.
+    void SetClockGate(bool open, std::uint64_t now);
+    // A frame clocked in from the receive line.
     void Receive(std::uint32_t frame);
 
     // Status register, derived from the FIFOs: never stored.
     std::uint32_t Status() const;
-
-    std::uint32_t control0() const { return control0_; }
-    // Frames accepted but not yet complete on the wire: FIFO and shifter.
+    // Frames accepted but not yet shifted out in full: FIFO and shifter.
     std::size_t txLevel() const { return tx_.size() + (shifting_ ? 1 : 0); }
-    std::size_t rxLevel() const { return rx_.size(); }
-    bool shifting() const { return shifting_; }
-    const Frame& inShifter() const { return current_; }
-    std::uint32_t queuedFrame(std::size_t i) const { return tx_.at(i); }
-    bool clockGate() const { return clockGate_; }
-    // The next time the transmit side changes state, if it is running.
-    bool NextEvent(std::uint64_t& ns) const;
 
-    Faults faults;
     SspStats stats;
-    std::function<void(const Frame&)> onFrame;
-    std::function<void(const std::string&)> note;
 
   private:
-    bool CanShift() const;
-    void CheckSettings(std::uint32_t value);
+    bool Running() const;
+    void Halt(std::uint64_t now);  // cuts the frame in the shifter if the port cannot run
+    void CheckSettings();
 
+    SspEvents& events_;
     std::uint32_t control0_ = 0;
     std::uint32_t control1_ = 0;
+    bool unmodelled_ = false;
     bool overrun_ = false;
     bool clockGate_ = false;
-    bool loopback_ = false;
     FrameFifo<kSspFifoDepth> tx_;
     FrameFifo<kSspFifoDepth> rx_;
     bool shifting_ = false;
     Frame current_{};
-    std::uint64_t shiftEndNs_ = 0;
     std::uint64_t freeAtNs_ = 0;   // shifter may start the next frame
     std::uint64_t readyAtNs_ = 0;  // last change that may let a frame start
+    unsigned notedSettings_ = 0;   // kinds of unmodelled setting already noted
 };
 
 }  // namespace sim

@@ -1,26 +1,33 @@
-// One line per register access: time, R or W, block, register, offset,
-// value. Consecutive identical reads of one register fold into one line
-// ending in "x<count>", since a stuck transmitter polls 262,144 times a byte.
+// The register trace: a header naming the columns, then one line per
+// register access: time, R or W, block, register, offset, physical
+// address, value, and for the serial port's status its bits by name.
+// Identical consecutive reads of one register fold into one line ending in
+// "x<count>"; a fold ends at any other access or platform call, so each
+// wait of the program shows as its own line.
 #pragma once
 
 #include <cstdint>
 
 #include "sim/board.h"
-#include "sim/output_file.h"
+#include "sim/text_sink.h"
 
 namespace sim {
 
 class TraceLog : public BoardListener {
   public:
-    explicit TraceLog(OutputFile& out) : out_(out) {}
+    explicit TraceLog(TextSink& out);
     void OnAccess(const Access& access) override;
-    void OnIdle() override { out_.Flush(); }
+    void OnPlatformCall() override { WritePending(); }
+    void OnIdle() override {
+        WritePending();
+        out_.Flush();
+    }
     void OnFinish(std::uint64_t ns) override;
 
   private:
     void WritePending();
 
-    OutputFile& out_;
+    TextSink& out_;
     Access pending_{};
     std::uint64_t repeats_ = 0;  // 0: nothing pending
 };

@@ -13,9 +13,11 @@ std::size_t WireLog::FormatFrame(const Frame& frame, char (&line)[64]) {
     return static_cast<std::size_t>(n);
 }
 
-void WireLog::OnFrame(const Frame& frame) {
-    char line[64];
-    out_.Write({line, FormatFrame(frame, line)});
+void WireLog::OnFrameEnd(const Frame& frame, std::uint64_t /*endNs*/, FrameFate fate) {
+    if (fate == FrameFate::OnWire) {
+        char line[64];
+        out_.Write({line, FormatFrame(frame, line)});
+    }
 }
 
 }  // namespace sim

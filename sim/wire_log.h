@@ -1,25 +1,26 @@
-// Text log of the transmit line: one frame a line, in order,
-// "<seconds>.<nanoseconds> 0x<value>", the value as wide as the frame.
+// Text log of the transmit line: one line for each frame that reached the
+// transmit pin, in order, "<seconds>.<nanoseconds> 0x<value>", the time
+// being the frame's start and the value as wide as the frame.
 #pragma once
 
 #include <cstddef>
 
 #include "sim/board.h"
-#include "sim/output_file.h"
+#include "sim/text_sink.h"
 
 namespace sim {
 
 class WireLog : public BoardListener {
   public:
-    explicit WireLog(OutputFile& out) : out_(out) {}
-    void OnFrame(const Frame& frame) override;
+    explicit WireLog(TextSink& out) : out_(out) {}
+    void OnFrameEnd(const Frame& frame, std::uint64_t endNs, FrameFate fate) override;
     void OnIdle() override { out_.Flush(); }
 
     // Writes one line, newline included, into `line`; returns its length.
     static std::size_t FormatFrame(const Frame& frame, char (&line)[64]);
 
   private:
-    OutputFile& out_;
+    TextSink& out_;
 };
 
 }  // namespace sim

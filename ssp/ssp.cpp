@@ -2,13 +2,11 @@
 
 #include <cstdint>
 
-#include "hw/poll.h"
 #include "hw/reg_io.h"
 #include "platform/platform.h"
 #include "ssp/registers.h"
 
 std::int32_t SspClockRate = 6;
-std::uint32_t SspSendGiveUps = 0;
 
 namespace {
 
@@ -20,7 +18,7 @@ constexpr const wchar_t* kSendEnd = L"\r\n";
 
 // Waits, bounded by kPollLimit, for `bit` of the status register.
 bool WaitForStatus(std::uint32_t bit) {
-    return PollRegisterUntilSet(SspRegPtr, ssp::kStatus, bit, kPollLimit);
+    return RegPollUntilSet(SspRegPtr, ssp::kStatus, bit, kPollLimit);
 }
 
 // Hex listing of the bytes stored, printed a chunk at a time so a send of
@@ -53,25 +51,27 @@ void ConfigureSspPort() {
     if (GpioRegPtr == nullptr || SspRegPtr == nullptr || v_pClkRegs == nullptr) {
         return;
     }
-    RegUpdate(v_pClkRegs, clk::kEnable, clk::kEnableSsp, 0);
+    RegUpdate(v_pClkRegs, clk::kClockEnable, clk::kClockEnableSsp, 0);
 
     // One pass per pin, as the pins are listed, so each write changes one field.
     for (const std::uint32_t pin : gpio::kSspPins) {
-        RegUpdate(GpioRegPtr, gpio::kAltFunction80, gpio::AltFunctionMask(pin),
-                  gpio::kSspFunction << gpio::AltFunctionShift(pin));
+        const std::uint32_t field = gpio::AltFunctionField(pin);
+        RegUpdate(GpioRegPtr, gpio::kAltFunction80, field, FieldPrep(field, gpio::kSspFunction));
     }
     (void)RegRead(GpioRegPtr, gpio::kAltFunction80);  // read back so the last write has landed
 
-    RegUpdate(GpioRegPtr, gpio::kDirection64, gpio::kSspInputBits, gpio::kSspOutputBits);
+    RegUpdate(GpioRegPtr, gpio::kPinDirection64, gpio::kSspInputBits, gpio::kSspOutputBits);
 
-    const std::uint32_t control0 =
-        (static_cast<std::uint32_t>(SspClockRate) << ssp::kClockRateShift) | ssp::kDataSize8;
+    // The rate is cut to its 8-bit field: a wider setting must not spill
+    // into the bits above it.
+    const std::uint32_t control0 = FieldPrep(ssp::kControl0ClockRate, static_cast<std::uint32_t>(SspClockRate)) |
+                                   FieldPrep(ssp::kControl0DataSize, 8 - 1);
     RegWrite(SspRegPtr, ssp::kControl0, control0);
-    RegWrite(SspRegPtr, ssp::kStatus, ssp::kRxOverrun);
+    RegWrite(SspRegPtr, ssp::kStatus, ssp::kStatusRxOverrun);
     RegWrite(SspRegPtr, ssp::kControl1, 0);
-    RegUpdate(SspRegPtr, ssp::kControl0, 0, ssp::kEnable);
+    RegUpdate(SspRegPtr, ssp::kControl0, 0, ssp::kControl0Enable);
 
-    RegUpdate(v_pClkRegs, clk::kEnable, 0, clk::kEnableSsp);
+    RegUpdate(v_pClkRegs, clk::kClockEnable, 0, clk::kClockEnableSsp);
 }
 
 std::int32_t SspSendBuffer(const std::uint8_t* buffer, std::int32_t length) {
@@ -83,8 +83,7 @@ std::int32_t SspSendBuffer(const std::uint8_t* buffer, std::int32_t length) {
     }
     HexListing listing{{}, 0};
     for (std::int32_t i = 0; i < length; ++i) {
-        if (!WaitForStatus(ssp::kTxNotFull)) {
-            ++SspSendGiveUps;
+        if (!WaitForStatus(ssp::kStatusTxNotFull)) {
             result = 0;
             break;
         }
@@ -97,7 +96,7 @@ std::int32_t SspSendBuffer(const std::uint8_t* buffer, std::int32_t length) {
 }
 
 std::int32_t SspReadByte() {
-    if (SspRegPtr == nullptr || !WaitForStatus(ssp::kRxNotEmpty)) {
+    if (SspRegPtr == nullptr || !WaitForStatus(ssp::kStatusRxNotEmpty)) {
         return kNoByte;
     }
     return static_cast<std::int32_t>(RegRead(SspRegPtr, ssp::kData) & 0xFF);

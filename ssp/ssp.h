@@ -3,16 +3,13 @@
 
 #include <cstdint>
 
-// Serial clock rate programmed into control register 0, bits [15:8].
+// Serial clock rate programmed into control register 0, bits [15:8]; only
+// its low 8 bits reach the register.
 extern std::int32_t SspClockRate;
 
 // Start value of the bounded status wait's counter: a wait reads the status
 // register at most kPollLimit + 1 times.
 inline constexpr std::uint32_t kPollLimit = 0x3FFFF;
-
-// Number of sends that stopped because the transmit FIFO never made room.
-// A statistic only: nothing in the program reads it.
-extern std::uint32_t SspSendGiveUps;
 
 // Routes the port's four pins, gates its clock off around the set-up and
 // programs it for 8-bit SPI-style frames. Does nothing unless all three

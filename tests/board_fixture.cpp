@@ -1,44 +1,63 @@
 #include "tests/board_fixture.h"
 
-#include <fcntl.h>
+#include <fstream>
+#include <sstream>
 #include <unistd.h>
 
-#include "hw/map_physical.h"
-#include "hw/physical_map.h"
-#include "platform/text_output.h"
-#include "ssp/registers.h"
-#include "ssp/ssp.h"
-#include "tools/varkel-sim/sim_runner.h"
+#include <filesystem>
 
-int RunSimulatorQuietly(const std::vector<std::string>& args, const std::string& consolePath,
-                        const std::string& stderrPath, std::ostream& out, std::ostream& err) {
-    const int savedStdout = ::dup(1);
-    const int savedStderr = ::dup(2);
-    const int console = ::open(consolePath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int debug = ::open(stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    ::dup2(console, 1);
-    ::dup2(debug, 2);
-    const int status = runner::Run(args, out, err);
-    ::dup2(savedStdout, 1);
-    ::dup2(savedStderr, 2);
-    for (const int fd : {savedStdout, savedStderr, console, debug}) {
-        ::close(fd);
+#include "hw/map_physical.h"
+#include "platform/channels.h"
+#include "ssp/ssp.h"
+
+void PrintTo(const Traffic& t, std::ostream* os) {
+    *os << t.op << " 0x" << std::hex << t.physical << " 0x" << t.value << std::dec;
+    if (t.count != 1) {
+        *os << " x" << t.count;
     }
-    return status;
+}
+
+void TrafficRecorder::OnAccess(const sim::Access& a) {
+    const char op = a.write ? 'W' : 'R';
+    if (!fresh && !a.write && !traffic.empty() && traffic.back().op == 'R' &&
+        traffic.back().physical == a.physical && traffic.back().value == a.value) {
+        traffic.back().count += a.count;
+    } else {
+        traffic.push_back({op, a.physical, a.value, a.count});
+    }
+    fresh = false;
+}
+
+std::uint64_t TrafficRecorder::Reads(std::uint64_t physical) const {
+    std::uint64_t n = 0;
+    for (const Traffic& t : traffic) {
+        n += t.op == 'R' && t.physical == physical ? t.count : 0;
+    }
+    return n;
+}
+
+std::vector<std::uint32_t> FrameRecorder::OnWire() const {
+    std::vector<std::uint32_t> values;
+    for (const Ended& e : ended) {
+        if (e.fate == sim::FrameFate::OnWire) {
+            values.push_back(e.frame.value);
+        }
+    }
+    return values;
 }
 
 void BoardTest::MakeBoard(const sim::BoardOptions& options) {
     host::Reset();
     GpioRegPtr = SspRegPtr = v_pClkRegs = nullptr;
     SspClockRate = 6;
-    SspSendGiveUps = 0;
-    accesses.accesses.clear();
-    frames.frames.clear();
+    traffic = {};
+    frames = {};
     calls.clear();
     debugText.clear();
     consoleText.clear();
     board = std::make_unique<sim::Board>(options);
     board->AddListener(&frames);
+    board->AddListener(&traffic);
     host::Attach(board.get());
     host::SetCallObserver([this](const host::CallRecord& record) { calls.push_back(record); });
     platform::CaptureChannel(platform::Channel::Debug, &debugText);
@@ -50,18 +69,20 @@ void BoardTest::TearDown() {
     board.reset();
 }
 
-void BoardTest::RecordAccesses() {
-    board->AddListener(&accesses, true);
-}
-
-void BoardTest::MapAndConfigure() {
-    GpioRegPtr = MapPhysicalAddr(phys::kGpioBase, phys::kGpioBytes);
-    SspRegPtr = MapPhysicalAddr(phys::kSspBase, phys::kSspBytes);
-    v_pClkRegs = MapPhysicalAddr(phys::kClockBase, phys::kClockBytes);
+void BoardTest::MapWindows() {
+    GpioRegPtr = MapPhysicalAddr(0x40E00000, 0x74);
+    SspRegPtr = MapPhysicalAddr(0x41900000, 0x14);
+    v_pClkRegs = MapPhysicalAddr(0x41300000, 0x0C);
     ASSERT_NE(GpioRegPtr, nullptr);
     ASSERT_NE(SspRegPtr, nullptr);
     ASSERT_NE(v_pClkRegs, nullptr);
+}
+
+void BoardTest::MapAndConfigure() {
+    MapWindows();
     ConfigureSspPort();
+    traffic = {};
+    frames = {};
 }
 
 std::vector<host::CallRecord> BoardTest::CallsOf(host::Call call) const {
@@ -74,10 +95,28 @@ std::vector<host::CallRecord> BoardTest::CallsOf(host::Call call) const {
     return out;
 }
 
-std::uint64_t BoardTest::StatusReads() const {
-    std::uint64_t n = 0;
-    for (const sim::Access& a : accesses.accesses) {
-        n += (!a.write && a.block == sim::Block::Ssp && a.offset == ssp::kStatus) ? 1 : 0;
+TempDir::TempDir() {
+    std::string pattern = std::filesystem::temp_directory_path().string() + "/varkel-test-XXXXXX";
+    path_ = ::mkdtemp(pattern.data()) != nullptr ? pattern : "";
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
     }
-    return n;
+    return lines;
 }

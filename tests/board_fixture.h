@@ -1,32 +1,53 @@
 // A fresh simulated board for each test, with the program's globals reset,
-// its text captured and its platform calls recorded.
+// its text captured, its platform calls recorded, and the register traffic
+// and frames the board saw.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <memory>
-#include <ostream>
 #include <string>
 #include <vector>
 
 #include "platform/host/host_platform.h"
 #include "sim/board.h"
 
-// Runs varkel-sim in this process with the program's console and debug
-// output (fd 1 and 2) sent to files, as a script would.
-int RunSimulatorQuietly(const std::vector<std::string>& args, const std::string& consolePath,
-                        const std::string& stderrPath, std::ostream& out, std::ostream& err);
+// One bus access as the board's manual would state it: 'R' or 'W', the
+// physical address, the value, and for a run of identical reads within one
+// wait, how many.
+struct Traffic {
+    char op;
+    std::uint64_t physical;
+    std::uint32_t value;
+    std::uint64_t count = 1;
+    bool operator==(const Traffic&) const = default;
+};
+void PrintTo(const Traffic& t, std::ostream* os);
 
-// Every register access, as the board saw it.
-struct AccessRecorder : sim::BoardListener {
-    std::vector<sim::Access> accesses;
-    void OnAccess(const sim::Access& access) override { accesses.push_back(access); }
+// The board's register traffic, identical consecutive reads folded until
+// any other access or platform call, as the trace folds them.
+struct TrafficRecorder : sim::BoardListener {
+    std::vector<Traffic> traffic;
+    bool fresh = true;
+    void OnAccess(const sim::Access& access) override;
+    void OnPlatformCall() override { fresh = true; }
+    // Reads of one physical address, runs counted in full.
+    std::uint64_t Reads(std::uint64_t physical) const;
 };
 
 struct FrameRecorder : sim::BoardListener {
-    std::vector<sim::Frame> frames;
-    void OnFrame(const sim::Frame& frame) override { frames.push_back(frame); }
+    struct Ended {
+        sim::Frame frame;
+        std::uint64_t endNs;
+        sim::FrameFate fate;
+    };
+    std::vector<Ended> ended;
+    void OnFrameEnd(const sim::Frame& frame, std::uint64_t endNs, sim::FrameFate fate) override {
+        ended.push_back({frame, endNs, fate});
+    }
+    // Values of the frames that reached the wire.
+    std::vector<std::uint32_t> OnWire() const;
 };
 
 class BoardTest : public ::testing::Test {
@@ -34,20 +55,34 @@ class BoardTest : public ::testing::Test {
     void SetUp() override { MakeBoard(sim::BoardOptions{}); }
     void TearDown() override;
 
-    // Replaces the board; faults and recorders start empty.
+    // Replaces the board; recorders start empty.
     void MakeBoard(const sim::BoardOptions& options);
-    void RecordAccesses();
-
-    // Maps the three windows as the program does and sets the port up.
+    // Maps the three windows as the program does, at the board's addresses.
+    void MapWindows();
+    // And sets the port up; the recorders start empty after it.
     void MapAndConfigure();
 
     std::vector<host::CallRecord> CallsOf(host::Call call) const;
-    std::uint64_t StatusReads() const;
 
     std::unique_ptr<sim::Board> board;
-    AccessRecorder accesses;
+    TrafficRecorder traffic;
     FrameRecorder frames;
     std::vector<host::CallRecord> calls;
     std::string debugText;
     std::string consoleText;
 };
+
+// A scratch directory for one test, removed after it.
+class TempDir {
+  public:
+    TempDir();
+    ~TempDir();
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+    const std::string& path() const { return path_; }
+
+  private:
+    std::string path_;
+};
+
+std::string ReadFile(const std::string& path);
+std::vector<std::string> Lines(const std::string& text);

@@ -3,10 +3,7 @@
 
 #include <cstdint>
 
-#include "hw/physical_map.h"
-#include "hw/poll.h"
 #include "hw/reg_io.h"
-#include "ssp/registers.h"
 #include "tests/board_fixture.h"
 
 namespace {
@@ -63,21 +60,19 @@ TEST_F(MapPhysicalAddrTest, StraddlingBlockReachesBothPages) {
     // next page's first word, so both pages must be bound to reach it.
     RegisterWindow window = MapPhysicalAddr(0x41900FF0, 0x20);
     ASSERT_NE(window, nullptr);
-    RecordAccesses();
     (void)RegRead(window, 0x10);   // 0x41901000: nothing there
     RegWrite(window, 0x0C, 0x55);  // 0x41900FFC
-    ASSERT_EQ(accesses.accesses.size(), 2u);
-    EXPECT_EQ(accesses.accesses[0].physical, 0x41901000u);
-    EXPECT_EQ(accesses.accesses[1].physical, 0x41900FFCu);
+    EXPECT_EQ(traffic.traffic, (std::vector<Traffic>{{'R', 0x41901000, 0}, {'W', 0x41900FFC, 0x55}}));
     EXPECT_EQ(host::StrayAccesses(), 0u);
-    EXPECT_EQ(board->noDeviceAccesses(), 1u);
+    EXPECT_EQ(board->stats().noDeviceAccesses, 1u);
+    EXPECT_EQ(board->stats().unknownRegisterAccesses, 1u);
 }
 
 TEST_F(MapPhysicalAddrTest, RefusedBindingLeavesNothingReserved) {
     host::SetFaults({{}, {1}});
     EXPECT_EQ(MapPhysicalAddr(0x41900000, 0x14), nullptr);
     EXPECT_EQ(debugText, kBindFailed);
-    EXPECT_TRUE(host::Regions().empty());
+    EXPECT_TRUE(host::Reservations().empty());
     const auto releases = CallsOf(host::Call::Release);
     ASSERT_EQ(releases.size(), 1u);
     EXPECT_EQ(releases[0].args[0], static_cast<std::uint64_t>(CallsOf(host::Call::Reserve)[0].result));
@@ -90,7 +85,7 @@ TEST_F(MapPhysicalAddrTest, RefusedReservationWritesItsLineAndBindsNothing) {
     EXPECT_EQ(MapPhysicalAddr(0x40E00000, 0x74), nullptr);
     EXPECT_EQ(debugText, kReserveFailed);
     EXPECT_TRUE(CallsOf(host::Call::Bind).empty());
-    EXPECT_TRUE(host::Regions().empty());
+    EXPECT_TRUE(host::Reservations().empty());
 }
 
 TEST_F(MapPhysicalAddrTest, LengthThatWouldWrapIsRefusedBeforeReserving) {
@@ -100,7 +95,7 @@ TEST_F(MapPhysicalAddrTest, LengthThatWouldWrapIsRefusedBeforeReserving) {
     EXPECT_EQ(MapPhysicalAddr(0x41900000, 0xFFFFFFFF), nullptr);
     EXPECT_EQ(debugText, std::string(kReserveFailed) + kReserveFailed);
     EXPECT_TRUE(CallsOf(host::Call::Reserve).empty());
-    EXPECT_TRUE(host::Regions().empty());
+    EXPECT_TRUE(host::Reservations().empty());
 
     // The largest length that still fits is passed on (whether the host
     // can reserve 4 GiB is its own matter).
@@ -117,42 +112,40 @@ TEST_F(MapPhysicalAddrTest, ZeroLengthAlignedBlockIsRefusedByTheReservation) {
 TEST_F(MapPhysicalAddrTest, ReleaseGivesBackTheWholePageEvenForAnOffsetWindow) {
     RegisterWindow offsetWindow = MapPhysicalAddr(0x41300004, 8);
     RegisterWindow alignedWindow = MapPhysicalAddr(0x41900000, 0x14);
-    ASSERT_EQ(host::Regions().size(), 2u);
+    ASSERT_EQ(host::Reservations().size(), 2u);
     ReleasePhysicalAddr(offsetWindow);
     ReleasePhysicalAddr(alignedWindow);
-    EXPECT_TRUE(host::Regions().empty());
+    EXPECT_TRUE(host::Reservations().empty());
     for (const auto& release : CallsOf(host::Call::Release)) {
         EXPECT_EQ(release.result, 1);
     }
 }
 
-TEST_F(MapPhysicalAddrTest, ReleasedWindowIsStrayEvenWhileItsStatusIsRemembered) {
-    // A poll on a remembered status register is answered without translation;
-    // once the window is gone, its address must not be.
-    RegisterWindow port = MapPhysicalAddr(phys::kSspBase, phys::kSspBytes);
-    ASSERT_TRUE(PollRegisterUntilSet(port, ssp::kStatus, ssp::kTxNotFull, 0));
-    ASSERT_TRUE(PollRegisterUntilSet(port, ssp::kStatus, ssp::kTxNotFull, 0));
+TEST_F(MapPhysicalAddrTest, ReleasedWindowReachesNothing) {
+    RegisterWindow port = MapPhysicalAddr(0x41900000, 0x14);
+    ASSERT_TRUE(RegPollUntilSet(port, 0x08, 0x04, 0));
     ReleasePhysicalAddr(port);
-    EXPECT_FALSE(PollRegisterUntilSet(port, ssp::kStatus, ssp::kTxNotFull, 2));
-    EXPECT_EQ(host::StrayAccesses(), 3u);
-    EXPECT_EQ(board->accesses(), 2u);
+    EXPECT_FALSE(RegPollUntilSet(port, 0x08, 0x04, 2));  // reads 0 three times
+    RegWrite(port, 0x10, 1);
+    EXPECT_EQ(host::StrayAccesses(), 4u);
+    EXPECT_EQ(board->stats().accesses, 1u);
 }
 
 TEST_F(MapPhysicalAddrTest, AccessWhereTheBoardHasNothingIsCountedAndNoted) {
     std::string notes;
-    board->note = [&](const std::string& line) { notes += line + "\n"; };
+    board->onNote = [&](const std::string& line) { notes += line + "\n"; };
     RegisterWindow window = MapPhysicalAddr(0x50000000, 4);
     ASSERT_NE(window, nullptr);
     EXPECT_EQ(RegRead(window, 0), 0u);
     RegWrite(window, 0, 1);
-    EXPECT_EQ(board->noDeviceAccesses(), 2u);
+    EXPECT_EQ(board->stats().noDeviceAccesses, 2u);
     EXPECT_NE(notes.find("0x50000000, where the board has no device"), std::string::npos);
 
     // Inside the port's page, but no register there: counted apart.
     RegisterWindow port = MapPhysicalAddr(0x41900000, 0x14);
     EXPECT_EQ(RegRead(port, 0x0C), 0u);
-    EXPECT_EQ(board->unknownRegisterAccesses(), 1u);
-    EXPECT_EQ(board->noDeviceAccesses(), 2u);
+    EXPECT_EQ(board->stats().unknownRegisterAccesses, 1u);
+    EXPECT_EQ(board->stats().noDeviceAccesses, 2u);
     EXPECT_NE(notes.find("read of 0x4190000C, where the board has no register"), std::string::npos);
 }
 

@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "hw/physical_map.h"
 #include "tests/board_fixture.h"
 
 namespace {
@@ -14,7 +13,7 @@ namespace {
 constexpr char kReserveFailed[] = "\tMapPhysicalAddr : Error Return. \r\n";
 constexpr char kBindFailed[] = "\tMapPhysicalAddr : return false from VirtualCopy(). \r\n";
 
-// The debug text up to and including the build line, and the rest.
+// The debug text after the banner and its build line.
 std::string AfterBanner(const std::string& debug) {
     const std::regex head(
         "\r\n\\* Varkel\\.exe: Sends a test message out the NSSP port\\.\r\n"
@@ -46,13 +45,12 @@ class PortTestMainEarlyStop : public PortTestMainTest, public ::testing::WithPar
 TEST_P(PortTestMainEarlyStop, ReportsStopsAndReturnsFailure) {
     const EarlyStop& c = GetParam();
     host::SetFaults(c.faults);
-    RecordAccesses();
     EXPECT_EQ(PortTestMain(nullptr, nullptr, nullptr, 0), 1);
     EXPECT_EQ(consoleText, "hit c to contine \n");
     EXPECT_EQ(AfterBanner(debugText), c.lines);
     EXPECT_EQ(CallsOf(host::Call::Reserve).size(), c.reservations);
-    EXPECT_EQ(host::Regions().size(), c.stillReserved);
-    EXPECT_TRUE(accesses.accesses.empty());
+    EXPECT_EQ(host::Reservations().size(), c.stillReserved);
+    EXPECT_TRUE(traffic.traffic.empty());
     EXPECT_TRUE(CallsOf(host::Call::Sleep).empty());
 }
 
@@ -132,19 +130,33 @@ TEST_F(PortTestMainTest, FullRunSendsEveryMessageAndEndsInOrder) {
     EXPECT_EQ(badSleeps, 0u);
     EXPECT_EQ(tail, (std::vector<std::string>{"Data sent:     0x", "5A454C204E53535000", "\r\n", "sleep",
                                               "release 1", "release 1", "release 1", " NSSP: Done \r\n"}));
-    EXPECT_TRUE(host::Regions().empty());
+    EXPECT_TRUE(host::Reservations().empty());
 
     const std::uint8_t message[] = {'Z', 'E', 'L', ' ', 'N', 'S', 'S', 'P', 0};
-    ASSERT_EQ(frames.frames.size(), 90000u);
+    ASSERT_EQ(frames.ended.size(), 90000u);
     std::size_t mismatches = 0;
-    for (std::size_t i = 0; i < frames.frames.size(); ++i) {
-        mismatches += frames.frames[i].value != message[i % 9] || frames.frames[i].bits != 8 ? 1 : 0;
+    for (std::size_t i = 0; i < frames.ended.size(); ++i) {
+        const FrameRecorder::Ended& e = frames.ended[i];
+        mismatches += e.frame.value != message[i % 9] || e.frame.bits != 8 || e.frame.bitNs != 700 ||
+                              e.fate != sim::FrameFate::OnWire
+                          ? 1
+                          : 0;
         if (i > 0) {
-            mismatches += frames.frames[i].startNs <= frames.frames[i - 1].startNs ? 1 : 0;
+            mismatches += e.frame.startNs <= frames.ended[i - 1].frame.startNs ? 1 : 0;
         }
     }
     EXPECT_EQ(mismatches, 0u);
-    EXPECT_EQ(board->ssp().stats.txDropped, 0u);
+    EXPECT_EQ(board->portStats().txDropped, 0u);
+}
+
+TEST_F(PortTestMainTest, MapsTheThreeBlocksAtTheBoardsAddressesInOrder) {
+    ASSERT_EQ(PortTestMain(nullptr, nullptr, nullptr, 0), 0);
+    std::vector<std::uint64_t> bound;
+    for (const host::CallRecord& r : CallsOf(host::Call::Bind)) {
+        EXPECT_EQ(r.args[2], 0x1000u);
+        bound.push_back(r.args[1] << 8);
+    }
+    EXPECT_EQ(bound, (std::vector<std::uint64_t>{0x40E00000, 0x41900000, 0x41300000}));
 }
 
 TEST_F(PortTestMainTest, ReleasesTheWindowsClockFirstGpioLast) {

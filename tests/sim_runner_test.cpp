@@ -1,14 +1,22 @@
-// varkel-sim as a user drives it: options, output files, summary.
+// varkel-sim as a user drives it: options, outputs that are safe to point
+// anywhere, the summary and its verdict, and clean stops on signals.
 #include "tools/varkel-sim/sim_runner.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -16,177 +24,361 @@
 
 #include "platform/host/host_platform.h"
 #include "tests/board_fixture.h"
+#include "tools/common/output_file.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(line);
-    }
-    return lines;
-}
-
 class SimRunnerTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        dir = fs::temp_directory_path() / ("varkel-runner-" + std::to_string(::getpid()) + "-" +
-                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-    }
-    void TearDown() override {
-        host::Reset();
-        fs::remove_all(dir);
-    }
+    void TearDown() override { host::Reset(); }
 
-    // Runs varkel-sim with the program's console and debug output in files,
-    // as a script would.
-    int Run(std::vector<std::string> args) {
+    // Runs varkel-sim in this process with descriptors 1 and 2 (the
+    // program's console and debug text) in files, as a script would.
+    int Run(const std::vector<std::string>& args) {
         out.str("");
         err.str("");
-        return RunSimulatorQuietly(args, (dir / "console.txt").string(), (dir / "stderr.txt").string(), out,
-                                   err);
+        const int saved[2] = {::dup(1), ::dup(2)};
+        const int console = ::open((dir / "stdout.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int debug = ::open((dir / "stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ::dup2(console, 1);
+        ::dup2(debug, 2);
+        const int status = runner::Run(args, out, err);
+        ::dup2(saved[0], 1);
+        ::dup2(saved[1], 2);
+        for (const int fd : {saved[0], saved[1], console, debug}) {
+            ::close(fd);
+        }
+        return status;
     }
-    std::string Path(const char* name) const { return (dir / name).string(); }
 
-    fs::path dir;
+    // Runs varkel-sim's process entry in a child; `setup` arranges its
+    // descriptors first. Returns the wait status.
+    int RunChild(const std::vector<std::string>& args, const std::function<void()>& setup = {},
+                 const std::function<void(pid_t)>& meanwhile = {}) {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            if (setup) {
+                setup();
+            }
+            std::vector<std::string> all = {"varkel-sim"};
+            all.insert(all.end(), args.begin(), args.end());
+            std::vector<char*> argv;
+            for (std::string& arg : all) {
+                argv.push_back(arg.data());
+            }
+            argv.push_back(nullptr);
+            ::_exit(runner::Main(static_cast<int>(all.size()), argv.data()));
+        }
+        if (meanwhile) {
+            meanwhile(child);
+        }
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        return status;
+    }
+
+    // Sends a child's stdout and stderr to files in the test's directory.
+    std::function<void()> ToFiles() {
+        return [this] {
+            ::dup2(::open((dir / "stdout.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
+            ::dup2(::open((dir / "stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
+        };
+    }
+
+    std::string Last(const std::string& text) const {
+        const auto lines = Lines(text);
+        return lines.empty() ? "" : lines.back();
+    }
+
+    TempDir dir;
     std::ostringstream out;
     std::ostringstream err;
 };
 
-TEST_F(SimRunnerTest, BadInputIsOneLineAndStatusTwoWithNothingRun) {
+TEST_F(SimRunnerTest, BadInputIsOneClearLineExitTwoAndNothingRuns) {
+    fs::create_directory(dir / "adir");
+    std::ofstream(dir / "w.txt") << "previous\n";
     const std::vector<std::vector<std::string>> cases = {
         {"--bogus"},
         {"--time"},
         {"--time", "fast"},
         {"--fault", "melt"},
         {"--fault", "reserve:0"},
-        {"--fault", "bind:x"},
+        {"--fault", "reserve:4"},
+        {"--fault", "bind:4"},
         {"--fault", "tx-slow"},
-        {"--wire"},
+        {"--rxd", "floating"},
+        {"--vcd-window", "2:1", "--vcd", dir / "x.vcd"},
+        {"--vcd-window", "0:1"},
         {"--loopback=yes"},
-        {"stray-argument"},
-        {"--wire", Path("w.txt"), "--vcd", Path("missing/dir/x.vcd")},
-        {"--wire", Path("w.txt"), "--trace", Path("w.txt")},
+        {"stray\x1b[2Jargument"},
+        {"--wire", dir / "missing/x.txt"},
+        {"--wire", dir / "adir"},
+        {"--wire", dir / "w.txt", "--trace", "./" + (dir / "w.txt")},
+        {"--wire", dir / "w.txt", "--summary-json", dir / "adir/../w.txt"},
+        {"--wire", dir / "new.txt", "--debug-log", dir / "new.txt"},
+        {"--wire", dir / "w", "--vcd", dir / "w.gtkw", "--trace", dir / "w.vcd"},
+        {"--wire", dir / "w.txt", "--vcd", dir / "w.txt.part"},
     };
     for (const auto& args : cases) {
-        SCOPED_TRACE(args.front());
+        SCOPED_TRACE(args[0] + (args.size() > 1 ? " " + args[1] : ""));
         EXPECT_EQ(Run(args), 2);
         const auto lines = Lines(err.str());
-        ASSERT_EQ(lines.size(), 1u);
+        ASSERT_EQ(lines.size(), 1u) << err.str();
         EXPECT_EQ(lines[0].rfind("varkel-sim: ", 0), 0u);
-        EXPECT_TRUE(out.str().empty());
-        EXPECT_EQ(ReadFile(dir / "console.txt"), "");
+        EXPECT_EQ(lines[0].find('\x1b'), std::string::npos);
+        EXPECT_EQ(ReadFile(dir / "stdout.txt"), "");  // the program never started
     }
-    EXPECT_FALSE(fs::exists(dir / "w.txt"));
-    EXPECT_FALSE(fs::exists(dir / "w.txt.part"));
+    EXPECT_EQ(ReadFile(dir / "w.txt"), "previous\n");
+    for (const char* name : {"new.txt", "w.txt.part", "new.txt.part", "x.vcd", "w", "w.vcd", "w.gtkw"}) {
+        EXPECT_FALSE(fs::exists(dir / name)) << name;
+    }
+    Run({"--fault", "bind:4"});
+    EXPECT_EQ(err.str(), "varkel-sim: fault 'bind:4' would never fire: the program makes 3 bindings\n");
+    Run({"x\x01y"});
+    EXPECT_EQ(err.str(), "varkel-sim: unknown option 'x\\x01y' (see --help)\n");
 }
 
-TEST_F(SimRunnerTest, TimeIsRealUnlessAskedOtherwise) {
-    std::string error;
-    EXPECT_EQ(runner::ParseOptions({}, error)->board.time, sim::TimeMode::Real);
-    EXPECT_EQ(runner::ParseOptions({"--time=virtual"}, error)->board.time, sim::TimeMode::Virtual);
-    EXPECT_EQ(runner::ParseOptions({"--time", "virtual", "--time", "real"}, error)->board.time,
-              sim::TimeMode::Real);
-}
-
-TEST_F(SimRunnerTest, HelpAndVersion) {
+TEST_F(SimRunnerTest, HelpAndVersionAnswerWithoutRunning) {
     EXPECT_EQ(Run({"--help"}), 0);
     EXPECT_NE(out.str().find("--fault SPEC"), std::string::npos);
     EXPECT_EQ(Run({"--version"}), 0);
-    EXPECT_EQ(out.str().rfind("varkel-sim ", 0), 0u);
+    EXPECT_EQ(out.str(), "varkel-sim " VARKEL_VERSION "\n");
+    EXPECT_EQ(ReadFile(dir / "stdout.txt"), "");
 }
 
-TEST_F(SimRunnerTest, VirtualRunWritesTheWholeWireAndAMatchingSummary) {
-    ASSERT_EQ(Run({"--time", "virtual", "--wire", Path("w.txt"), "--debug-log", Path("debug.txt"),
-                   "--summary-json", Path("summary.json")}),
+TEST_F(SimRunnerTest, VirtualRunWritesEveryOutputAndPasses) {
+    ASSERT_EQ(Run({"--time", "virtual", "--wire", dir / "w.txt", "--vcd", dir / "run.vcd", "--trace", dir / "t.txt",
+                   "--debug-log", dir / "debug.txt", "--summary-json", dir / "s.json"}),
               0);
     const auto wire = Lines(ReadFile(dir / "w.txt"));
     ASSERT_EQ(wire.size(), 90000u);
-    const char* message[] = {"0x5A", "0x45", "0x4C", "0x20", "0x4E", "0x53", "0x53", "0x50", "0x00"};
-    std::size_t bad = 0;
-    for (std::size_t i = 0; i < wire.size(); ++i) {
-        const std::string& line = wire[i];
-        bad += line.size() < 5 || line.compare(line.size() - 4, 4, message[i % 9]) != 0 ? 1 : 0;
-    }
-    EXPECT_EQ(bad, 0u);
-    EXPECT_EQ(wire[0].find(' '), wire[0].size() - 5);  // "<seconds> 0xNN"
-    EXPECT_FALSE(fs::exists(dir / "w.txt.part"));
-
-    const std::string json = ReadFile(dir / "summary.json");
-    EXPECT_NE(json.find("\"frames_on_wire\": 90000,"), std::string::npos);
-    EXPECT_NE(json.find("\"sends_gave_up\": 0,"), std::string::npos);
-    EXPECT_NE(json.find("\"frames_dropped\": 0,"), std::string::npos);
+    EXPECT_EQ(wire[0], "0.000002200 0x5A");  // set-up, one status read, the store
+    EXPECT_EQ(wire[8], "0.000052600 0x00");  // a frame every 6300 ns: 8 bits and one idle
+    EXPECT_EQ(Last(err.str()), "varkel-sim: PASS");
     EXPECT_NE(err.str().find("varkel-sim: frames put on the wire: 90000\n"), std::string::npos);
+    EXPECT_NE(err.str().find("varkel-sim: frames received: 16\n"), std::string::npos);
+    EXPECT_EQ(Lines(ReadFile(dir / "stdout.txt")).size(), 10001u);
+    EXPECT_EQ(Last(ReadFile(dir / "debug.txt")), " NSSP: Done \r");
+    EXPECT_NE(ReadFile(dir / "run.gtkw").find("[dumpfile] \"" + (dir / "run.vcd") + "\""), std::string::npos);
 
-    const auto console = Lines(ReadFile(dir / "console.txt"));
-    EXPECT_EQ(console.size(), 10001u);
-    const std::string debug = ReadFile(dir / "debug.txt");
-    EXPECT_EQ(debug.substr(debug.size() - 14), " NSSP: Done \r\n");
-}
-
-TEST_F(SimRunnerTest, LoopbackJumperFeedsTheReceiveSide) {
-    ASSERT_EQ(Run({"--time", "virtual", "--loopback", "--debug-log", Path("debug.txt")}), 0);
-    // Nothing reads the port, so the first sixteen frames fill the receive FIFO.
-    EXPECT_NE(err.str().find("varkel-sim: frames received: 16 (dropped at a full receive FIFO: 89984)\n"),
-              std::string::npos);
-}
-
-TEST_F(SimRunnerTest, RefusedWindowExitsOneAndSaysWhich) {
-    EXPECT_EQ(Run({"--time", "virtual", "--fault", "bind:3", "--debug-log", Path("debug.txt")}), 1);
-    const std::string debug = ReadFile(dir / "debug.txt");
-    EXPECT_NE(debug.find("\tMapPhysicalAddr : return false from VirtualCopy(). \r\n"
-                         " Error 'cause v_pClkRegs == NULL \r\n"),
-              std::string::npos);
-    EXPECT_EQ(ReadFile(dir / "console.txt"), "hit c to contine \n");
-}
-
-TEST_F(SimRunnerTest, InterruptedRunLeavesCompleteFiles) {
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        const int quiet = ::open("/dev/null", O_WRONLY);
-        ::dup2(quiet, 1);
-        ::dup2(quiet, 2);
-        std::vector<std::string> args = {"varkel-sim",  "--time",         "real",
-                                         "--wire",      Path("w.txt"),    "--vcd",
-                                         Path("w.vcd"), "--summary-json", Path("s.json")};
-        std::vector<char*> argv;
-        for (std::string& arg : args) {
-            argv.push_back(arg.data());
-        }
-        argv.push_back(nullptr);
-        ::_exit(runner::Main(static_cast<int>(args.size()), argv.data()));
-    }
-    // Two messages go out, a second apart; stop it during the second pause.
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-    ::kill(child, SIGINT);
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 130);
-
-    // A slow machine may have sent one message only; what was sent is whole.
-    const std::size_t frames = Lines(ReadFile(dir / "w.txt")).size();
-    EXPECT_TRUE(frames == 9 || frames == 18) << frames;
-    const std::string vcd = ReadFile(dir / "w.vcd");
-    EXPECT_EQ(vcd.substr(vcd.rfind('\n', vcd.size() - 2) + 1, 1), "#");
     const std::string json = ReadFile(dir / "s.json");
-    EXPECT_NE(json.find("\"interrupted\": true"), std::string::npos);
-    EXPECT_NE(json.find("\"frames_on_wire\": " + std::to_string(frames) + ","), std::string::npos);
-    for (const char* part : {"w.txt.part", "w.vcd.part", "s.json.part"}) {
+    for (const char* field : {"\"schema_version\": 1,", "\"tool\": \"varkel-sim\",", "\"version\": \"" VARKEL_VERSION "\",",
+                              "\"options\": {\"time\": \"virtual\", \"rxd\": \"high\", \"faults\": [], "
+                              "\"vcd_window_ns\": null, \"strict\": false},",
+                              "\"exit_status\": 0,", "\"interrupted\": false,", "\"frames_on_wire\": 90000,",
+                              "\"sends_gave_up\": 0,", "\"receive_dropped\": 89984,", "\"verdict\": \"PASS\",",
+                              "\"reasons\": []"}) {
+        EXPECT_NE(json.find(field), std::string::npos) << field;
+    }
+    for (const char* part : {"w.txt.part", "run.vcd.part", "t.txt.part", "debug.txt.part", "s.json.part", "run.gtkw.part"}) {
         EXPECT_FALSE(fs::exists(dir / part)) << part;
+    }
+}
+
+TEST_F(SimRunnerTest, VerdictNamesEachFailureAndStrictTurnsItIntoExitThree) {
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string verdict;
+    };
+    const std::vector<Case> cases = {
+        {{"--fault", "tx-stuck"}, 0, "varkel-sim: FAIL: 10000 sends gave up waiting for transmit room"},
+        {{"--fault", "clock-off"},
+         0,
+         "varkel-sim: FAIL: 9999 sends gave up waiting for transmit room; 16 frames never reached the wire "
+         "(16 left in the transmit FIFO)"},
+        {{"--fault", "pins-unrouted"},
+         0,
+         "varkel-sim: FAIL: 90000 frames never reached the wire (90000 shifted with the transmit pin unrouted)"},
+        {{"--fault", "bind:2"},
+         1,
+         "varkel-sim: FAIL: the program stopped early (exit status 1: a register block could not be mapped)"},
+        {{"--fault", "tx-slow:2", "--rxd", "loopback"}, 0, "varkel-sim: PASS"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args[1]);
+        std::vector<std::string> args = {"--time", "virtual", "--quiet", "--summary-json", dir / "s.json"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        EXPECT_EQ(Run(args), c.status);
+        EXPECT_EQ(Last(err.str()), c.verdict);
+        const bool pass = c.verdict == "varkel-sim: PASS";
+        EXPECT_NE(ReadFile(dir / "s.json").find(pass ? "\"verdict\": \"PASS\"" : "\"verdict\": \"FAIL\""),
+                  std::string::npos);
+        args.push_back("--strict");
+        EXPECT_EQ(Run(args), pass ? 0 : 3);
+    }
+}
+
+TEST_F(SimRunnerTest, QuietKeepsTheProgramsTextOffTheTerminalAndTheFilesTheSame) {
+    const std::vector<std::string> base = {"--time", "virtual", "--debug-log", dir / "d.txt", "--console-log",
+                                           dir / "c.txt"};
+    ASSERT_EQ(Run(base), 0);
+    const std::string debug = ReadFile(dir / "d.txt");
+    const std::string console = ReadFile(dir / "c.txt");
+    std::vector<std::string> quiet = base;
+    quiet.push_back("--quiet");
+    ASSERT_EQ(Run(quiet), 0);
+    EXPECT_EQ(ReadFile(dir / "d.txt"), debug);
+    EXPECT_EQ(ReadFile(dir / "c.txt"), console);
+    ASSERT_EQ(Run({"--time", "virtual", "--quiet"}), 0);
+    EXPECT_EQ(ReadFile(dir / "stdout.txt"), "");
+    EXPECT_EQ(ReadFile(dir / "stderr.txt"), "");
+    EXPECT_EQ(Last(err.str()), "varkel-sim: PASS");
+}
+
+TEST_F(SimRunnerTest, SpecialFilesAreWrittenInPlaceAndLinksStayLinks) {
+    // A FIFO with a reader, and "-" for standard output.
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0644), 0);
+    std::string fromFifo;
+    std::thread reader([&] { fromFifo = ReadFile(dir / "fifo"); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the reader opens first
+    EXPECT_EQ(Run({"--time", "virtual", "--quiet", "--wire", dir / "fifo", "--trace", "-"}), 0);
+    reader.join();
+    EXPECT_EQ(Lines(fromFifo).size(), 90000u);
+    struct stat st {};
+    ASSERT_EQ(::lstat((dir / "fifo").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    EXPECT_EQ(Lines(ReadFile(dir / "stdout.txt")).size(), 180021u);
+
+    // A FIFO nobody reads is refused before the run.
+    EXPECT_EQ(Run({"--time", "virtual", "--wire", dir / "fifo"}), 2);
+    EXPECT_EQ(err.str(), "varkel-sim: cannot write " + (dir / "fifo") + ": nothing is reading it\n");
+
+    // A link to a regular file: the file is replaced, the link stays.
+    fs::create_directory(dir / "data");
+    std::ofstream(dir / "data/wire.txt") << "old\n";
+    fs::create_symlink("data/wire.txt", dir / "latest.txt");
+    ASSERT_EQ(Run({"--time", "virtual", "--quiet", "--wire", dir / "latest.txt"}), 0);
+    EXPECT_TRUE(fs::is_symlink(dir / "latest.txt"));
+    EXPECT_EQ(Lines(ReadFile(dir / "data/wire.txt")).size(), 90000u);
+
+    // A character device, made here: written to, never replaced.
+    if (::mknod((dir / "null").c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0) {
+        GTEST_SKIP() << "cannot make a device node here (needs root): " << std::strerror(errno);
+    }
+    EXPECT_EQ(Run({"--time", "virtual", "--quiet", "--wire", dir / "null", "--vcd", dir / "null2"}), 0);
+    ASSERT_EQ(::lstat((dir / "null").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISCHR(st.st_mode));
+    EXPECT_FALSE(fs::exists(dir / "null.part"));
+}
+
+TEST_F(SimRunnerTest, APlantedPartLinkOrASecondRunIsRefusedBeforeTheRun) {
+    std::ofstream(dir / "target") << "precious\n";
+    fs::create_symlink("target", dir / "w.txt.part");
+    EXPECT_EQ(Run({"--time", "virtual", "--wire", dir / "w.txt"}), 2);
+    EXPECT_NE(err.str().find("w.txt.part exists and is not a regular file; not following it"), std::string::npos);
+    EXPECT_EQ(ReadFile(dir / "target"), "precious\n");
+    EXPECT_TRUE(fs::is_symlink(dir / "w.txt.part"));
+    EXPECT_EQ(ReadFile(dir / "stdout.txt"), "");
+
+    tools::OutputFile other;  // a run that is writing v.txt now
+    std::string error;
+    ASSERT_TRUE(other.Plan(dir / "v.txt", error) && other.Open(error));
+    EXPECT_EQ(Run({"--time", "virtual", "--wire", dir / "v.txt"}), 2);
+    EXPECT_EQ(err.str(), "varkel-sim: cannot write " + (dir / "v.txt") + ": another run is writing it (" +
+                             (dir / "v.txt.part") + " is in use)\n");
+    other.Discard();
+    std::ofstream(dir / "v.txt.part") << "left behind\n";
+    EXPECT_EQ(Run({"--time", "virtual", "--wire", dir / "v.txt"}), 2);
+    EXPECT_NE(err.str().find("is left from a run that did not finish; remove it first"), std::string::npos);
+}
+
+TEST_F(SimRunnerTest, AFullDiskFailsTheRunAndKeepsTheOldFile) {
+    // stdout on a full device: the console's text is lost, so the run fails.
+    if (::mknod((dir / "full").c_str(), S_IFCHR | 0666, makedev(1, 7)) != 0) {
+        GTEST_SKIP() << "cannot make a device node here (needs root): " << std::strerror(errno);
+    }
+    int status = RunChild({"--time", "virtual"}, [&] {
+        ::dup2(::open((dir / "full").c_str(), O_WRONLY), 1);
+        ::dup2(::open((dir / "stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
+    });
+    EXPECT_EQ(WEXITSTATUS(status), 2);
+    EXPECT_NE(ReadFile(dir / "stderr.txt").find("varkel-sim: cannot write standard output: No space left on device"),
+              std::string::npos);
+
+    // The debug log on a small filesystem that fills up, in a mount
+    // namespace of the child's own.
+    std::ofstream(dir / "result");
+    status = RunChild({}, [&] {
+        const std::string small = dir / "small";
+        if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            ::mkdir(small.c_str(), 0755) != 0 || ::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=64k") != 0) {
+            ::_exit(77);
+        }
+        std::ofstream(small + "/debug.txt") << "previous log\n";
+        ToFiles()();
+        const std::vector<std::string> args = {"varkel-sim", "--time", "virtual", "--debug-log", small + "/debug.txt"};
+        std::vector<char*> argv;
+        for (const std::string& arg : args) {
+            argv.push_back(const_cast<char*>(arg.c_str()));
+        }
+        const int runStatus = runner::Main(static_cast<int>(argv.size()), argv.data());
+        std::ofstream(dir / "result") << runStatus << " " << ReadFile(small + "/debug.txt")
+                                      << fs::exists(small + "/debug.txt.part");
+        ::_exit(0);
+    });
+    if (WEXITSTATUS(status) == 77) {
+        GTEST_SKIP() << "no private mount namespace here (needs root)";
+    }
+    EXPECT_EQ(ReadFile(dir / "result"), "2 previous log\n0");
+    EXPECT_NE(ReadFile(dir / "stderr.txt").find("No space left on device"), std::string::npos);
+}
+
+TEST_F(SimRunnerTest, ClosedStandardDescriptorsNeverReceiveAnOutput) {
+    const int status = RunChild({"--time", "virtual", "--wire", dir / "w.txt"}, [] {
+        ::close(1);
+        ::close(2);
+    });
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    const auto wire = Lines(ReadFile(dir / "w.txt"));
+    ASSERT_EQ(wire.size(), 90000u);
+    EXPECT_EQ(wire.front(), "0.000002200 0x5A");
+}
+
+TEST_F(SimRunnerTest, SignalsEndTheRunWithCompleteFilesEvenWhileAWriteIsBlocked) {
+    // SIGPIPE: standard output is a pipe nobody reads any more.
+    int pipeFds[2];
+    ASSERT_EQ(::pipe(pipeFds), 0);
+    const std::vector<std::string> args = {"--time", "virtual", "--wire", dir / "w.txt", "--summary-json", dir / "s.json"};
+    int status = RunChild(args, [&] {
+        ::close(pipeFds[0]);
+        ::dup2(pipeFds[1], 1);
+        ::dup2(::open((dir / "stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
+    }, [&](pid_t) {
+        ::close(pipeFds[0]);
+        ::close(pipeFds[1]);
+    });
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 128 + SIGPIPE);
+    const std::size_t frames = Lines(ReadFile(dir / "w.txt")).size();
+    EXPECT_GT(frames, 0u);
+    EXPECT_EQ(frames % 9, 0u);
+    EXPECT_NE(ReadFile(dir / "s.json").find("\"signal\": \"SIGPIPE\""), std::string::npos);
+    EXPECT_NE(ReadFile(dir / "s.json").find("\"frames_on_wire\": " + std::to_string(frames) + ","), std::string::npos);
+    EXPECT_EQ(Last(ReadFile(dir / "stderr.txt")), "varkel-sim: FAIL: stopped by SIGPIPE before the run ended");
+
+    // SIGINT and SIGHUP while the console's write is blocked on a full pipe.
+    for (const int signal : {SIGINT, SIGHUP}) {
+        SCOPED_TRACE(signal);
+        ASSERT_EQ(::pipe(pipeFds), 0);
+        status = RunChild(args, [&] {
+            ::close(pipeFds[0]);
+            ::dup2(pipeFds[1], 1);
+            ::dup2(::open((dir / "stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
+        }, [&](pid_t child) {
+            ::close(pipeFds[1]);
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));  // long enough to fill the pipe
+            ::kill(child, signal);
+        });
+        ::close(pipeFds[0]);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 128 + signal);
+        EXPECT_EQ(Lines(ReadFile(dir / "w.txt")).size() % 9, 0u);
+        EXPECT_NE(ReadFile(dir / "s.json").find("\"interrupted\": true"), std::string::npos);
+        EXPECT_FALSE(fs::exists(dir / "w.txt.part"));
     }
 }
 

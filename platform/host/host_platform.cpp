@@ -2,21 +2,19 @@
 
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 
-#include "hw/poll.h"
-#include "hw/reg_io.h"
+#include "platform/channels.h"
 #include "platform/platform.h"
-#include "platform/text_output.h"
+#include "platform/regions.h"
 #include "sim/board.h"
 
 namespace host {
 namespace {
-
-constexpr std::uint32_t kPageSize = 0x1000;
 
 struct Binding {
     std::uintptr_t base;
@@ -28,7 +26,8 @@ struct State {
     sim::Board* board = nullptr;
     Faults faults;
     std::function<void(const CallRecord&)> observer;
-    std::vector<Region> regions;
+    std::function<void()> interruptCheck;
+    platform::ReservationTable reservations;
     std::vector<Binding> bindings;
     std::uint32_t reserveRequests = 0;
     std::uint32_t bindRequests = 0;
@@ -36,20 +35,16 @@ struct State {
 };
 
 State g_state;
-// The attached board's remembered status, stamped with the address the
-// program reads that register at: a poll on that address then answers its
-// reads from it with no translation and no call. With no board attached it
-// points at an empty one, so the poll needs no null check.
-sim::RememberedStatus g_noStatus;
-sim::RememberedStatus* g_remembered = &g_noStatus;
 
-bool Listed(const std::vector<std::uint32_t>& list, std::uint32_t n) {
-    for (const std::uint32_t entry : list) {
-        if (entry == n) {
-            return true;
-        }
+// Every platform operation starts here: it may end the run, and the board
+// learns that the program stepped out of its register accesses.
+void Enter() {
+    if (g_state.interruptCheck) {
+        g_state.interruptCheck();
     }
-    return false;
+    if (g_state.board != nullptr) {
+        g_state.board->PlatformCall();
+    }
 }
 
 void Record(Call call, std::uint64_t a0, std::uint64_t a1, std::uint64_t a2, std::uint64_t a3,
@@ -59,18 +54,37 @@ void Record(Call call, std::uint64_t a0, std::uint64_t a1, std::uint64_t a2, std
     }
 }
 
-Region* FindRegion(std::uintptr_t base) {
-    for (Region& region : g_state.regions) {
-        if (region.base == base) {
-            return &region;
-        }
-    }
-    return nullptr;
+bool Refused(const std::vector<std::uint32_t>& list, std::uint32_t request) {
+    return std::find(list.begin(), list.end(), request) != list.end();
 }
 
-// Physical address behind a register access, or false if no binding covers it.
-bool Translate(RegisterWindow window, std::uint32_t offset, std::uint64_t& physical) {
-    const std::uintptr_t address = reinterpret_cast<std::uintptr_t>(window) + offset;
+}  // namespace
+
+void Attach(sim::Board* board) {
+    g_state.board = board;
+}
+sim::Board* AttachedBoard() {
+    return g_state.board;
+}
+void SetFaults(const Faults& faults) {
+    g_state.faults = faults;
+}
+void SetCallObserver(std::function<void(const CallRecord&)> observer) {
+    g_state.observer = std::move(observer);
+}
+void SetInterruptCheck(std::function<void()> check) {
+    g_state.interruptCheck = std::move(check);
+}
+
+std::vector<Reserved> Reservations() {
+    std::vector<Reserved> out;
+    for (std::size_t i = 0; i < g_state.reservations.size(); ++i) {
+        out.push_back({g_state.reservations[i].base, g_state.reservations[i].size});
+    }
+    return out;
+}
+
+bool Translate(std::uintptr_t address, std::uint64_t& physical) {
     if ((address & 3) != 0) {
         return false;
     }
@@ -83,40 +97,24 @@ bool Translate(RegisterWindow window, std::uint32_t offset, std::uint64_t& physi
     return false;
 }
 
-void Stray(RegisterWindow window, std::uint32_t offset, bool write) {
-    if (g_state.strayAccesses++ == 0 && g_state.board != nullptr && g_state.board->note) {
+void Stray(std::uintptr_t address, bool write, std::uint64_t count) {
+    const bool first = g_state.strayAccesses == 0;
+    g_state.strayAccesses += count;
+    if (first && g_state.board != nullptr && g_state.board->onNote) {
         char line[128];
-        std::snprintf(line, sizeof line,
-                      "register %s at %p + 0x%X, which no window binds (not reported again)",
-                      write ? "write" : "read", static_cast<const volatile void*>(window), offset);
-        g_state.board->note(line);
+        std::snprintf(line, sizeof line, "register %s at 0x%llX, which no window binds (not reported again)",
+                      write ? "write" : "read", static_cast<unsigned long long>(address));
+        g_state.board->onNote(line);
     }
 }
 
-}  // namespace
-
-void Attach(sim::Board* board) {
-    g_state.board = board;
-    g_remembered = board != nullptr ? &board->rememberedStatus() : &g_noStatus;
-    g_remembered->busAddress = 0;
-}
-void SetFaults(const Faults& faults) {
-    g_state.faults = faults;
-}
-void SetCallObserver(std::function<void(const CallRecord&)> observer) {
-    g_state.observer = std::move(observer);
-}
-std::vector<Region> Regions() {
-    return g_state.regions;
-}
 std::uint64_t StrayAccesses() {
     return g_state.strayAccesses;
 }
 
 void Reset() {
-    Attach(nullptr);
-    for (const Region& region : g_state.regions) {
-        ::munmap(reinterpret_cast<void*>(region.base), region.size);
+    for (std::size_t i = 0; i < g_state.reservations.size(); ++i) {
+        ::munmap(reinterpret_cast<void*>(g_state.reservations[i].base), g_state.reservations[i].size);
     }
     g_state = State{};
     platform::ResetChannels();
@@ -127,43 +125,33 @@ void Reset() {
 using host::g_state;
 
 void* ReserveRegion(void* address, std::uint32_t size, std::uint32_t allocationType, std::uint32_t protect) {
+    host::Enter();
     const std::uint32_t request = ++g_state.reserveRequests;
     void* base = nullptr;
-    const bool valid = address == nullptr && size != 0 && size % host::kPageSize == 0 &&
-                       (allocationType & kMemReserve) != 0 && protect == kPageNoAccess;
-    if (valid && !host::Listed(g_state.faults.refuseReserve, request)) {
+    if (platform::ReserveArgsValid(address, size, allocationType, protect) && !g_state.reservations.full() &&
+        !host::Refused(g_state.faults.refuseReserve, request)) {
         base = ::mmap(nullptr, size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
         if (base == MAP_FAILED) {
             base = nullptr;
         } else {
-            g_state.regions.push_back(host::Region{reinterpret_cast<std::uintptr_t>(base), size, false, 0});
+            g_state.reservations.Add(reinterpret_cast<std::uintptr_t>(base), size);
         }
     }
-    host::Record(host::Call::Reserve, reinterpret_cast<std::uintptr_t>(address), size, allocationType,
-                 protect, static_cast<std::int64_t>(reinterpret_cast<std::uintptr_t>(base)));
+    host::Record(host::Call::Reserve, reinterpret_cast<std::uintptr_t>(address), size, allocationType, protect,
+                 static_cast<std::int64_t>(reinterpret_cast<std::uintptr_t>(base)));
     return base;
 }
 
 int VirtualCopy(void* base, std::uint32_t physicalDiv256, std::uint32_t size, std::uint32_t protect) {
+    host::Enter();
     const std::uint32_t request = ++g_state.bindRequests;
     const auto address = reinterpret_cast<std::uintptr_t>(base);
     const std::uint64_t physical = static_cast<std::uint64_t>(physicalDiv256) << 8;
     int ok = 0;
-    // The range must lie inside one reservation, in whole pages, and name a
-    // physical page; only uncached read-write bindings exist on this board.
-    const host::Region* region = nullptr;
-    for (const host::Region& r : g_state.regions) {
-        if (address >= r.base && address - r.base < r.size && size <= r.size - (address - r.base)) {
-            region = &r;
-        }
-    }
-    const bool valid = region != nullptr && size != 0 && address % host::kPageSize == 0 &&
-                       size % host::kPageSize == 0 && physical % host::kPageSize == 0 &&
-                       protect == (kPagePhysical | kPageNoCache | kPageReadWrite);
-    if (valid && !host::Listed(g_state.faults.refuseBind, request)) {
+    if (g_state.reservations.Holding(address, size) != nullptr &&
+        platform::BindArgsValid(address, physical, size, protect) &&
+        !host::Refused(g_state.faults.refuseBind, request)) {
         g_state.bindings.push_back(host::Binding{address, size, physical});
-        host::FindRegion(region->base)->bound = true;
-        host::FindRegion(region->base)->physical = physical;
         ok = 1;
     }
     host::Record(host::Call::Bind, address, physicalDiv256, size, protect, ok);
@@ -171,15 +159,15 @@ int VirtualCopy(void* base, std::uint32_t physicalDiv256, std::uint32_t size, st
 }
 
 int ReleaseRegion(void* address, std::uint32_t size, std::uint32_t freeType) {
+    host::Enter();
     const auto base = reinterpret_cast<std::uintptr_t>(address);
+    const platform::Reservation* reservation = g_state.reservations.At(base);
     int ok = 0;
-    host::Region* region = host::FindRegion(base);
-    if (region != nullptr && size == 0 && freeType == kMemRelease) {
-        ::munmap(address, region->size);
+    if (reservation != nullptr && platform::ReleaseArgsValid(size, freeType)) {
+        ::munmap(address, reservation->size);
         std::erase_if(g_state.bindings,
-                      [&](const host::Binding& b) { return b.base - region->base < region->size; });
-        host::g_remembered->busAddress = 0;  // the address may come back for another page
-        std::erase_if(g_state.regions, [&](const host::Region& r) { return r.base == base; });
+                      [&](const host::Binding& b) { return b.base - reservation->base < reservation->size; });
+        g_state.reservations.Remove(reservation);
         ok = 1;
     }
     host::Record(host::Call::Release, base, size, freeType, 0, ok);
@@ -187,6 +175,7 @@ int ReleaseRegion(void* address, std::uint32_t size, std::uint32_t freeType) {
 }
 
 void DebugPrint(const wchar_t* format, ...) {
+    host::Enter();
     va_list args;
     va_start(args, format);
     const std::string& text = platform::PrintWide(platform::Channel::Debug, format, args);
@@ -195,6 +184,7 @@ void DebugPrint(const wchar_t* format, ...) {
 }
 
 int ConsolePrint(const char* format, ...) {
+    host::Enter();
     va_list args;
     va_start(args, format);
     const std::string& text = platform::PrintNarrow(platform::Channel::Console, format, args);
@@ -204,6 +194,7 @@ int ConsolePrint(const char* format, ...) {
 }
 
 void* CopyBytes(void* destination, const void* source, std::size_t count) {
+    host::Enter();
     if (count != 0) {
         std::memcpy(destination, source, count);
     }
@@ -213,6 +204,7 @@ void* CopyBytes(void* destination, const void* source, std::size_t count) {
 }
 
 void SleepMs(std::uint32_t milliseconds) {
+    host::Enter();
     host::Record(host::Call::Sleep, milliseconds, 0, 0, 0, 0);
     const std::uint64_t ns = static_cast<std::uint64_t>(milliseconds) * 1000000u;
     if (g_state.board == nullptr) {
@@ -224,66 +216,7 @@ void SleepMs(std::uint32_t milliseconds) {
     if (g_state.board->timeMode() == sim::TimeMode::Real) {
         platform::FlushChannels();  // someone may be watching the run live
     }
-    g_state.board->Sleep(ns);
-}
-
-std::uint32_t RegRead(RegisterWindow window, std::uint32_t offset) {
-    std::uint64_t physical = 0;
-    if (!host::Translate(window, offset, physical) || g_state.board == nullptr) {
-        host::Stray(window, offset, false);
-        return 0;
+    if (!g_state.board->Sleep(ns) && g_state.interruptCheck) {
+        g_state.interruptCheck();  // woken early: the run is stopping
     }
-    const std::uint32_t value = g_state.board->Read(physical);
-    sim::RememberedStatus& remembered = *host::g_remembered;
-    if (remembered.physical == physical && remembered.left != 0) {
-        remembered.busAddress = reinterpret_cast<std::uintptr_t>(window) + offset;
-    }
-    return value;
-}
-
-bool PollRegisterUntilSet(RegisterWindow window, std::uint32_t offset, std::uint32_t mask,
-                          std::uint32_t limit) {
-    const std::uintptr_t address = reinterpret_cast<std::uintptr_t>(window) + offset;
-    std::uint32_t counter = limit;
-    for (;;) {
-        sim::RememberedStatus& remembered = *host::g_remembered;
-        if (address == remembered.busAddress && remembered.left != 0) {
-            // Reads the board has already answered. Each is still one load of
-            // the remembered value; only the count of them stays in a register
-            // until the run or the wait ends, so no read waits on the last
-            // one's count going through memory.
-            const volatile std::uint32_t& value = remembered.value;
-            std::uint64_t left = remembered.left;
-            for (;;) {
-                const std::uint32_t status = value;
-                --left;
-                if ((status & mask) != 0 || counter == 0) {
-                    remembered.left = left;
-                    return (status & mask) != 0;
-                }
-                --counter;
-                if (left == 0) {
-                    break;
-                }
-            }
-            remembered.left = 0;
-            continue;
-        }
-        if ((RegRead(window, offset) & mask) != 0) {
-            return true;
-        }
-        if (counter == 0) {
-            return false;
-        }
-        --counter;
-    }
-}
-
-void RegWrite(RegisterWindow window, std::uint32_t offset, std::uint32_t value) {
-    std::uint64_t physical = 0;
-    if (!host::Translate(window, offset, physical) || g_state.board == nullptr) {
-        host::Stray(window, offset, true);
-        return;
-    }
-    g_state.board->Write(physical, value);
 }

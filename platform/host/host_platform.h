@@ -2,9 +2,9 @@
 //
 // Reservations are real address ranges with no access, so a stray direct
 // dereference faults instead of passing silently. A binding records which
-// physical pages a range stands for; register accesses through it go to the
-// board's bus (RegRead, PollRegisterUntilSet and RegWrite, at the end of
-// host_platform.cpp).
+// physical pages a range stands for; the simulated bus (sim_bus.cpp), or a
+// fault handler that emulates the program's own loads and stores, sends
+// register accesses through it to the board.
 #pragma once
 
 #include <cstdint>
@@ -18,13 +18,6 @@ class Board;
 
 namespace host {
 
-struct Region {
-    std::uintptr_t base;
-    std::uint32_t size;
-    bool bound;
-    std::uint64_t physical;  // page base, when bound
-};
-
 // Refuse the Nth reservation or binding, counted from 1 in request order.
 struct Faults {
     std::vector<std::uint32_t> refuseReserve;
@@ -33,8 +26,8 @@ struct Faults {
 
 enum class Call { Reserve, Bind, Release, Debug, Console, CopyBytes, Sleep };
 
-// One platform call as the program made it, for tests and tools that
-// check the order of things.
+// One platform call as the program made it, for tests and tools that check
+// the order of things.
 struct CallRecord {
     Call call;
     std::uint64_t args[4];
@@ -42,18 +35,32 @@ struct CallRecord {
     std::string text;  // Debug and Console: the formatted text
 };
 
+struct Reserved {
+    std::uintptr_t base;
+    std::uint32_t size;
+};
+
 // Board that the bus and SleepMs drive; null detaches.
 void Attach(sim::Board* board);
+sim::Board* AttachedBoard();
 void SetFaults(const Faults& faults);
 void SetCallObserver(std::function<void(const CallRecord&)> observer);
+// Called at the start of every platform operation; the place where a run
+// that must stop (a signal) can unwind. Empty: nothing is checked.
+void SetInterruptCheck(std::function<void()> check);
 
 // Ranges still reserved, in reservation order.
-std::vector<Region> Regions();
-// Register accesses through an address that no binding covers.
+std::vector<Reserved> Reservations();
+
+// The physical address behind a program address, or false when no binding
+// covers it or it is not word-aligned.
+bool Translate(std::uintptr_t address, std::uint64_t& physical);
+// Counts (and notes once) `count` register accesses that no binding covers.
+void Stray(std::uintptr_t address, bool write, std::uint64_t count = 1);
 std::uint64_t StrayAccesses();
 
-// Back to a fresh process: every range given back, faults, observer and
-// counters cleared, board detached, text channels reset.
+// Back to a fresh process: every range given back, faults, observer,
+// check and counters cleared, board detached, text channels reset.
 void Reset();
 
 }  // namespace host

@@ -7,41 +7,34 @@
 #include <cerrno>
 #include <cstdarg>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <string>
 
+#include "platform/channels.h"
 #include "platform/platform.h"
-#include "platform/text_output.h"
+#include "platform/regions.h"
 
 namespace linux_mem {
 namespace {
 
-constexpr std::uint32_t kPageSize = 0x1000;
-constexpr std::size_t kMaxRegions = 16;
-
-struct Reservation {
-    std::uintptr_t base;
-    std::uint32_t size;
-};
-
 const char* g_devicePath = "/dev/mem";
-Reservation g_regions[kMaxRegions];
-std::size_t g_regionCount = 0;
+platform::ReservationTable g_reservations;
 
-Reservation* Find(std::uintptr_t address, std::uint32_t size) {
-    for (std::size_t i = 0; i < g_regionCount; ++i) {
-        Reservation& r = g_regions[i];
-        if (address >= r.base && address - r.base < r.size && size <= r.size - (address - r.base)) {
-            return &r;
-        }
+// One line on the debug channel that says why the registers cannot be
+// reached, in the terms of the person at the board.
+void Complain(const char* what, std::uint64_t physical, int error) {
+    char line[384];
+    int n = std::snprintf(line, sizeof line, "varkel: cannot %s %s for 0x%08llX: %s", what, g_devicePath,
+                          static_cast<unsigned long long>(physical), std::strerror(error));
+    if (error == EPERM && std::strcmp(what, "map") == 0) {
+        n += std::snprintf(line + n, sizeof line - static_cast<std::size_t>(n),
+                           " (the kernel keeps this block for the driver that owns it: unbind that driver, "
+                           "or boot with iomem=relaxed)");
+    } else if (error == EACCES || error == EPERM) {
+        n += std::snprintf(line + n, sizeof line - static_cast<std::size_t>(n), " (run as root)");
     }
-    return nullptr;
-}
-
-void Complain(const char* what) {
-    std::string line =
-        std::string("varkel: ") + what + " " + g_devicePath + ": " + std::strerror(errno) + "\n";
+    std::snprintf(line + n, sizeof line - static_cast<std::size_t>(n), "\n");
     platform::WriteChannel(platform::Channel::Debug, line);
 }
 
@@ -53,44 +46,40 @@ void SetDevicePathForTesting(const char* path) {
 
 }  // namespace linux_mem
 
-using linux_mem::g_regionCount;
-using linux_mem::g_regions;
+using linux_mem::g_reservations;
 
 void* ReserveRegion(void* address, std::uint32_t size, std::uint32_t allocationType, std::uint32_t protect) {
-    if (address != nullptr || size == 0 || size % linux_mem::kPageSize != 0 ||
-        (allocationType & kMemReserve) == 0 || protect != kPageNoAccess ||
-        g_regionCount == linux_mem::kMaxRegions) {
+    if (!platform::ReserveArgsValid(address, size, allocationType, protect) || g_reservations.full()) {
         return nullptr;
     }
     void* base = ::mmap(nullptr, size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
     if (base == MAP_FAILED) {
         return nullptr;
     }
-    g_regions[g_regionCount++] = {reinterpret_cast<std::uintptr_t>(base), size};
+    g_reservations.Add(reinterpret_cast<std::uintptr_t>(base), size);
     return base;
 }
 
 int VirtualCopy(void* base, std::uint32_t physicalDiv256, std::uint32_t size, std::uint32_t protect) {
     const auto address = reinterpret_cast<std::uintptr_t>(base);
-    const off_t physical = static_cast<off_t>(static_cast<std::uint64_t>(physicalDiv256) << 8);
-    if (linux_mem::Find(address, size) == nullptr || size == 0 || address % linux_mem::kPageSize != 0 ||
-        size % linux_mem::kPageSize != 0 || physical % linux_mem::kPageSize != 0 ||
-        protect != (kPagePhysical | kPageNoCache | kPageReadWrite) ||
-        ::sysconf(_SC_PAGESIZE) != static_cast<long>(linux_mem::kPageSize)) {
+    const std::uint64_t physical = static_cast<std::uint64_t>(physicalDiv256) << 8;
+    if (g_reservations.Holding(address, size) == nullptr ||
+        !platform::BindArgsValid(address, physical, size, protect) ||
+        ::sysconf(_SC_PAGESIZE) != static_cast<long>(kPageSize)) {
         return 0;
     }
     // O_SYNC makes the kernel map the registers uncached.
     const int fd = ::open(linux_mem::g_devicePath, O_RDWR | O_SYNC | O_CLOEXEC);
     if (fd < 0) {
-        linux_mem::Complain("cannot open");
+        linux_mem::Complain("open", physical, errno);
         return 0;
     }
-    void* mapped = ::mmap(base, size, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED, fd, physical);
+    void* mapped =
+        ::mmap(base, size, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED, fd, static_cast<off_t>(physical));
     const int mapErrno = errno;
     ::close(fd);
     if (mapped == MAP_FAILED) {
-        errno = mapErrno;
-        linux_mem::Complain("cannot map");
+        linux_mem::Complain("map", physical, mapErrno);
         // Keep the range reserved so that it can still be given back whole.
         ::mmap(base, size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | MAP_FIXED, -1, 0);
         return 0;
@@ -99,18 +88,13 @@ int VirtualCopy(void* base, std::uint32_t physicalDiv256, std::uint32_t size, st
 }
 
 int ReleaseRegion(void* address, std::uint32_t size, std::uint32_t freeType) {
-    const auto base = reinterpret_cast<std::uintptr_t>(address);
-    if (size != 0 || freeType != kMemRelease) {
+    const platform::Reservation* reservation = g_reservations.At(reinterpret_cast<std::uintptr_t>(address));
+    if (reservation == nullptr || !platform::ReleaseArgsValid(size, freeType)) {
         return 0;
     }
-    for (std::size_t i = 0; i < g_regionCount; ++i) {
-        if (g_regions[i].base == base) {
-            ::munmap(address, g_regions[i].size);
-            g_regions[i] = g_regions[--g_regionCount];
-            return 1;
-        }
-    }
-    return 0;
+    ::munmap(address, reservation->size);
+    g_reservations.Remove(reservation);
+    return 1;
 }
 
 void DebugPrint(const wchar_t* format, ...) {

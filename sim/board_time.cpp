@@ -1,4 +1,4 @@
-#include "sim/clock.h"
+#include "sim/board_time.h"
 
 #include <cerrno>
 #include <ctime>
@@ -11,13 +11,13 @@ std::uint64_t MonotonicNs() {
     return static_cast<std::uint64_t>(ts.tv_sec) * 1000000000u + static_cast<std::uint64_t>(ts.tv_nsec);
 }
 
-Clock::Clock(TimeMode mode) : mode_(mode), realStartNs_(MonotonicNs()) {}
+BoardTime::BoardTime(TimeMode mode) : mode_(mode), realStartNs_(MonotonicNs()) {}
 
-std::uint64_t Clock::Now() const {
+std::uint64_t BoardTime::Now() const {
     return mode_ == TimeMode::Virtual ? virtualNs_ : MonotonicNs() - realStartNs_;
 }
 
-bool Clock::Sleep(std::uint64_t ns, const volatile int* stop) {
+bool BoardTime::Sleep(std::uint64_t ns, const volatile std::sig_atomic_t* wake) {
     if (mode_ == TimeMode::Virtual) {
         virtualNs_ += ns;
         return true;
@@ -28,7 +28,7 @@ bool Clock::Sleep(std::uint64_t ns, const volatile int* stop) {
     ts.tv_nsec = static_cast<long>(deadline % 1000000000u);
     for (;;) {
         const int rc = clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr);
-        if (stop != nullptr && *stop != 0) {
+        if (wake != nullptr && *wake != 0) {
             return false;
         }
         if (rc != EINTR) {

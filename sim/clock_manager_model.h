@@ -15,8 +15,9 @@ inline constexpr std::uint32_t kClockEnableReset = 0x004003E1;
 struct ClockManagerModel {
     std::uint32_t enable = kClockEnableReset;
 
-    bool Read(std::uint32_t offset, std::uint32_t& value);
+    bool Read(std::uint32_t offset, std::uint32_t& value) const;
     bool Write(std::uint32_t offset, std::uint32_t value);
+    bool SerialPortClockOn() const;
 };
 
 }  // namespace sim

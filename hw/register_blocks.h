@@ -1,13 +1,10 @@
-// Where the board's register blocks sit in physical memory, and how much of
-// each the program maps. The simulated board places its devices here too.
+// Where the board's register blocks sit in physical memory, and how many
+// bytes of each the program maps.
 #pragma once
 
 #include <cstdint>
 
-namespace phys {
-
-inline constexpr std::uint32_t kPageSize = 0x1000;
-inline constexpr std::uint32_t kPageMask = 0xFFFFF000;  // [31:12] page base
+namespace blocks {
 
 inline constexpr std::uint32_t kGpioBase = 0x40E00000;
 inline constexpr std::uint32_t kGpioBytes = 0x74;
@@ -16,4 +13,4 @@ inline constexpr std::uint32_t kSspBytes = 0x14;
 inline constexpr std::uint32_t kClockBase = 0x41300000;
 inline constexpr std::uint32_t kClockBytes = 0x0C;
 
-}  // namespace phys
+}  // namespace blocks

@@ -1,0 +1,164 @@
+#include "platform/channels.h"
+
+#include <limits.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "platform/text_format.h"
+
+namespace platform {
+namespace {
+
+struct ChannelState {
+    explicit ChannelState(int descriptor) : fd(descriptor) {}
+    int fd;
+    std::string* capture = nullptr;
+    std::string pending;
+    bool terminal = false;
+    int error = 0;
+};
+
+constexpr std::size_t kFlushThreshold = 64 * 1024;
+constexpr int kStoppingWaitMs = 200;
+
+ChannelState g_debug(STDERR_FILENO);
+ChannelState g_console(STDOUT_FILENO);
+Channel g_last = Channel::Console;
+int g_sharedKnown = -1;  // -1: not yet checked; else 0 or 1
+const volatile std::sig_atomic_t* g_interrupt = nullptr;
+
+ChannelState& State(Channel channel) {
+    return channel == Channel::Debug ? g_debug : g_console;
+}
+
+bool Stopping() {
+    return g_interrupt != nullptr && *g_interrupt != 0;
+}
+
+}  // namespace
+
+bool WriteAll(int fd, std::string_view text) {
+    while (!text.empty()) {
+        std::size_t chunk = text.size();
+        if (Stopping()) {
+            pollfd p{fd, POLLOUT, 0};
+            if (::poll(&p, 1, kStoppingWaitMs) <= 0) {
+                errno = EINTR;
+                return false;
+            }
+            chunk = std::min<std::size_t>(chunk, PIPE_BUF);  // a pipe takes this much without blocking
+        }
+        const ssize_t n = ::write(fd, text.data(), chunk);
+        if (n > 0) {
+            text.remove_prefix(static_cast<std::size_t>(n));
+        } else if (n == 0 || errno != EINTR || Stopping()) {
+            return false;
+        }
+    }
+    return true;
+}
+
+namespace {
+
+void Flush(ChannelState& state) {
+    if (!state.pending.empty() && state.fd >= 0 && !WriteAll(state.fd, state.pending) && errno != EINTR &&
+        state.error == 0) {
+        state.error = errno;
+    }
+    state.pending.clear();
+}
+
+bool SameDestination() {
+    if (g_sharedKnown < 0) {
+        struct stat a {};
+        struct stat b {};
+        bool shared = false;
+        if (g_debug.capture == nullptr && g_console.capture == nullptr && ::fstat(g_debug.fd, &a) == 0 &&
+            ::fstat(g_console.fd, &b) == 0) {
+            g_debug.terminal = ::isatty(g_debug.fd) != 0;
+            g_console.terminal = ::isatty(g_console.fd) != 0;
+            shared =
+                (a.st_dev == b.st_dev && a.st_ino == b.st_ino) || (g_debug.terminal && g_console.terminal);
+        }
+        g_sharedKnown = shared ? 1 : 0;
+    }
+    return g_sharedKnown == 1;
+}
+
+}  // namespace
+
+const std::string& PrintWide(Channel channel, const wchar_t* format, va_list args) {
+    static std::string text;
+    text.clear();
+    AppendWideFormat(text, format, args);
+    WriteChannel(channel, text);
+    return text;
+}
+
+const std::string& PrintNarrow(Channel channel, const char* format, va_list args) {
+    static std::string text;
+    text.clear();
+    AppendNarrowFormat(text, format, args);
+    WriteChannel(channel, text);
+    return text;
+}
+
+void SetChannelFd(Channel channel, int fd) {
+    Flush(State(channel));
+    State(channel).fd = fd;
+    State(channel).capture = nullptr;
+    g_sharedKnown = -1;
+}
+
+void CaptureChannel(Channel channel, std::string* sink) {
+    Flush(State(channel));
+    State(channel).capture = sink;
+    g_sharedKnown = -1;
+}
+
+void WriteChannel(Channel channel, std::string_view text) {
+    ChannelState& state = State(channel);
+    if (state.capture != nullptr) {
+        state.capture->append(text);
+        return;
+    }
+    if (state.fd < 0) {
+        return;
+    }
+    if (channel != g_last && SameDestination()) {
+        Flush(State(g_last));
+    }
+    g_last = channel;
+    state.pending.append(text);
+    // A person watching a shared terminal sees each piece as it is written.
+    if (state.pending.size() >= kFlushThreshold || (SameDestination() && state.terminal)) {
+        Flush(state);
+    }
+}
+
+void FlushChannels() {
+    // Oldest first, so the order holds on a shared destination.
+    Flush(State(g_last == Channel::Debug ? Channel::Console : Channel::Debug));
+    Flush(State(g_last));
+}
+
+int ChannelError(Channel channel) {
+    return State(channel).error;
+}
+
+void SetInterruptFlag(const volatile std::sig_atomic_t* flag) {
+    g_interrupt = flag;
+}
+
+void ResetChannels() {
+    g_debug = ChannelState(STDERR_FILENO);
+    g_console = ChannelState(STDOUT_FILENO);
+    g_last = Channel::Console;
+    g_sharedKnown = -1;
+}
+
+}  // namespace platform

@@ -1,0 +1,16 @@
+// Where a board view (wire log, waveform, trace) writes its text.
+#pragma once
+
+#include <string_view>
+
+namespace sim {
+
+class TextSink {
+  public:
+    virtual void Write(std::string_view text) = 0;
+    virtual void Flush() {}
+
+    virtual ~TextSink() = default;
+};
+
+}  // namespace sim

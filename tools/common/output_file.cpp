@@ -1,0 +1,281 @@
+#include "tools/common/output_file.h"
+
+#include <fcntl.h>
+#include <limits.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/channels.h"
+
+namespace tools {
+namespace {
+
+constexpr std::size_t kBufferBytes = 1 << 20;
+constexpr int kMaxLinks = 40;
+
+std::string Cannot(const std::string& path, int error) {
+    return "cannot write " + path + ": " + std::strerror(error);
+}
+
+std::string DirectoryOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string NameOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+FileKey KeyOf(const struct stat& st, std::string name = {}) {
+    const bool device = name.empty() && S_ISCHR(st.st_mode);
+    return FileKey{st.st_dev, st.st_ino, std::move(name), device};
+}
+
+// Follows a chain of symlinks from `path` to the name it finally stands
+// for, which need not exist.
+bool ResolveLinks(std::string path, std::string& out) {
+    for (int hops = 0; hops < kMaxLinks; ++hops) {
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+            out = path;
+            return true;
+        }
+        char link[PATH_MAX];
+        const ssize_t n = ::readlink(path.c_str(), link, sizeof link - 1);
+        if (n < 0) {
+            return false;
+        }
+        const std::string target(link, static_cast<std::size_t>(n));
+        path = target[0] == '/' ? target : DirectoryOf(path) + "/" + target;
+    }
+    errno = ELOOP;
+    return false;
+}
+
+}  // namespace
+
+bool KeyOfDescriptor(int fd, FileKey& key) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        return false;
+    }
+    key = KeyOf(st);
+    return true;
+}
+
+OutputFile::~OutputFile() {
+    Discard();
+}
+
+bool OutputFile::Plan(const std::string& path, std::string& error) {
+    path_ = path;
+    keys_.clear();
+    FileKey out;
+    struct stat st {};
+    if (path == "-" || (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+                        KeyOfDescriptor(STDOUT_FILENO, out) && out.Same(KeyOf(st)))) {
+        kind_ = Kind::StandardOutput;
+        if (KeyOfDescriptor(STDOUT_FILENO, out)) {
+            keys_.push_back(out);
+        }
+        return true;
+    }
+    if (::stat(path.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode)) {
+            error = "cannot write " + path + ": it is a directory";
+            return false;
+        }
+        keys_.push_back(KeyOf(st));
+        if (!S_ISREG(st.st_mode)) {
+            kind_ = Kind::Special;
+            return true;
+        }
+        char real[PATH_MAX];
+        if (::realpath(path.c_str(), real) == nullptr || ::access(real, W_OK) != 0) {
+            error = Cannot(path, errno);
+            return false;
+        }
+        target_ = real;
+        mode_ = st.st_mode & 07777;
+        kind_ = Kind::Replace;
+    } else if (errno == ENOENT) {
+        if (!ResolveLinks(path, target_)) {
+            error = Cannot(path, errno);
+            return false;
+        }
+        kind_ = Kind::Create;
+    } else {
+        error = Cannot(path, errno);
+        return false;
+    }
+    const std::string directory = DirectoryOf(target_);
+    struct stat dir {};
+    const int dirError = ::stat(directory.c_str(), &dir) != 0       ? errno
+                         : !S_ISDIR(dir.st_mode)                    ? ENOTDIR
+                         : ::access(directory.c_str(), W_OK) != 0 ? errno
+                                                                    : 0;
+    if (dirError != 0) {
+        error = Cannot(path, dirError) + " (" + directory + ")";
+        kind_ = Kind::None;
+        return false;
+    }
+    part_ = target_ + ".part";
+    if (kind_ == Kind::Create) {
+        keys_.push_back(KeyOf(dir, NameOf(target_)));
+    }
+    keys_.push_back(KeyOf(dir, NameOf(part_)));
+    return true;
+}
+
+bool OutputFile::Open(std::string& error) {
+    switch (kind_) {
+        case Kind::None:
+            error = "cannot write " + path_ + ": not checked";
+            return false;
+        case Kind::StandardOutput:
+            fd_ = STDOUT_FILENO;
+            return true;
+        case Kind::Special:
+            // Not blocking on a FIFO that nobody reads: say so instead.
+            fd_ = ::open(path_.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+            if (fd_ < 0) {
+                error = errno == ENXIO ? "cannot write " + path_ + ": nothing is reading it" : Cannot(path_, errno);
+                return false;
+            }
+            ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
+            return true;
+        case Kind::Replace:
+        case Kind::Create:
+            break;
+    }
+    fd_ = ::open(part_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd_ < 0) {
+        const int openError = errno;
+        struct stat st {};
+        if (openError != EEXIST || ::lstat(part_.c_str(), &st) != 0) {
+            error = Cannot(path_, openError);
+        } else if (!S_ISREG(st.st_mode)) {
+            error = "cannot write " + path_ + ": " + part_ + " exists and is not a regular file; not following it";
+        } else {
+            const int probe = ::open(part_.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+            const bool busy = probe >= 0 && ::flock(probe, LOCK_SH | LOCK_NB) != 0;
+            if (probe >= 0) {
+                ::close(probe);
+            }
+            error = "cannot write " + path_ + ": " +
+                    (busy ? "another run is writing it (" + part_ + " is in use)"
+                          : part_ + " is left from a run that did not finish; remove it first");
+        }
+        return false;
+    }
+    ::flock(fd_, LOCK_EX | LOCK_NB);  // tells a second run that this one is writing
+    if (kind_ == Kind::Replace) {
+        ::fchmod(fd_, mode_);
+    }
+    buffer_.reserve(kBufferBytes);
+    return true;
+}
+
+void OutputFile::Fail(int error) {
+    if (error_ == 0) {
+        error_ = error;
+    }
+}
+
+void OutputFile::Write(std::string_view text) {
+    if (fd_ < 0 || error_ != 0) {
+        return;
+    }
+    buffer_.append(text);
+    if (buffer_.size() >= kBufferBytes) {
+        Flush();
+    }
+}
+
+void OutputFile::Flush() {
+    if (fd_ >= 0 && !buffer_.empty() && error_ == 0 && !platform::WriteAll(fd_, buffer_)) {
+        Fail(errno);
+    }
+    buffer_.clear();
+}
+
+bool OutputFile::Commit(std::string& error) {
+    if (fd_ < 0) {
+        return true;
+    }
+    Flush();
+    const bool special = isSpecial();
+    if (fd_ != STDOUT_FILENO && ::close(fd_) != 0) {
+        Fail(errno);
+    }
+    fd_ = -1;
+    if (error_ == 0 && !special && ::rename(part_.c_str(), target_.c_str()) != 0) {
+        Fail(errno);
+    }
+    if (error_ != 0) {
+        error = Cannot(path_, error_);
+        if (!special) {
+            ::unlink(part_.c_str());
+        }
+        return false;
+    }
+    return true;
+}
+
+void OutputFile::Discard() {
+    if (fd_ < 0) {
+        return;
+    }
+    if (fd_ != STDOUT_FILENO) {
+        ::close(fd_);
+    }
+    fd_ = -1;
+    if (!isSpecial()) {
+        ::unlink(part_.c_str());
+    }
+}
+
+bool PlanOutputs(const std::vector<std::pair<OutputFile*, std::string>>& outputs,
+                 const std::vector<std::pair<std::string, int>>& claimed, std::string& error) {
+    for (const auto& [file, path] : outputs) {
+        if (!path.empty() && !file->Plan(path, error)) {
+            return false;
+        }
+    }
+    for (std::size_t i = 0; i < outputs.size(); ++i) {
+        const OutputFile& a = *outputs[i].first;
+        if (!a.planned() || outputs[i].second.empty()) {
+            continue;
+        }
+        for (const auto& [name, fd] : claimed) {
+            FileKey key;
+            if (KeyOfDescriptor(fd, key) && a.keys().front().Same(key)) {
+                error = "cannot write " + a.path() + ": it is " + name;
+                return false;
+            }
+        }
+        for (std::size_t j = i + 1; j < outputs.size(); ++j) {
+            const OutputFile& b = *outputs[j].first;
+            if (outputs[j].second.empty()) {
+                continue;
+            }
+            for (const FileKey& key : a.keys()) {
+                for (const FileKey& other : b.keys()) {
+                    if (key.Same(other)) {
+                        error = a.path() + " and " + b.path() + " are the same file; give each output its own";
+                        return false;
+                    }
+                }
+            }
+        }
+    }
+    return true;
+}
+
+}  // namespace tools

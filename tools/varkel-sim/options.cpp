@@ -1,0 +1,211 @@
+#include "tools/varkel-sim/options.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+
+#include "platform/escape.h"
+
+namespace runner {
+
+const char* const kUsage =
+    "usage: varkel-sim [options]\n"
+    "Runs the Varkel serial-port test program on a simulated board and shows its wire.\n"
+    "\n"
+    "  --time real|virtual   real: one message a second, as on the board (default);\n"
+    "                        virtual: sleeps take no time, a full run in well under a second\n"
+    "  --wire FILE           every frame that reached the transmit pin: \"<seconds> 0x<value>\"\n"
+    "  --vcd FILE            the port's pins as a value change dump (sclk, sfrm, txd, rxd),\n"
+    "                        and a GTKWave save file beside it (FILE with .gtkw) that opens on\n"
+    "                        the first message\n"
+    "  --vcd-window S:E      dump only board time S to E seconds (for example 0:2.5)\n"
+    "  --trace FILE          every register access, with its physical address; a wait's\n"
+    "                        identical reads folded with a count\n"
+    "  --debug-log FILE      the program's debug channel (default: stderr)\n"
+    "  --console-log FILE    the program's console (default: stdout)\n"
+    "  --quiet               keep the program's debug and console text off the terminal\n"
+    "  --summary-json FILE   the end-of-run summary and verdict as JSON\n"
+    "  --rxd high|low|loopback\n"
+    "                        what the receive pin carries: a steady level (default high,\n"
+    "                        as an unconnected pin reads) or the transmit pin\n"
+    "  --loopback            short for --rxd loopback\n"
+    "  --fault SPEC          a board fault; may be repeated:\n"
+    "                          reserve:N      refuse the Nth address-space reservation (1-3)\n"
+    "                          bind:N         refuse the Nth physical binding (1-3)\n"
+    "                          tx-stuck       the transmit FIFO never reports room\n"
+    "                          clock-off      the port's clock gate stays closed\n"
+    "                          tx-slow:K      the port shifts K times slower than programmed\n"
+    "                          pins-unrouted  the GPIO alternate-function register ignores writes\n"
+    "  --strict              exit 3 when the verdict is FAIL\n"
+    "  --help                this text\n"
+    "  --version             the version\n"
+    "\n"
+    "FILE may be \"-\" for standard output, or a device or FIFO, written to directly. A\n"
+    "regular file is written as FILE.part and renamed when the run ends, also when a\n"
+    "signal (INT, TERM, HUP, PIPE) stops it. The summary ends with a verdict,\n"
+    "\"varkel-sim: PASS\" or \"varkel-sim: FAIL: <reasons>\".\n"
+    "Exit status: the program's (0 full run, 1 a register block could not be mapped);\n"
+    "2 for a bad option or an output that cannot be written; 3 for FAIL with --strict;\n"
+    "128 + the signal's number when a signal stopped the run.\n";
+
+namespace {
+
+bool ParseCount(const std::string& text, std::uint32_t& value) {
+    const char* end = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    return ec == std::errc{} && ptr == end && value > 0;
+}
+
+bool ParseSeconds(const std::string& text, std::uint64_t& ns) {
+    double seconds = 0;
+    const char* end = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars(text.data(), end, seconds);
+    if (ec != std::errc{} || ptr != end || !(seconds >= 0) || seconds > 1e9) {
+        return false;
+    }
+    ns = static_cast<std::uint64_t>(std::llround(seconds * 1e9));
+    return true;
+}
+
+bool ParseFault(const std::string& spec, Options& options, std::string& error) {
+    const std::size_t colon = spec.find(':');
+    const std::string name = spec.substr(0, colon);
+    const bool hasArg = colon != std::string::npos;
+    const std::string arg = hasArg ? spec.substr(colon + 1) : "";
+    std::uint32_t n = 0;
+    if (name == "reserve" || name == "bind" || name == "tx-slow") {
+        if (!hasArg || !ParseCount(arg, n)) {
+            error = "fault '" + platform::Escaped(spec) + "' needs a count from 1, as in " + name + ":2";
+            return false;
+        }
+        const std::uint32_t made = name == "reserve" ? kProgramReservations : kProgramBindings;
+        if (name == "tx-slow") {
+            options.board.txSlow = n;
+        } else if (n > made) {
+            error = "fault '" + platform::Escaped(spec) + "' would never fire: the program makes " +
+                    std::to_string(made) + (name == "reserve" ? " reservations" : " bindings");
+            return false;
+        } else {
+            (name == "reserve" ? options.refuseReserve : options.refuseBind).push_back(n);
+        }
+    } else if (name == "tx-stuck" && !hasArg) {
+        options.board.txStuck = true;
+    } else if (name == "clock-off" && !hasArg) {
+        options.board.clockOff = true;
+    } else if (name == "pins-unrouted" && !hasArg) {
+        options.board.pinsUnrouted = true;
+    } else {
+        error = "unknown fault '" + platform::Escaped(spec) +
+                "' (reserve:N, bind:N, tx-stuck, clock-off, tx-slow:K, pins-unrouted)";
+        return false;
+    }
+    options.faults.push_back(spec);
+    return true;
+}
+
+}  // namespace
+
+const char* RxdName(sim::RxdLine line) {
+    return line == sim::RxdLine::High ? "high" : line == sim::RxdLine::Low ? "low" : "loopback";
+}
+
+std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::string& error) {
+    Options options;
+    options.board.time = sim::TimeMode::Real;  // one message a second, as on the board
+    const std::pair<const char*, std::string Options::*> paths[] = {
+        {"--wire", &Options::wirePath},           {"--vcd", &Options::vcdPath},
+        {"--trace", &Options::tracePath},         {"--debug-log", &Options::debugLogPath},
+        {"--console-log", &Options::consoleLogPath}, {"--summary-json", &Options::summaryJsonPath}};
+    const std::pair<const char*, bool Options::*> flags[] = {
+        {"--help", &Options::help}, {"-h", &Options::help},         {"--version", &Options::version},
+        {"--quiet", &Options::quiet}, {"--strict", &Options::strict}, {"--loopback", nullptr}};
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string arg = args[i];
+        std::string value;
+        const std::size_t equals = arg.rfind("--", 0) == 0 ? arg.find('=') : std::string::npos;
+        const bool hasValue = equals != std::string::npos;
+        if (hasValue) {
+            value = arg.substr(equals + 1);
+            arg.resize(equals);
+        }
+        const std::string shown = platform::Escaped(arg);
+        bool matched = false;
+        for (const auto& [name, member] : flags) {
+            if (arg == name) {
+                if (hasValue) {
+                    error = "option " + shown + " takes no value";
+                    return std::nullopt;
+                }
+                if (member != nullptr) {
+                    options.*member = true;
+                } else {
+                    options.board.rxd = sim::RxdLine::Loopback;
+                }
+                matched = true;
+            }
+        }
+        if (matched) {
+            continue;
+        }
+        const bool takesValue = arg == "--time" || arg == "--fault" || arg == "--rxd" || arg == "--vcd-window" ||
+                                std::any_of(std::begin(paths), std::end(paths),
+                                            [&](const auto& p) { return arg == p.first; });
+        if (!takesValue) {
+            error = "unknown option '" + platform::Escaped(args[i]) + "' (see --help)";
+            return std::nullopt;
+        }
+        if (!hasValue && i + 1 < args.size()) {
+            value = args[++i];
+        } else if (!hasValue) {
+            error = "option " + shown + " needs a value";
+            return std::nullopt;
+        }
+        if (value.empty()) {
+            error = "option " + shown + " needs a value";
+            return std::nullopt;
+        }
+        const std::string shownValue = platform::Escaped(value);
+        if (arg == "--time") {
+            if (value != "real" && value != "virtual") {
+                error = "--time takes real or virtual, not '" + shownValue + "'";
+                return std::nullopt;
+            }
+            options.board.time = value == "real" ? sim::TimeMode::Real : sim::TimeMode::Virtual;
+        } else if (arg == "--rxd") {
+            if (value != "high" && value != "low" && value != "loopback") {
+                error = "--rxd takes high, low or loopback, not '" + shownValue + "'";
+                return std::nullopt;
+            }
+            options.board.rxd = value == "high"  ? sim::RxdLine::High
+                                : value == "low" ? sim::RxdLine::Low
+                                                 : sim::RxdLine::Loopback;
+        } else if (arg == "--vcd-window") {
+            const std::size_t colon = value.find(':');
+            if (colon == std::string::npos || !ParseSeconds(value.substr(0, colon), options.vcdStartNs) ||
+                !ParseSeconds(value.substr(colon + 1), options.vcdEndNs) ||
+                options.vcdEndNs <= options.vcdStartNs) {
+                error = "--vcd-window takes START:END in seconds of board time, START before END, not '" +
+                        shownValue + "'";
+                return std::nullopt;
+            }
+            options.hasVcdWindow = true;
+        } else if (arg == "--fault") {
+            if (!ParseFault(value, options, error)) {
+                return std::nullopt;
+            }
+        } else {
+            for (const auto& [name, member] : paths) {
+                if (arg == name) {
+                    options.*member = value;
+                }
+            }
+        }
+    }
+    if (options.hasVcdWindow && options.vcdPath.empty()) {
+        error = "--vcd-window needs --vcd FILE";
+        return std::nullopt;
+    }
+    return options;
+}
+
+}  // namespace runner

@@ -1,0 +1,46 @@
+// varkel-sim's command line.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "sim/board.h"
+
+namespace runner {
+
+struct Options {
+    sim::BoardOptions board;
+    std::vector<std::uint32_t> refuseReserve;
+    std::vector<std::uint32_t> refuseBind;
+    std::vector<std::string> faults;  // as given, for the summary
+    std::string wirePath;
+    std::string vcdPath;
+    std::string tracePath;
+    std::string debugLogPath;
+    std::string consoleLogPath;
+    std::string summaryJsonPath;
+    bool hasVcdWindow = false;
+    std::uint64_t vcdStartNs = 0;
+    std::uint64_t vcdEndNs = 0;
+    bool quiet = false;
+    bool strict = false;
+    bool help = false;
+    bool version = false;
+};
+
+// Requests the program makes, which a fault may refuse.
+inline constexpr std::uint32_t kProgramReservations = 3;
+inline constexpr std::uint32_t kProgramBindings = 3;
+
+extern const char* const kUsage;
+
+// Parses the arguments after the program name. On a bad one, returns
+// nothing and sets `error` to one line, with the argument's control
+// characters escaped.
+std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::string& error);
+
+const char* RxdName(sim::RxdLine line);
+
+}  // namespace runner

@@ -1,0 +1,178 @@
+#include "tools/varkel-sim/summary.h"
+
+#include <cstring>
+#include <sstream>
+
+namespace runner {
+
+namespace {
+
+std::string Count(std::uint64_t n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+// Escapes text for a JSON string.
+std::string Quoted(std::string_view text) {
+    std::string out = "\"";
+    for (const char c : text) {
+        if (c == '"' || c == '\\') {
+            out += {'\\', c};
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\u%04x", c);
+            out += hex;
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+}  // namespace
+
+std::string SignalName(int signal) {
+    const char* abbreviation = sigabbrev_np(signal);
+    return abbreviation != nullptr ? std::string("SIG") + abbreviation : "signal " + std::to_string(signal);
+}
+
+std::uint64_t Summary::Value(std::string_view key) const {
+    for (const Figure& figure : figures) {
+        if (key == figure.key) {
+            return figure.value;
+        }
+    }
+    return 0;
+}
+
+std::vector<Figure> CollectFigures(const sim::Board& board, std::uint64_t strayAccesses, std::uint64_t realNs) {
+    const sim::BoardStats& b = board.stats();
+    const sim::SspStats& p = board.portStats();
+    return {
+        {"frames_on_wire", "frames put on the wire", b.framesOnWire},
+        {"frames_unrouted", "frames shifted with the transmit pin unrouted", b.framesUnrouted},
+        {"frames_cut", "frames cut short by the clock gate or the enable bit", b.framesCut},
+        {"frames_dropped", "frames lost to a full transmit FIFO", p.txDropped},
+        {"frames_left_in_fifo", "frames left in the transmit FIFO", board.framesQueued()},
+        {"sends_gave_up", "sends that gave up waiting for transmit room", b.transmitWaitsAbandoned},
+        {"frames_received", "frames received", p.framesReceived},
+        {"receive_dropped", "frames lost to a full receive FIFO (overrun)", p.rxDropped},
+        {"unmodelled_settings", "writes of port settings the board does not model", p.unmodelledSettings},
+        {"register_accesses", "register accesses", b.accesses},
+        {"no_device_accesses", "register accesses where the board has no device", b.noDeviceAccesses},
+        {"unknown_register_accesses", "register accesses where the board has no register",
+         b.unknownRegisterAccesses},
+        {"stray_accesses", "register accesses outside any window", strayAccesses},
+        {"simulated_ns", "board time", board.Now(), true},
+        {"real_ns", "real time", realNs, true},
+    };
+}
+
+std::vector<std::string> FailReasons(const Summary& s) {
+    std::vector<std::string> reasons;
+    if (s.signal != 0) {
+        reasons.push_back("stopped by " + SignalName(s.signal) + " before the run ended");
+    } else if (s.programStatus != 0) {
+        reasons.push_back("the program stopped early (exit status " + std::to_string(s.programStatus) +
+                          ": a register block could not be mapped)");
+    }
+    if (const std::uint64_t n = s.Value("sends_gave_up")) {
+        reasons.push_back(Count(n, "send", "sends") + " gave up waiting for transmit room");
+    }
+    if (const std::uint64_t n = s.Value("frames_dropped")) {
+        reasons.push_back(Count(n, "frame", "frames") + " lost (stored into a full transmit FIFO)");
+    }
+    const std::uint64_t unrouted = s.Value("frames_unrouted");
+    const std::uint64_t cut = s.Value("frames_cut");
+    const std::uint64_t left = s.signal == 0 ? s.Value("frames_left_in_fifo") : 0;
+    if (unrouted + cut + left != 0) {
+        std::string parts;
+        for (const auto& [n, what] : {std::pair{unrouted, "shifted with the transmit pin unrouted"},
+                                      std::pair{cut, "cut short"}, std::pair{left, "left in the transmit FIFO"}}) {
+            if (n != 0) {
+                parts += (parts.empty() ? "" : ", ") + std::to_string(n) + " " + what;
+            }
+        }
+        reasons.push_back(Count(unrouted + cut + left, "frame", "frames") + " never reached the wire (" + parts +
+                          ")");
+    }
+    if (const std::uint64_t n = s.Value("no_device_accesses") + s.Value("unknown_register_accesses") +
+                                s.Value("stray_accesses")) {
+        reasons.push_back(Count(n, "register access", "register accesses") +
+                          " where the board has nothing (see the notes above)");
+    }
+    if (s.failedOutputs != 0) {
+        reasons.push_back(Count(static_cast<std::uint64_t>(s.failedOutputs), "output", "outputs") +
+                          " could not be written");
+    }
+    return reasons;
+}
+
+std::string SummaryText(const Summary& s) {
+    std::string text;
+    char value[64];
+    for (const Figure& figure : s.figures) {
+        if (figure.nanoseconds) {
+            std::snprintf(value, sizeof value, "%llu.%09llu s", static_cast<unsigned long long>(figure.value / 1000000000u),
+                          static_cast<unsigned long long>(figure.value % 1000000000u));
+        } else {
+            std::snprintf(value, sizeof value, "%llu", static_cast<unsigned long long>(figure.value));
+        }
+        text += std::string("varkel-sim: ") + figure.label + ": " + value + "\n";
+    }
+    if (s.signal != 0) {
+        text += "varkel-sim: interrupted by " + SignalName(s.signal) + "\n";
+    }
+    if (s.reasons.empty()) {
+        return text + "varkel-sim: PASS\n";
+    }
+    text += "varkel-sim: FAIL: ";
+    for (std::size_t i = 0; i < s.reasons.size(); ++i) {
+        text += (i == 0 ? "" : "; ") + s.reasons[i];
+    }
+    return text + "\n";
+}
+
+std::string SummaryJson(const Summary& s, const Options& o) {
+    std::ostringstream json;
+    json << "{\n"
+         << "  \"schema_version\": 1,\n"
+         << "  \"tool\": \"varkel-sim\",\n"
+         << "  \"version\": " << Quoted(VARKEL_VERSION) << ",\n"
+         << "  \"options\": {\"time\": \"" << (o.board.time == sim::TimeMode::Real ? "real" : "virtual")
+         << "\", \"rxd\": \"" << RxdName(o.board.rxd) << "\", \"faults\": [";
+    for (std::size_t i = 0; i < o.faults.size(); ++i) {
+        json << (i == 0 ? "" : ", ") << Quoted(o.faults[i]);
+    }
+    json << "], \"vcd_window_ns\": ";
+    if (o.hasVcdWindow) {
+        json << "[" << o.vcdStartNs << ", " << o.vcdEndNs << "]";
+    } else {
+        json << "null";
+    }
+    json << ", \"strict\": " << (o.strict ? "true" : "false") << "},\n"
+         << "  \"exit_status\": " << s.exitStatus << ",\n"
+         << "  \"program_exit_status\": ";
+    if (s.signal == 0) {
+        json << s.programStatus;
+    } else {
+        json << "null";
+    }
+    json << ",\n  \"interrupted\": " << (s.signal != 0 ? "true" : "false") << ",\n  \"signal\": ";
+    if (s.signal != 0) {
+        json << Quoted(SignalName(s.signal));
+    } else {
+        json << "null";
+    }
+    json << ",\n";
+    for (const Figure& figure : s.figures) {
+        json << "  \"" << figure.key << "\": " << figure.value << ",\n";
+    }
+    json << "  \"verdict\": \"" << (s.reasons.empty() ? "PASS" : "FAIL") << "\",\n  \"reasons\": [";
+    for (std::size_t i = 0; i < s.reasons.size(); ++i) {
+        json << (i == 0 ? "\n    " : ",\n    ") << Quoted(s.reasons[i]);
+    }
+    json << (s.reasons.empty() ? "]\n" : "\n  ]\n") << "}\n";
+    return json.str();
+}
+
+}  // namespace runner

@@ -1,0 +1,45 @@
+// The end-of-run summary: every figure, the verdict, as text and as JSON.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "sim/board.h"
+#include "tools/varkel-sim/options.h"
+
+namespace runner {
+
+struct Figure {
+    const char* key;    // JSON name
+    const char* label;  // words in the text summary
+    std::uint64_t value;
+    bool nanoseconds = false;  // shown in seconds in the text
+};
+
+struct Summary {
+    std::vector<Figure> figures;
+    int programStatus = 0;  // the program's exit status, when it returned
+    int signal = 0;         // the signal that stopped the run, or 0
+    int failedOutputs = 0;  // outputs (files, stdout, stderr) that could not be written
+    std::vector<std::string> reasons;  // why the run FAILs; none: PASS
+    int exitStatus = 0;
+
+    std::uint64_t Value(std::string_view key) const;
+};
+
+// "SIGINT" and the like.
+std::string SignalName(int signal);
+
+// The figures of a run, each declared once, here.
+std::vector<Figure> CollectFigures(const sim::Board& board, std::uint64_t strayAccesses, std::uint64_t realNs);
+
+// Why the run fails, in plain words with counts; empty when it passes.
+std::vector<std::string> FailReasons(const Summary& summary);
+
+// Lines "varkel-sim: <label>: <value>", ending with the verdict line.
+std::string SummaryText(const Summary& summary);
+std::string SummaryJson(const Summary& summary, const Options& options);
+
+}  // namespace runner

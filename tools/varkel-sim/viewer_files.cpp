@@ -1,0 +1,73 @@
+#include "tools/varkel-sim/viewer_files.h"
+
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+
+namespace runner {
+namespace {
+
+constexpr int kWindowWidth = 1400;
+constexpr int kWaveWidth = 1150;       // pixels left for waves beside the signal panes
+constexpr double kPixelsPerFrame = 200;  // GTKWave's zoom: 2^-zoom time units per 200 pixels
+constexpr std::size_t kMarkers = 26;   // named markers A to Z
+
+std::string Absolute(const std::string& path) {
+    if (!path.empty() && path[0] == '/') {
+        return path;
+    }
+    char cwd[4096];
+    return ::getcwd(cwd, sizeof cwd) != nullptr ? std::string(cwd) + "/" + path : path;
+}
+
+std::string Label(std::uint32_t value) {
+    char text[32];
+    if (value >= 0x21 && value < 0x7F) {
+        std::snprintf(text, sizeof text, "%c", static_cast<char>(value));
+    } else {
+        std::snprintf(text, sizeof text, "0x%02X", value);
+    }
+    return text;
+}
+
+}  // namespace
+
+std::string GtkwavePath(const std::string& vcdPath) {
+    const std::size_t slash = vcdPath.rfind('/');
+    const std::size_t dot = vcdPath.rfind('.');
+    const bool hasExtension = dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
+    return (hasExtension ? vcdPath.substr(0, dot) : vcdPath) + ".gtkw";
+}
+
+std::string GtkwaveSaveFile(const std::string& vcdPath, const std::vector<sim::Frame>& burst) {
+    std::string text = "[*] varkel-sim: the serial port's pins, opened on the first message\n";
+    text += "[dumpfile] \"" + Absolute(vcdPath) + "\"\n";
+    char line[256];
+    std::string markers;
+    if (!burst.empty()) {
+        const std::uint64_t margin = 4 * burst.front().bitNs;
+        const std::uint64_t start = burst.front().startNs > margin ? burst.front().startNs - margin : 0;
+        const double span = static_cast<double>(burst.back().endNs() + margin - start);
+        std::snprintf(line, sizeof line, "[timestart] %llu\n", static_cast<unsigned long long>(start));
+        text += line;
+        const double zoom = -std::log2(span * kPixelsPerFrame / kWaveWidth);
+        std::snprintf(line, sizeof line, "*%.6f -1", zoom);
+        markers = line;
+        for (std::size_t i = 0; i < kMarkers; ++i) {
+            std::snprintf(line, sizeof line, " %lld",
+                          i < burst.size() ? static_cast<long long>(burst[i].startNs + burst[i].bitNs / 2) : -1LL);
+            markers += line;
+        }
+        markers += "\n";
+        for (std::size_t i = 0; i < burst.size() && i < kMarkers; ++i) {
+            markers += "[markername] " + std::string(1, static_cast<char>('A' + i)) + Label(burst[i].value) + "\n";
+        }
+    }
+    std::snprintf(line, sizeof line, "[size] %d 420\n[pos] -1 -1\n", kWindowWidth);
+    text += line + markers;
+    text += "[sst_expanded] 0\n[signals_width] 120\n@28\nssp.sclk\nssp.sfrm\nssp.txd\nssp.rxd\n";
+    return text;
+}
+
+}  // namespace runner
