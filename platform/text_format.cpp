@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
+#include <string_view>
 #include <vector>
 
 namespace platform {
@@ -47,17 +48,18 @@ bool Translate(const CharT* format, bool wideText, std::basic_string<CharT>& out
         while (IsOneOf(*p, "hlLjzt") && length.size() < 2) {
             length.push_back(static_cast<char>(*p++));
         }
+        std::string_view emitted = length;
         if (*p == 's' || *p == 'c') {
             if (length != "" && length != "l" && (length != "h" || !wideText)) {
                 return false;
             }
             if (wideText) {
-                length = length == "h" ? "" : "l";  // the program's %s is wide, its %hs narrow
+                emitted = length == "h" ? "" : "l";  // the program's %s is wide, its %hs narrow
             }
         } else if (!IsOneOf(*p, "diouxXeEfFgGaAp") || (length.size() == 2 && length != "hh" && length != "ll")) {
             return false;
         }
-        out.append(length.begin(), length.end());
+        out.append(emitted.begin(), emitted.end());
         out.push_back(*p);
     }
     return true;

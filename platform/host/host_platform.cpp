@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
@@ -32,6 +33,7 @@ struct State {
     std::uint32_t reserveRequests = 0;
     std::uint32_t bindRequests = 0;
     std::uint64_t strayAccesses = 0;
+    void (*abandon)(const char*) = nullptr;
 };
 
 State g_state;
@@ -74,6 +76,18 @@ void SetCallObserver(std::function<void(const CallRecord&)> observer) {
 }
 void SetInterruptCheck(std::function<void()> check) {
     g_state.interruptCheck = std::move(check);
+}
+
+void SetAbandon(void (*abandon)(const char* reason)) {
+    g_state.abandon = abandon;
+}
+
+void Abandon(const char* reason) {
+    if (g_state.abandon != nullptr) {
+        g_state.abandon(reason);
+    }
+    std::fprintf(stderr, "varkel-sim: %s\n", reason);
+    std::_Exit(2);
 }
 
 std::vector<Reserved> Reservations() {

@@ -49,6 +49,12 @@ void SetCallObserver(std::function<void(const CallRecord&)> observer);
 // that must stop (a signal) can unwind. Empty: nothing is checked.
 void SetInterruptCheck(std::function<void()> check);
 
+// Ends the program's run from wherever it is, even a signal handler, when a
+// register access cannot be performed at all; the run's owner finishes as
+// usual and reports `reason`. Without one installed, the process exits 2.
+void SetAbandon(void (*abandon)(const char* reason));
+[[noreturn]] void Abandon(const char* reason);
+
 // Ranges still reserved, in reservation order.
 std::vector<Reserved> Reservations();
 

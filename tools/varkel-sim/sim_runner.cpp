@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csetjmp>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -35,6 +36,30 @@ extern "C" void OnStopSignal(int signal) {
 // Thrown from a platform call once a signal asks the run to stop, so the
 // program unwinds to Run and the run ends through its usual path.
 struct Interrupted {};
+
+// Where a register access that cannot be performed at all (the board
+// binary's own code, trapped) ends the program; no C++ frame between here
+// and the access owns anything that needs unwinding.
+sigjmp_buf g_abandonJump;
+char g_abandonReason[320];
+
+[[noreturn]] void AbandonRun(const char* reason) {
+    std::snprintf(g_abandonReason, sizeof g_abandonReason, "%s", reason);
+    siglongjmp(g_abandonJump, 1);
+}
+
+// Runs the program; false when it was abandoned.
+bool RunProgram(Summary& summary) {
+    if (sigsetjmp(g_abandonJump, 1) != 0) {
+        return false;
+    }
+    try {
+        summary.programStatus = PortTestMain(nullptr, nullptr, nullptr, 0);
+    } catch (const Interrupted&) {
+        summary.signal = g_signal;
+    }
+    return true;
+}
 
 // In real time, with nothing of the program's on the terminal, one line
 // that says how far the run has got.
@@ -155,11 +180,11 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     platform::SetChannelFd(platform::Channel::Console, consoleFd);
     const std::uint64_t realStartNs = sim::MonotonicNs();
 
+    host::SetAbandon(AbandonRun);
     Summary summary;
-    try {
-        summary.programStatus = PortTestMain(nullptr, nullptr, nullptr, 0);
-    } catch (const Interrupted&) {
-        summary.signal = g_signal;
+    if (!RunProgram(summary)) {
+        summary.abandoned = g_abandonReason;
+        err << "varkel-sim: " << summary.abandoned << '\n';
     }
     board->Finish();
     platform::FlushChannels();
@@ -195,7 +220,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
 
     summary.figures = CollectFigures(*board, host::StrayAccesses(), sim::MonotonicNs() - realStartNs);
     summary.reasons = FailReasons(summary);
-    summary.exitStatus = failedOutputs != 0         ? kExitUsage
+    summary.exitStatus = failedOutputs != 0 || !summary.abandoned.empty() ? kExitUsage
                          : summary.signal != 0      ? 128 + summary.signal
                          : o.strict && !summary.reasons.empty() ? kExitStrictFail
                                                                 : summary.programStatus;

@@ -69,7 +69,9 @@ std::vector<Figure> CollectFigures(const sim::Board& board, std::uint64_t strayA
 
 std::vector<std::string> FailReasons(const Summary& s) {
     std::vector<std::string> reasons;
-    if (s.signal != 0) {
+    if (!s.abandoned.empty()) {
+        reasons.push_back("the run ended at a register access that could not be performed");
+    } else if (s.signal != 0) {
         reasons.push_back("stopped by " + SignalName(s.signal) + " before the run ended");
     } else if (s.programStatus != 0) {
         reasons.push_back("the program stopped early (exit status " + std::to_string(s.programStatus) +
@@ -83,7 +85,7 @@ std::vector<std::string> FailReasons(const Summary& s) {
     }
     const std::uint64_t unrouted = s.Value("frames_unrouted");
     const std::uint64_t cut = s.Value("frames_cut");
-    const std::uint64_t left = s.signal == 0 ? s.Value("frames_left_in_fifo") : 0;
+    const std::uint64_t left = s.signal == 0 && s.abandoned.empty() ? s.Value("frames_left_in_fifo") : 0;
     if (unrouted + cut + left != 0) {
         std::string parts;
         for (const auto& [n, what] : {std::pair{unrouted, "shifted with the transmit pin unrouted"},
@@ -152,12 +154,18 @@ std::string SummaryJson(const Summary& s, const Options& o) {
     json << ", \"strict\": " << (o.strict ? "true" : "false") << "},\n"
          << "  \"exit_status\": " << s.exitStatus << ",\n"
          << "  \"program_exit_status\": ";
-    if (s.signal == 0) {
+    if (s.signal == 0 && s.abandoned.empty()) {
         json << s.programStatus;
     } else {
         json << "null";
     }
-    json << ",\n  \"interrupted\": " << (s.signal != 0 ? "true" : "false") << ",\n  \"signal\": ";
+    json << ",\n  \"interrupted\": " << (s.signal != 0 ? "true" : "false") << ",\n  \"abandoned\": ";
+    if (s.abandoned.empty()) {
+        json << "null";
+    } else {
+        json << Quoted(s.abandoned);
+    }
+    json << ",\n  \"signal\": ";
     if (s.signal != 0) {
         json << Quoted(SignalName(s.signal));
     } else {

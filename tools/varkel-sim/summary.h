@@ -23,6 +23,7 @@ struct Summary {
     int programStatus = 0;  // the program's exit status, when it returned
     int signal = 0;         // the signal that stopped the run, or 0
     int failedOutputs = 0;  // outputs (files, stdout, stderr) that could not be written
+    std::string abandoned;  // why a register access could not be performed, ending the run
     std::vector<std::string> reasons;  // why the run FAILs; none: PASS
     int exitStatus = 0;
 
