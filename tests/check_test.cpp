@@ -1,0 +1,217 @@
+// varkel-check on captures as a logic analyser saves them: clean ones,
+// deliberately wrong ones, the simulated board's own, and sigrok's.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "tests/board_fixture.h"
+#include "tests/capture_gen.h"
+
+namespace {
+
+struct Result {
+    int status;
+    std::vector<std::string> lines;  // stdout and stderr
+};
+
+Result Shell(const std::string& command) {
+    Result r{0, {}};
+    std::string output;
+    if (FILE* pipe = ::popen((command + " 2>&1").c_str(), "r")) {
+        char buffer[4096];
+        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
+            output.append(buffer, n);
+        }
+        r.status = WEXITSTATUS(::pclose(pipe));
+    }
+    r.lines = Lines(output);
+    return r;
+}
+
+bool HaveSigrok() {
+    if (std::system("command -v sigrok-cli >/dev/null 2>&1") == 0) {
+        return true;
+    }
+    if (std::getenv("VARKEL_REQUIRE_SIGROK") != nullptr) {
+        ADD_FAILURE() << "sigrok-cli is required here but not installed";
+    }
+    return false;
+}
+
+class CheckTest : public ::testing::Test {
+  protected:
+    Result Check(const WaveSpec& spec, const std::string& options = "") {
+        std::ofstream(dir / "capture.vcd") << MakeVcd(spec);
+        return Run(dir / "capture.vcd", options);
+    }
+    Result Run(const std::string& capture, const std::string& options = "") {
+        return Shell(std::string(VARKEL_CHECK_BINARY) + " " + options + " " + capture);
+    }
+    TempDir dir;
+};
+
+TEST_F(CheckTest, CleanCapturesMatchHoweverTheyWereSampled) {
+    WaveSpec spec;
+    spec.messages = ProgramMessages(10);
+    Result r = Check(spec);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.lines.at(0),
+              "varkel-check: match: 10 messages (90 frames), bit time 700.0 ns (expected 700.0 ns), message "
+              "interval 1000.000 ms");
+
+    // A few MHz of sampling with a sample of jitter; other names, scope and
+    // timescale; a capture that starts inside a frame and ends inside one.
+    spec.samplePeriodS = 125e-9;  // 8 MHz
+    spec.jitter = true;
+    spec.timescale = "100 ps";
+    spec.tickS = 100e-12;
+    spec.scope = "la.probe";
+    spec.sclk = "CLK";
+    spec.sfrm = "CS_N";
+    spec.txd = "Mosi";
+    spec.captureStartS = 0.001 + 2.5 * 6300e-9;  // in the third frame of the first message
+    spec.captureEndS = 9.001 + 4.5 * 6300e-9;    // in the fifth of the last
+    r = Check(spec, "--sclk clk --sfrm cs_n --txd MOSI");
+    EXPECT_EQ(r.status, 0) << r.lines.at(0);
+    EXPECT_EQ(r.lines.at(0).substr(0, 48), "varkel-check: match: 8 messages (72 frames), bit");
+    EXPECT_EQ(r.lines.at(2), "  frames: 72 in complete messages; partial frames left out: 1 at the start, 1 at the end");
+    EXPECT_EQ(r.lines.at(3), "  messages: 8 complete; partial messages left out: 1 at the start, 1 at the end");
+
+    spec = WaveSpec{};
+    spec.messages = ProgramMessages(2);
+    spec.samplePeriodS = 250e-9;  // 4 MHz, steady
+    EXPECT_EQ(Check(spec).status, 0);
+    spec.samplePeriodS = 0;
+    spec.timescale = "1fs";
+    spec.tickS = 1e-15;
+    EXPECT_EQ(Check(spec).status, 0);
+}
+
+TEST_F(CheckTest, EachFaultIsNamedWhereItIs) {
+    struct Case {
+        const char* name;
+        void (*spoil)(WaveSpec&);
+        std::string verdict;
+    };
+    const std::vector<Case> cases = {
+        {"a bit flipped", [](WaveSpec& w) { w.messages[2][3] ^= 0x04; },
+         "varkel-check: mismatch at 2.001019 s, message 3, byte 4: expected 0x20, seen 0x24 '$' (bit 2 differs)"},
+        {"a frame dropped", [](WaveSpec& w) { w.messages[1].erase(w.messages[1].begin() + 4); },
+         "varkel-check: mismatch at 1.001025 s, message 2, byte 5: frame 5 (0x4E 'N') is missing"},
+        {"a frame added", [](WaveSpec& w) { w.messages[1].insert(w.messages[1].begin() + 2, 0x99); },
+         "varkel-check: mismatch at 1.001013 s, message 2, byte 3: an extra frame (0x99) before byte 3"},
+        {"LSB first", [](WaveSpec& w) { w.lsbFirst = true; },
+         "varkel-check: mismatch at 0.001000 s, message 1: bits in reverse order: the bytes read right LSB first"},
+        {"the other clock phase", [](WaveSpec& w) { w.otherPhase = true; },
+         "varkel-check: mismatch at 0.001000 s, message 1: the data changes on the rising clock edge and is right "
+         "only sampled on the falling one: the other clock phase (CPHA 1)"},
+        {"the other clock polarity", [](WaveSpec& w) { w.clockIdleHigh = true; },
+         "varkel-check: mismatch at 0.001000 s, message 1, byte 1: the clock idles high: the other clock polarity "
+         "(CPOL 1)"},
+        {"bit time 10% long", [](WaveSpec& w) { w.bitS = 770e-9; },
+         "varkel-check: mismatch at 0.001000 s, message 1, byte 1: bit time 770.0 ns is 10.0% longer than the "
+         "expected 700.0 ns"},
+        {"messages 1.5 s apart", [](WaveSpec& w) { w.intervalS = 1.5; },
+         "varkel-check: mismatch at 1.501000 s, message 2: message interval 1500.000 ms since message 1, expected "
+         "1000 ms +/- 5 ms"},
+        {"nothing sent", [](WaveSpec& w) { w.messages.clear(); },
+         "varkel-check: mismatch: no activity on sclk, sfrm or txd: the port sent nothing, or its pins are not these"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        WaveSpec spec;
+        spec.messages = ProgramMessages(4);
+        c.spoil(spec);
+        const Result r = Check(spec);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.lines.at(0), c.verdict);
+    }
+    WaveSpec spec;  // the frame pin not routed: clock and data, but no frames
+    spec.messages = ProgramMessages(2);
+    spec.frameLineStuck = true;
+    const Result r = Check(spec);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.lines.at(0), "varkel-check: mismatch: sclk or txd change but the frame line never goes low: is sfrm "
+                             "routed to the port, and is it the signal named here (--sfrm)?");
+}
+
+TEST_F(CheckTest, AnUnreadableCaptureIsOneLineAndExitTwoWithNothingWritten) {
+    std::ofstream(dir / "text.vcd") << "hello\n";
+    std::ofstream(dir / "empty.vcd") << "$timescale 1ns $end $var wire 1 ! sclk $end $var wire 1 \" sfrm $end "
+                                        "$var wire 1 # txd $end $enddefinitions $end\n";
+    std::ofstream(dir / "wide.vcd") << "$var wire 8 ! sclk $end $enddefinitions $end\n";
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {dir / "missing.vcd", "varkel-check: cannot read " + (dir / "missing.vcd") + ": No such file or directory"},
+        {dir / "text.vcd", "varkel-check: " + (dir / "text.vcd") + " is not a value change dump or a sigrok session file"},
+        {dir / "empty.vcd", "varkel-check: " + (dir / "empty.vcd") + " holds no samples: no timestamp follows its definitions"},
+        {dir / "wide.vcd", "varkel-check: signal sclk in " + (dir / "wide.vcd") + " is 8 bits wide, not one wire"},
+        {dir / "empty.vcd --txd mosi",
+         "varkel-check: no signal named mosi in " + (dir / "empty.vcd") + " (it has: sclk, sfrm, txd); name it with --txd"},
+        {"--bit-tolerance x a.vcd", "varkel-check: option --bit-tolerance takes a positive number, not 'x'"},
+    };
+    for (const auto& [args, line] : cases) {
+        SCOPED_TRACE(args);
+        const Result r = Run(args + " --json " + (dir / "v.json") + " --frames " + (dir / "f.txt"));
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.lines, std::vector<std::string>{line});
+        EXPECT_FALSE(std::ifstream(dir / "v.json").good());
+        EXPECT_FALSE(std::ifstream(dir / "f.txt").good());
+        EXPECT_FALSE(std::ifstream(dir / "f.txt.part").good());
+    }
+}
+
+TEST_F(CheckTest, TheSimulatedBoardsOwnWaveformsAndSigroksReadingAgree) {
+    auto simulate = [&](const std::string& name, const std::string& options) {
+        const std::string command = std::string(VARKEL_SIM_BINARY) + " --time virtual --quiet --vcd " + (dir / name) +
+                                    " --vcd-window 0:3.5 " + options;
+        ASSERT_EQ(Shell(command).status, 0);
+    };
+    simulate("plain.vcd", "--wire " + (dir / "wire.txt"));
+    simulate("slow.vcd", "--fault tx-slow:3");
+    simulate("off.vcd", "--fault clock-off");
+    Result r = Run(dir / "plain.vcd", "--json " + (dir / "v.json") + " --frames " + (dir / "frames.txt"));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.lines.at(0).substr(0, 49), "varkel-check: match: 4 messages (36 frames), bit ");
+    EXPECT_NE(ReadFile(dir / "v.json").find("\"verdict\": \"match\""), std::string::npos);
+    const auto wire = Lines(ReadFile(dir / "wire.txt"));
+    EXPECT_EQ(Lines(ReadFile(dir / "frames.txt")), std::vector<std::string>(wire.begin(), wire.begin() + 36));
+    EXPECT_EQ(Run(dir / "slow.vcd").lines.at(0),
+              "varkel-check: mismatch at 0.000002 s, message 1, byte 1: bit time 2100.0 ns is 3 times the expected "
+              "700.0 ns: a port clock or clock-rate setting off by that factor (--port-clock-hz)");
+    EXPECT_EQ(Run(dir / "slow.vcd", "--port-clock-hz 3333333.333").status, 0);
+    EXPECT_EQ(Run(dir / "off.vcd").lines.at(0).rfind("varkel-check: mismatch: no activity on sclk, sfrm or txd", 0), 0u);
+
+    if (!HaveSigrok()) {
+        GTEST_SKIP() << "sigrok-cli is not installed (Debian package sigrok-cli)";
+    }
+    // sigrok's own SPI decoder reads the same bytes from a sampled capture.
+    WaveSpec spec;
+    spec.messages = ProgramMessages(3);
+    spec.messages[1][6] = 0xA5;
+    spec.samplePeriodS = 125e-9;
+    spec.jitter = true;
+    std::ofstream(dir / "sampled.vcd") << MakeVcd(spec);
+    r = Run(dir / "sampled.vcd", "--frames " + (dir / "f.txt"));
+    std::string ours;
+    for (const std::string& line : Lines(ReadFile(dir / "f.txt"))) {
+        ours += static_cast<char>(std::stoul(line.substr(line.find(' ') + 1), nullptr, 16));
+    }
+    Result sigrok = Shell("sigrok-cli -I vcd:downsample=25 -P spi:clk=sclk:mosi=txd:cs=sfrm -B spi=mosi -i " +
+                          (dir / "sampled.vcd") + " > " + (dir / "sigrok.bin"));
+    ASSERT_EQ(sigrok.status, 0);
+    EXPECT_EQ(ours.size(), 27u);
+    EXPECT_EQ(ours, ReadFile(dir / "sigrok.bin"));
+
+    // A session file saved by sigrok from a dump: read through libsigrok.
+    ASSERT_EQ(Shell("sigrok-cli -I vcd:downsample=25 -i " + (dir / "plain.vcd") + " -o " + (dir / "plain.sr")).status, 0);
+    r = Run(dir / "plain.sr");
+    EXPECT_EQ(r.status, 0) << r.lines.at(0);
+    EXPECT_EQ(r.lines.at(1).substr(r.lines.at(1).find('(')), "(sigrok session, 40000000 samples a second), 0.000000 s to 3.500000 s");
+}
+
+}  // namespace

@@ -1,0 +1,50 @@
+// Reading a logic analyser's capture of the port's three output pins, as
+// a stream of level changes in time order.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace check {
+
+enum class Line { Sclk, Sfrm, Txd };
+inline constexpr int kLines = 3;
+
+// The capture's names for the three pins, matched without regard to case.
+struct LineNames {
+    std::string sclk = "sclk";
+    std::string sfrm = "sfrm";
+    std::string txd = "txd";
+};
+
+class CaptureSink {
+  public:
+    // A line's level from `tick` on: '0', '1', or 'x' for unknown or not
+    // driven. The first change of each line gives its starting level.
+    virtual void Change(std::uint64_t tick, Line line, char level) = 0;
+    // The capture ends at `tick`.
+    virtual void End(std::uint64_t tick) = 0;
+    virtual ~CaptureSink() = default;
+};
+
+struct CaptureInfo {
+    std::string format;            // "value change dump" or "sigrok session"
+    std::string resolution;        // "1 ns", "4 MHz sampling"
+    double secondsPerTick = 0;
+    std::uint64_t startTick = 0;   // first time in the capture
+    std::uint64_t endTick = 0;
+};
+
+// Reads `path`, a value change dump or a sigrok session file, told apart
+// by their contents. False, with one line saying why, when it cannot be
+// read or does not hold the three lines.
+bool ReadCapture(const std::string& path, const LineNames& names, CaptureSink& sink, CaptureInfo& info,
+                 std::string& error);
+
+// The two readers, for callers that know the format.
+bool ReadVcd(int fd, const std::string& path, const LineNames& names, CaptureSink& sink, CaptureInfo& info,
+             std::string& error);
+bool ReadSigrokSession(const std::string& path, const LineNames& names, CaptureSink& sink, CaptureInfo& info,
+                       std::string& error);
+
+}  // namespace check
