@@ -16,7 +16,7 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: varkel\n"
+    "Usage: varkel\n"
     "Sends a test message out of the board's synchronous serial port 10,000 times,\n"
     "one a second, after routing its pins and setting it up for 8-bit frames.\n"
     "\n"

@@ -140,13 +140,13 @@ std::uint32_t Board::BusAccess(bool write, std::uint64_t physical, std::uint32_t
 
 std::uint64_t Board::QuietReads(std::uint64_t physical, std::uint64_t reads) const {
     const Target target = Decode(physical);
-    if (time_.mode() != TimeMode::Virtual || options_.oneReadAtATime || target.block == Block::None ||
-        RegisterName(target.block, target.offset) == nullptr ||
+    if (time_.mode() != TimeMode::Virtual || options_.oneReadAtATime ||
         (target.block == Block::SerialPort && SspModel::ReadTakes(target.offset))) {
         return 0;
     }
     // Registers change only by a write or by the port's next event, so
-    // reads at now + k * kBusAccessNs before that event see the same value.
+    // reads at now + k * kBusAccessNs before that event see the same value;
+    // where there is no register, they read 0 throughout.
     std::uint64_t next = ~std::uint64_t{0};
     port_.NextEvent(next);
     const std::uint64_t now = time_.Now();
@@ -162,10 +162,15 @@ bool Board::Poll(std::uint64_t physical, std::uint32_t mask, std::uint64_t reads
         }
         const std::uint64_t same = QuietReads(physical, reads);
         if (same > 0) {
-            const Access run{time_.Now() + kBusAccessNs, false,           Decode(physical).block,
-                             Decode(physical).offset,    physical, value, same};
+            const Target target = Decode(physical);
+            const Access run{time_.Now() + kBusAccessNs, false, target.block, target.offset, physical, value, same};
             time_.Advance(same * kBusAccessNs);
             stats_.accesses += same;
+            if (target.block == Block::None) {
+                stats_.noDeviceAccesses += same;
+            } else if (RegisterName(target.block, target.offset) == nullptr) {
+                stats_.unknownRegisterAccesses += same;
+            }
             reads -= same;
             Notify(run);
         }

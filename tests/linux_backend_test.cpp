@@ -157,7 +157,7 @@ TEST(BoardBinary, AnswersWithoutOpeningAFileOrTouchingARegister) {
     int status = 0;
     std::string out = run("--help", status);
     EXPECT_EQ(status, 0) << out;
-    EXPECT_NE(out.find("usage: varkel\n"), std::string::npos);
+    EXPECT_NE(out.find("Usage: varkel\n"), std::string::npos);
     out = run("--version", status);
     EXPECT_EQ(status, 0);
     EXPECT_NE(out.find("varkel " VARKEL_VERSION "\n"), std::string::npos);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/port_test.h"
+#include "hw/map_physical.h"
 #include "hw/reg_io.h"
 #include "sim/trace_log.h"
 #include "sim/vcd_writer.h"
@@ -253,6 +254,24 @@ TEST_F(WaitExactnessTest, OneStepAnswersAreExactlyTheReadsOneByOne) {
         EXPECT_EQ(fast.trace, exact.trace);
         EXPECT_GT(exact.accessEvents, 10 * fast.accessEvents);  // the shortcut did answer in steps
     }
+}
+
+TEST_F(WaitExactnessTest, AWaitWhereTheBoardHasNothingIsCountedTheSame) {
+    std::vector<std::uint64_t> figures[2];
+    std::vector<Traffic> seen[2];
+    for (const bool exact : {false, true}) {
+        MakeBoard({.oneReadAtATime = exact});
+        MapAndConfigure();
+        RegisterWindow nothing = MapPhysicalAddr(0x50000000, 4);
+        EXPECT_FALSE(RegPollUntilSet(SspRegPtr, 0x0C, 0x04, 999));  // no register at +0x0C
+        EXPECT_FALSE(RegPollUntilSet(nothing, 0, 0x04, 499));        // no device at all
+        const sim::BoardStats& s = board->stats();
+        figures[exact] = {board->Now(), s.accesses, s.unknownRegisterAccesses, s.noDeviceAccesses};
+        seen[exact] = traffic.traffic;
+    }
+    EXPECT_EQ(figures[0], (std::vector<std::uint64_t>{2000 + 150000, 20 + 1500, 1000, 500}));  // after the set-up's 20
+    EXPECT_EQ(figures[1], figures[0]);
+    EXPECT_EQ(seen[1], seen[0]);
 }
 
 TEST_F(ViewsTest, SigrokDecodesEveryMessageOfAFullRun) {

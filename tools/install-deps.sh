@@ -1,20 +1,42 @@
 #!/usr/bin/env bash
-# Installs, from Debian's packages, what building and testing Varkel needs and
-# this machine lacks. Run as root.
+# Installs, from Debian's packages, what a Varkel command needs and this
+# machine lacks, saying what it installs; does nothing when nothing is
+# missing. Uses sudo unless run as root.
+# Usage: tools/install-deps.sh sim|all
+#   sim: build and run varkel-sim
+#   all: build everything and run every test (host, clang, sanitizers,
+#        32-bit ARM under qemu-user, the package)
 set -euo pipefail
 
-packages=(
-    cmake ninja-build g++ clang          # host builds, both compilers
-    googletest libbenchmark-dev          # tests and benchmarks
-    sigrok-cli                           # decodes the simulated wire in the tests
-    crossbuild-essential-armel qemu-user # the board build and its tests under emulation
-)
+sim=(cmake ninja-build g++)
+all=("${sim[@]}"
+    clang                                    # the second compiler
+    libgtest-dev libbenchmark-dev            # tests and benchmarks
+    pkg-config libsigrok-dev sigrok-cli      # varkel-check reads sigrok sessions; tests decode with sigrok
+    crossbuild-essential-armel qemu-user     # the board binary, and the ARM builds run under emulation
+    googletest                               # GoogleTest's sources, built for ARM where no package exists
+    strace util-linux                        # the board binary's argument test watches its system calls
+    help2man dpkg-dev file)                  # man pages, and the package's dependencies
+
+case "${1:-}" in
+    sim) wanted=("${sim[@]}") ;;
+    all) wanted=("${all[@]}") ;;
+    *) echo "usage: tools/install-deps.sh sim|all" >&2; exit 2 ;;
+esac
+
 missing=()
-for package in "${packages[@]}"; do
+for package in "${wanted[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
 done
-if ((${#missing[@]} > 0)); then
-    echo "install-deps: installing ${missing[*]}"
-    apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+if ((${#missing[@]} == 0)); then
+    exit 0
 fi
+echo "install-deps: installing ${missing[*]}"
+sudo=()
+if ((EUID != 0)); then
+    command -v sudo >/dev/null || { echo "install-deps: run as root, or install sudo" >&2; exit 1; }
+    sudo=(sudo)
+fi
+"${sudo[@]}" apt-get update -qq
+DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+echo "install-deps: done"

@@ -21,7 +21,7 @@ namespace {
 constexpr int kExitMatch = 0, kExitMismatch = 1, kExitUnreadable = 2;
 
 constexpr const char* kUsage =
-    "usage: varkel-check [options] CAPTURE\n"
+    "Usage: varkel-check [options] CAPTURE\n"
     "Checks a logic analyser's capture of the board's serial clock, frame and transmit\n"
     "pins against what the Varkel test program sends: \"ZEL NSSP\" and a zero byte, nine\n"
     "8-bit frames MSB first, clock idle low, data sampled on the rising edge, one message\n"

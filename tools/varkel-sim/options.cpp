@@ -9,7 +9,7 @@
 namespace runner {
 
 const char* const kUsage =
-    "usage: varkel-sim [options]\n"
+    "Usage: varkel-sim [options]\n"
     "Runs the Varkel serial-port test program on a simulated board and shows its wire.\n"
     "\n"
     "  --time real|virtual   real: one message a second, as on the board (default);\n"

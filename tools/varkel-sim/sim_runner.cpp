@@ -93,6 +93,91 @@ struct Outputs {
     tools::OutputFile wire, vcd, gtkw, trace, debugLog, consoleLog, json;
 };
 
+// Checks and creates every output, before the program runs.
+bool OpenOutputs(const Options& o, Outputs& f, std::string& error) {
+    std::vector<std::pair<tools::OutputFile*, std::string>> outputs = {
+        {&f.wire, o.wirePath},         {&f.vcd, o.vcdPath},               {&f.trace, o.tracePath},
+        {&f.debugLog, o.debugLogPath}, {&f.consoleLog, o.consoleLogPath}, {&f.json, o.summaryJsonPath},
+        {&f.gtkw, ""}};
+    std::vector<std::pair<std::string, int>> claimed = {{"standard error, where varkel-sim reports", STDERR_FILENO}};
+    if (!o.quiet && o.consoleLogPath.empty()) {
+        claimed.push_back(
+            {"standard output, where the program's console goes (add --quiet or --console-log)", STDOUT_FILENO});
+    }
+    if (!tools::PlanOutputs(outputs, claimed, error)) {
+        return false;
+    }
+    if (f.vcd.planned() && !f.vcd.isSpecial()) {  // a save file beside a regular dump only
+        outputs.back().second = GtkwavePath(o.vcdPath);
+        if (!tools::PlanOutputs(outputs, claimed, error)) {
+            return false;
+        }
+    }
+    for (auto& [file, path] : outputs) {
+        if (!path.empty() && !file->Open(error)) {
+            return false;  // whatever was created so far is removed with `f`
+        }
+    }
+    return true;
+}
+
+// The board's views for the outputs asked for, and in real time with
+// nothing of the program's on the terminal, a progress line.
+std::vector<std::unique_ptr<sim::BoardListener>> MakeViews(const Options& o, Outputs& f, int debugFd, int consoleFd,
+                                                           sim::VcdWriter*& vcd) {
+    std::vector<std::unique_ptr<sim::BoardListener>> views;
+    if (f.wire.isOpen()) {
+        views.push_back(std::make_unique<sim::WireLog>(f.wire));
+    }
+    if (f.vcd.isOpen()) {
+        const sim::VcdWriter::Window window =
+            o.hasVcdWindow ? sim::VcdWriter::Window{o.vcdStartNs, o.vcdEndNs} : sim::VcdWriter::Window{};
+        auto writer = std::make_unique<sim::VcdWriter>(f.vcd, o.board.rxd, window);
+        vcd = writer.get();
+        views.push_back(std::move(writer));
+    }
+    if (f.trace.isOpen()) {
+        views.push_back(std::make_unique<sim::TraceLog>(f.trace));
+    }
+    if (o.board.time == sim::TimeMode::Real && OnTerminal(STDERR_FILENO) && !OnTerminal(debugFd) &&
+        !OnTerminal(consoleFd)) {
+        views.push_back(std::make_unique<Progress>());
+    }
+    return views;
+}
+
+// Completes every output, or removes it when a write failed; says why on
+// `err` and returns how many failed. A pipe whose reader left is the stop
+// itself, not a further failure.
+int CompleteOutputs(Outputs& f, const sim::VcdWriter* vcd, int signal, std::ostream& err) {
+    int failed = 0;
+    for (const auto& [channel, file, name] :
+         {std::tuple{platform::Channel::Debug, &f.debugLog, "standard error"},
+          std::tuple{platform::Channel::Console, &f.consoleLog, "standard output"}}) {
+        const int channelError = platform::ChannelError(channel);
+        if (channelError == 0 || (channelError == EPIPE && signal == SIGPIPE)) {
+            continue;
+        }
+        if (file->isOpen()) {
+            file->Fail(channelError);
+        } else {
+            ++failed;
+            err << "varkel-sim: cannot write " << name << ": " << std::strerror(channelError) << '\n';
+        }
+    }
+    if (f.gtkw.isOpen()) {
+        f.gtkw.Write(GtkwaveSaveFile(f.vcd.target(), vcd->firstBurst()));
+    }
+    std::string error;
+    for (tools::OutputFile* file : {&f.wire, &f.vcd, &f.gtkw, &f.trace, &f.debugLog, &f.consoleLog}) {
+        if (!file->Commit(error)) {
+            ++failed;
+            err << "varkel-sim: " << error << '\n';
+        }
+    }
+    return failed;
+}
+
 }  // namespace
 
 void RequestStop(int signal) {
@@ -113,29 +198,13 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         return out.good() ? 0 : kExitUsage;
     }
 
-    // Every output is checked and created before the program runs.
     Outputs f;
-    std::vector<std::pair<tools::OutputFile*, std::string>> outputs = {
-        {&f.wire, o.wirePath},           {&f.vcd, o.vcdPath},       {&f.trace, o.tracePath},
-        {&f.debugLog, o.debugLogPath}, {&f.consoleLog, o.consoleLogPath}, {&f.json, o.summaryJsonPath},
-        {&f.gtkw, ""}};
-    std::vector<std::pair<std::string, int>> claimed = {
-        {"standard error, where varkel-sim reports", STDERR_FILENO}};
-    if (!o.quiet && o.consoleLogPath.empty()) {
-        claimed.push_back({"standard output, where the program's console goes (add --quiet or --console-log)",
-                           STDOUT_FILENO});
+    if (!OpenOutputs(o, f, error)) {
+        err << "varkel-sim: " << error << std::endl;
+        return kExitUsage;
     }
-    bool planned = tools::PlanOutputs(outputs, claimed, error);
-    if (planned && f.vcd.planned() && !f.vcd.isSpecial()) {
-        outputs.back().second = GtkwavePath(o.vcdPath);
-        planned = tools::PlanOutputs(outputs, claimed, error);
-    }
-    for (auto& [file, path] : outputs) {
-        if (!planned || (!path.empty() && !file->Open(error))) {
-            err << "varkel-sim: " << error << std::endl;
-            return kExitUsage;  // whatever was created so far is removed with `f`
-        }
-    }
+    const int debugFd = f.debugLog.isOpen() ? f.debugLog.fd() : o.quiet ? -1 : STDERR_FILENO;
+    const int consoleFd = f.consoleLog.isOpen() ? f.consoleLog.fd() : o.quiet ? -1 : STDOUT_FILENO;
 
     auto board = std::make_unique<sim::Board>(o.board);
     board->onNote = [&err](const std::string& line) {
@@ -143,30 +212,11 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         err << "varkel-sim: " << line << std::endl;
     };
     board->SetWakeFlag(&g_signal);
-    std::vector<std::unique_ptr<sim::BoardListener>> views;
     sim::VcdWriter* vcd = nullptr;
-    if (f.wire.isOpen()) {
-        views.push_back(std::make_unique<sim::WireLog>(f.wire));
-    }
-    if (f.vcd.isOpen()) {
-        const sim::VcdWriter::Window window =
-            o.hasVcdWindow ? sim::VcdWriter::Window{o.vcdStartNs, o.vcdEndNs} : sim::VcdWriter::Window{};
-        views.push_back(std::make_unique<sim::VcdWriter>(f.vcd, o.board.rxd, window));
-        vcd = static_cast<sim::VcdWriter*>(views.back().get());
-    }
-    if (f.trace.isOpen()) {
-        views.push_back(std::make_unique<sim::TraceLog>(f.trace));
-    }
-    const int debugFd = f.debugLog.isOpen() ? f.debugLog.fd() : o.quiet ? -1 : STDERR_FILENO;
-    const int consoleFd = f.consoleLog.isOpen() ? f.consoleLog.fd() : o.quiet ? -1 : STDOUT_FILENO;
-    if (o.board.time == sim::TimeMode::Real && OnTerminal(STDERR_FILENO) && !OnTerminal(debugFd) &&
-        !OnTerminal(consoleFd)) {
-        views.push_back(std::make_unique<Progress>());
-    }
+    const auto views = MakeViews(o, f, debugFd, consoleFd, vcd);
     for (const auto& view : views) {
         board->AddListener(view.get());
     }
-
     host::Reset();
     host::Attach(board.get());
     host::SetFaults(host::Faults{o.refuseReserve, o.refuseBind});
@@ -175,12 +225,12 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
             throw Interrupted{};
         }
     });
+    host::SetAbandon(AbandonRun);
     platform::SetInterruptFlag(&g_signal);
     platform::SetChannelFd(platform::Channel::Debug, debugFd);
     platform::SetChannelFd(platform::Channel::Console, consoleFd);
     const std::uint64_t realStartNs = sim::MonotonicNs();
 
-    host::SetAbandon(AbandonRun);
     Summary summary;
     if (!RunProgram(summary)) {
         summary.abandoned = g_abandonReason;
@@ -188,47 +238,21 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     }
     board->Finish();
     platform::FlushChannels();
-
-    // Every output completed (or removed, if it failed) before the summary.
-    // A pipe whose reader left is the stop itself, not a further failure.
-    int& failedOutputs = summary.failedOutputs;
-    for (const auto& [channel, file, name] :
-         {std::tuple{platform::Channel::Debug, &f.debugLog, "standard error"},
-          std::tuple{platform::Channel::Console, &f.consoleLog, "standard output"}}) {
-        const int channelError = platform::ChannelError(channel);
-        if (channelError == 0 || (channelError == EPIPE && summary.signal == SIGPIPE)) {
-            continue;
-        }
-        if (file->isOpen()) {
-            file->Fail(channelError);
-        } else {
-            ++failedOutputs;
-            err << "varkel-sim: cannot write " << name << ": " << std::strerror(channelError) << '\n';
-        }
-    }
-    if (f.gtkw.isOpen()) {
-        f.gtkw.Write(GtkwaveSaveFile(f.vcd.target(), vcd->firstBurst()));
-    }
-    for (tools::OutputFile* file : {&f.wire, &f.vcd, &f.gtkw, &f.trace, &f.debugLog, &f.consoleLog}) {
-        if (!file->Commit(error)) {
-            ++failedOutputs;
-            err << "varkel-sim: " << error << '\n';
-        }
-    }
+    summary.figures = CollectFigures(*board, host::StrayAccesses(), sim::MonotonicNs() - realStartNs);
+    summary.failedOutputs = CompleteOutputs(f, vcd, summary.signal, err);
     host::Reset();
     platform::SetInterruptFlag(nullptr);
 
-    summary.figures = CollectFigures(*board, host::StrayAccesses(), sim::MonotonicNs() - realStartNs);
     summary.reasons = FailReasons(summary);
-    summary.exitStatus = failedOutputs != 0 || !summary.abandoned.empty() ? kExitUsage
-                         : summary.signal != 0      ? 128 + summary.signal
-                         : o.strict && !summary.reasons.empty() ? kExitStrictFail
-                                                                : summary.programStatus;
+    summary.exitStatus = summary.failedOutputs != 0 || !summary.abandoned.empty() ? kExitUsage
+                         : summary.signal != 0                                     ? 128 + summary.signal
+                         : o.strict && !summary.reasons.empty()                    ? kExitStrictFail
+                                                                                   : summary.programStatus;
     if (f.json.isOpen()) {
         f.json.Write(SummaryJson(summary, o));
         if (!f.json.Commit(error)) {
             err << "varkel-sim: " << error << '\n';
-            ++failedOutputs;
+            ++summary.failedOutputs;
             summary.reasons = FailReasons(summary);
             summary.exitStatus = kExitUsage;
         }

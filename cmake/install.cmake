@@ -1,0 +1,42 @@
+# Installing the simulator tools like any Debian tool: the programs, a man
+# page for each made from its --help, bash completion, and a .deb (cpack).
+include(GNUInstallDirs)
+
+set(varkel_tools varkel-sim)
+if(TARGET varkel-check)
+  list(APPEND varkel_tools varkel-check)
+endif()
+install(TARGETS ${varkel_tools} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES LICENSE README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+# Man pages need the tools to run, so a cross build has none.
+find_program(VARKEL_HELP2MAN help2man)
+if(VARKEL_HELP2MAN AND NOT CMAKE_CROSSCOMPILING)
+  foreach(tool ${varkel_tools})
+    if(tool STREQUAL "varkel-sim")
+      set(name "run the Varkel serial-port test on a simulated board")
+    else()
+      set(name "check a logic analyser's capture against the Varkel test's wire")
+    endif()
+    add_custom_command(OUTPUT ${tool}.1
+      COMMAND ${VARKEL_HELP2MAN} --no-info --section=1 --name=${name} --output=${tool}.1 $<TARGET_FILE:${tool}>
+      DEPENDS ${tool} COMMENT "Writing the man page of ${tool}" VERBATIM)
+    add_custom_target(${tool}-man ALL DEPENDS ${tool}.1)
+    install(FILES ${CMAKE_CURRENT_BINARY_DIR}/${tool}.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  endforeach()
+endif()
+foreach(tool ${varkel_tools})
+  install(FILES tools/completion/${tool} DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
+endforeach()
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME varkel-tools)
+set(CPACK_PACKAGE_VENDOR "The Varkel developers")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Serial-port bring-up: a simulated board for the Varkel test, and a capture checker")
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "The Varkel developers <varkel@example.invalid>")
+set(CPACK_DEBIAN_PACKAGE_SECTION devel)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+include(CPack)
