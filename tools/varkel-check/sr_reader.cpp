@@ -112,6 +112,9 @@ bool ReadSigrokSession(const std::string& path, const LineNames& names, CaptureS
             }
         }
     }
+    for (const GSList* l = devices; l != nullptr; l = l->next) {
+        sr_dev_close(static_cast<sr_dev_inst*>(l->data));  // the loader opened it; closing frees its state
+    }
     g_slist_free(devices);
     if (session != nullptr) {
         sr_session_destroy(session);
