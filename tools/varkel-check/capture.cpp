@@ -3,10 +3,24 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 
 namespace check {
+
+bool SameName(std::string_view name, std::string_view wanted) {
+    return name.size() == wanted.size() && std::equal(name.begin(), name.end(), wanted.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+std::string MissingSignal(Line line, const std::string& wanted, const std::string& path, const std::string& seen) {
+    const char* option[] = {"--sclk", "--sfrm", "--txd"};
+    return "no signal named " + wanted + " in " + path + " (it has: " + (seen.empty() ? "none" : seen) +
+           "); name it with " + option[static_cast<int>(line)];
+}
 
 bool ReadCapture(const std::string& path, const LineNames& names, CaptureSink& sink, CaptureInfo& info,
                  std::string& error) {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace check {
 
@@ -40,6 +41,11 @@ struct CaptureInfo {
 // read or does not hold the three lines.
 bool ReadCapture(const std::string& path, const LineNames& names, CaptureSink& sink, CaptureInfo& info,
                  std::string& error);
+
+// Whether a capture's signal name is `wanted`, without regard to case.
+bool SameName(std::string_view name, std::string_view wanted);
+// The line that says the capture has no signal for `line`.
+std::string MissingSignal(Line line, const std::string& wanted, const std::string& path, const std::string& seen);
 
 // The two readers, for callers that know the format.
 bool ReadVcd(int fd, const std::string& path, const LineNames& names, CaptureSink& sink, CaptureInfo& info,

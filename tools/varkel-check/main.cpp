@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/escape.h"
+#include "tools/common/json.h"
 #include "tools/common/output_file.h"
 #include "tools/varkel-check/capture.h"
 #include "tools/varkel-check/check.h"
@@ -175,31 +176,16 @@ std::string Details(const check::Report& r, const check::CaptureInfo& info, cons
     return text.str();
 }
 
-std::string Quoted(const std::string& s) {
-    std::string out = "\"";
-    for (const char c : s) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-        }
-        if (static_cast<unsigned char>(c) < 0x20) {
-            out += "?";
-            continue;
-        }
-        out += c;
-    }
-    return out + "\"";
-}
-
 std::string Json(const check::Report& r, const check::CaptureInfo& info, const Options& o) {
     std::ostringstream j;
     j << "{\n  \"schema_version\": 1,\n  \"tool\": \"varkel-check\",\n  \"version\": \"" VARKEL_VERSION "\",\n"
-      << "  \"capture\": " << Quoted(o.capture) << ",\n  \"format\": " << Quoted(info.format) << ",\n"
+      << "  \"capture\": " << tools::JsonString(o.capture) << ",\n  \"format\": " << tools::JsonString(info.format) << ",\n"
       << "  \"verdict\": \"" << (r.match ? "match" : "mismatch") << "\",\n";
     if (r.match) {
         j << "  \"mismatch\": null,\n";
     } else {
         j << "  \"mismatch\": {\"seconds\": " << Fixed(r.mismatch.seconds, 9) << ", \"message\": " << r.mismatch.message
-          << ", \"byte\": " << r.mismatch.byte << ", \"what\": " << Quoted(r.mismatch.what) << "},\n";
+          << ", \"byte\": " << r.mismatch.byte << ", \"what\": " << tools::JsonString(r.mismatch.what) << "},\n";
     }
     j << "  \"messages\": " << r.messages << ",\n  \"frames\": " << r.frames << ",\n"
       << "  \"partial_frames_left_out\": " << r.partialFramesAtStart + r.partialFramesAtEnd << ",\n"

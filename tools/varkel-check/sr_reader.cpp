@@ -2,7 +2,6 @@
 // logic samples, turned into level changes at sample times.
 #include <libsigrok/libsigrok.h>
 
-#include <cctype>
 #include <string>
 
 #include "tools/varkel-check/capture.h"
@@ -49,16 +48,6 @@ void OnPacket(const struct sr_dev_inst* /*device*/, const struct sr_datafeed_pac
     }
 }
 
-bool SameName(const char* a, const std::string& b) {
-    std::size_t i = 0;
-    for (; a[i] != 0 && i < b.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) {
-            return false;
-        }
-    }
-    return a[i] == 0 && i == b.size();
-}
-
 }  // namespace
 
 bool ReadSigrokSession(const std::string& path, const LineNames& names, CaptureSink& sink, CaptureInfo& info,
@@ -87,11 +76,9 @@ bool ReadSigrokSession(const std::string& path, const LineNames& names, CaptureS
                 }
             }
         }
-        const char* option[] = {"--sclk", "--sfrm", "--txd"};
         for (int i = 0; i < kLines && error.empty(); ++i) {
             if (feed.bit[i] < 0) {
-                error = "no signal named " + wanted[i] + " in " + path + " (it has: " + seen + "); name it with " +
-                        option[i];
+                error = MissingSignal(static_cast<Line>(i), wanted[i], path, seen);
             }
         }
         GVariant* rate = nullptr;

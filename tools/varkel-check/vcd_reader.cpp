@@ -73,12 +73,6 @@ class Tokens {
     bool eof_ = false;
 };
 
-bool SameName(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-           });
-}
-
 // "1ns", "10 us", "100fs": seconds per tick, or 0 when not a timescale.
 double Timescale(const std::string& text) {
     std::size_t digits = 0;
@@ -159,9 +153,7 @@ bool ReadVcd(int fd, const std::string& path, const LineNames& names, CaptureSin
             for (std::size_t k = 0; k < seen.size() && k < 12; ++k) {
                 list += (k == 0 ? "" : ", ") + seen[k];
             }
-            const char* option[] = {"--sclk", "--sfrm", "--txd"};
-            error = "no signal named " + wanted[i] + " in " + path + " (it has: " + (list.empty() ? "none" : list) +
-                    "); name it with " + option[i];
+            error = MissingSignal(static_cast<Line>(i), wanted[i], path, list);
             return false;
         }
     }

@@ -3,29 +3,14 @@
 #include <cstring>
 #include <sstream>
 
+#include "tools/common/json.h"
+
 namespace runner {
 
 namespace {
 
 std::string Count(std::uint64_t n, const char* one, const char* many) {
     return std::to_string(n) + " " + (n == 1 ? one : many);
-}
-
-// Escapes text for a JSON string.
-std::string Quoted(std::string_view text) {
-    std::string out = "\"";
-    for (const char c : text) {
-        if (c == '"' || c == '\\') {
-            out += {'\\', c};
-        } else if (static_cast<unsigned char>(c) < 0x20) {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "\\u%04x", c);
-            out += hex;
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
 }
 
 }  // namespace
@@ -139,11 +124,11 @@ std::string SummaryJson(const Summary& s, const Options& o) {
     json << "{\n"
          << "  \"schema_version\": 1,\n"
          << "  \"tool\": \"varkel-sim\",\n"
-         << "  \"version\": " << Quoted(VARKEL_VERSION) << ",\n"
+         << "  \"version\": " << tools::JsonString(VARKEL_VERSION) << ",\n"
          << "  \"options\": {\"time\": \"" << (o.board.time == sim::TimeMode::Real ? "real" : "virtual")
          << "\", \"rxd\": \"" << RxdName(o.board.rxd) << "\", \"faults\": [";
     for (std::size_t i = 0; i < o.faults.size(); ++i) {
-        json << (i == 0 ? "" : ", ") << Quoted(o.faults[i]);
+        json << (i == 0 ? "" : ", ") << tools::JsonString(o.faults[i]);
     }
     json << "], \"vcd_window_ns\": ";
     if (o.hasVcdWindow) {
@@ -163,11 +148,11 @@ std::string SummaryJson(const Summary& s, const Options& o) {
     if (s.abandoned.empty()) {
         json << "null";
     } else {
-        json << Quoted(s.abandoned);
+        json << tools::JsonString(s.abandoned);
     }
     json << ",\n  \"signal\": ";
     if (s.signal != 0) {
-        json << Quoted(SignalName(s.signal));
+        json << tools::JsonString(SignalName(s.signal));
     } else {
         json << "null";
     }
@@ -177,7 +162,7 @@ std::string SummaryJson(const Summary& s, const Options& o) {
     }
     json << "  \"verdict\": \"" << (s.reasons.empty() ? "PASS" : "FAIL") << "\",\n  \"reasons\": [";
     for (std::size_t i = 0; i < s.reasons.size(); ++i) {
-        json << (i == 0 ? "\n    " : ",\n    ") << Quoted(s.reasons[i]);
+        json << (i == 0 ? "\n    " : ",\n    ") << tools::JsonString(s.reasons[i]);
     }
     json << (s.reasons.empty() ? "]\n" : "\n  ]\n") << "}\n";
     return json.str();
