@@ -91,20 +91,26 @@ bool SameDestination() {
 
 }  // namespace
 
-const std::string& PrintWide(Channel channel, const wchar_t* format, va_list args) {
-    static std::string text;
+namespace {
+
+template <typename CharT>
+const std::string& Print(Channel channel, const CharT* format, va_list args,
+                         void (*append)(std::string&, const CharT*, va_list)) {
+    static std::string text;  // one per width: valid until the next call
     text.clear();
-    AppendWideFormat(text, format, args);
+    append(text, format, args);
     WriteChannel(channel, text);
     return text;
 }
 
+}  // namespace
+
+const std::string& PrintWide(Channel channel, const wchar_t* format, va_list args) {
+    return Print(channel, format, args, AppendWideFormat);
+}
+
 const std::string& PrintNarrow(Channel channel, const char* format, va_list args) {
-    static std::string text;
-    text.clear();
-    AppendNarrowFormat(text, format, args);
-    WriteChannel(channel, text);
-    return text;
+    return Print(channel, format, args, AppendNarrowFormat);
 }
 
 void SetChannelFd(Channel channel, int fd) {

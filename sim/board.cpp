@@ -120,8 +120,9 @@ std::uint32_t Board::BusAccess(bool write, std::uint64_t physical, std::uint32_t
             value = write ? value : 0;
             break;
     }
+    lastAccessMissed_ = !known;
     if (!known) {
-        ++(target.block == Block::None ? stats_.noDeviceAccesses : stats_.unknownRegisterAccesses);
+        CountMissed(target.block, 1);
         char line[96];
         std::snprintf(line, sizeof line, "%s of 0x%08llX, where the board has no %s", write ? "write" : "read",
                       static_cast<unsigned long long>(physical),
@@ -136,6 +137,10 @@ std::uint32_t Board::BusAccess(bool write, std::uint64_t physical, std::uint32_t
         port_.SetClockGate(clockManager_.SerialPortClockOn() && !options_.clockOff, now);
     }
     return value;
+}
+
+void Board::CountMissed(Block block, std::uint64_t count) {
+    (block == Block::None ? stats_.noDeviceAccesses : stats_.unknownRegisterAccesses) += count;
 }
 
 std::uint64_t Board::QuietReads(std::uint64_t physical, std::uint64_t reads) const {
@@ -166,10 +171,8 @@ bool Board::Poll(std::uint64_t physical, std::uint32_t mask, std::uint64_t reads
             const Access run{time_.Now() + kBusAccessNs, false, target.block, target.offset, physical, value, same};
             time_.Advance(same * kBusAccessNs);
             stats_.accesses += same;
-            if (target.block == Block::None) {
-                stats_.noDeviceAccesses += same;
-            } else if (RegisterName(target.block, target.offset) == nullptr) {
-                stats_.unknownRegisterAccesses += same;
+            if (lastAccessMissed_) {
+                CountMissed(target.block, same);
             }
             reads -= same;
             Notify(run);

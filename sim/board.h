@@ -148,6 +148,8 @@ class Board : private SspEvents {
     std::uint32_t BusAccess(bool write, std::uint64_t physical, std::uint32_t value);
     std::uint64_t QuietReads(std::uint64_t physical, std::uint64_t reads) const;
     void TrackTransmitWait(bool write, Target target, std::uint32_t value);
+    // Accesses where the board has no device, or no register in a device.
+    void CountMissed(Block block, std::uint64_t count);
     void UpdateRouting(std::uint64_t now);
     void Notify(const Access& access);
 
@@ -164,6 +166,7 @@ class Board : private SspEvents {
     bool frameTxdRouted_ = false;  // the shifting frame's pins have been routed all along
     bool frameRxdRouted_ = false;
     bool transmitWaitPending_ = false;
+    bool lastAccessMissed_ = false;  // the last access found no register
     std::vector<BoardListener*> listeners_;
     BoardStats stats_;
     std::vector<std::string> noted_;
