@@ -160,6 +160,10 @@ void SetInterruptFlag(const volatile std::sig_atomic_t* flag) {
     g_interrupt = flag;
 }
 
+bool Interrupted() {
+    return g_interrupt != nullptr && *g_interrupt != 0;
+}
+
 void ResetChannels() {
     g_debug = ChannelState(STDERR_FILENO);
     g_console = ChannelState(STDOUT_FILENO);

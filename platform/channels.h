@@ -32,6 +32,8 @@ int ChannelError(Channel channel);
 // instead of retried, and later writes wait for room only briefly, so a run
 // can end while a reader has stopped reading.
 void SetInterruptFlag(const volatile std::sig_atomic_t* flag);
+// Whether that flag is set: the run is stopping.
+bool Interrupted();
 
 // Writes all of `text` to `fd`, resuming after signals unless the run is
 // stopping (see SetInterruptFlag). False, with errno set, when it could

@@ -1,5 +1,6 @@
-// Text from the command line made safe to show on a terminal: control
-// characters and bytes that are not printable ASCII are written as \xNN.
+// Text from outside (the command line, a capture's names) made safe to
+// show on a terminal: control characters and bytes that are not printable
+// ASCII are written as \xNN.
 #pragma once
 
 #include <cstdio>
@@ -21,6 +22,15 @@ inline std::string Escaped(std::string_view text) {
         }
     }
     return out;
+}
+
+// The same, cut to its first `limit` bytes so that one name cannot fill a
+// screen; a cut is marked with how long the whole was.
+inline std::string Escaped(std::string_view text, std::size_t limit) {
+    if (text.size() <= limit) {
+        return Escaped(text);
+    }
+    return Escaped(text.substr(0, limit)) + "... (" + std::to_string(text.size()) + " bytes)";
 }
 
 }  // namespace platform

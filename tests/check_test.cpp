@@ -152,7 +152,7 @@ TEST_F(CheckTest, AnUnreadableCaptureIsOneLineAndExitTwoWithNothingWritten) {
         {dir / "wide.vcd", "varkel-check: signal sclk in " + (dir / "wide.vcd") + " is 8 bits wide, not one wire"},
         {dir / "empty.vcd --txd mosi",
          "varkel-check: no signal named mosi in " + (dir / "empty.vcd") + " (it has: sclk, sfrm, txd); name it with --txd"},
-        {"--bit-tolerance x a.vcd", "varkel-check: option --bit-tolerance takes a positive number, not 'x'"},
+        {"--bit-tolerance x a.vcd", "varkel-check: option --bit-tolerance takes a number from 0.01 to 50, not 'x'"},
     };
     for (const auto& [args, line] : cases) {
         SCOPED_TRACE(args);

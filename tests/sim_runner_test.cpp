@@ -79,6 +79,35 @@ class SimRunnerTest : public ::testing::Test {
         return status;
     }
 
+    // Runs varkel-sim's process entry in a child whose stderr is a
+    // terminal; once the child says it waits for a FIFO's reader,
+    // `onWaiting` runs. `terminal` gets what the child wrote there.
+    int RunOnTerminal(const std::vector<std::string>& args, std::string& terminal,
+                      const std::function<void(pid_t)>& onWaiting) {
+        const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+        if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) {
+            ADD_FAILURE() << "no pseudo-terminal: " << std::strerror(errno);
+            return -1;
+        }
+        const std::string slave = ::ptsname(master);
+        return RunChild(args, [&] {
+            ::close(master);
+            ::dup2(::open(slave.c_str(), O_RDWR), 2);
+        }, [&](pid_t child) {
+            bool waited = false;
+            char buffer[512];
+            ssize_t n;
+            while ((n = ::read(master, buffer, sizeof buffer)) > 0) {  // EIO once the child has gone
+                terminal.append(buffer, static_cast<std::size_t>(n));
+                if (!waited && terminal.find("waiting for") != std::string::npos) {
+                    waited = true;
+                    onWaiting(child);
+                }
+            }
+            ::close(master);
+        });
+    }
+
     // Sends a child's stdout and stderr to files in the test's directory.
     std::function<void()> ToFiles() {
         return [this] {
@@ -234,7 +263,6 @@ TEST_F(SimRunnerTest, SpecialFilesAreWrittenInPlaceAndLinksStayLinks) {
     ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0644), 0);
     std::string fromFifo;
     std::thread reader([&] { fromFifo = ReadFile(dir / "fifo"); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the reader opens first
     EXPECT_EQ(Run({"--time", "virtual", "--quiet", "--wire", dir / "fifo", "--trace", "-"}), 0);
     reader.join();
     EXPECT_EQ(Lines(fromFifo).size(), 90000u);
@@ -243,9 +271,6 @@ TEST_F(SimRunnerTest, SpecialFilesAreWrittenInPlaceAndLinksStayLinks) {
     EXPECT_TRUE(S_ISFIFO(st.st_mode));
     EXPECT_EQ(Lines(ReadFile(dir / "stdout.txt")).size(), 180021u);
 
-    // A FIFO nobody reads is refused before the run.
-    EXPECT_EQ(Run({"--time", "virtual", "--wire", dir / "fifo"}), 2);
-    EXPECT_EQ(err.str(), "varkel-sim: cannot write " + (dir / "fifo") + ": nothing is reading it\n");
 
     // A link to a regular file: the file is replaced, the link stays.
     fs::create_directory(dir / "data");
@@ -263,6 +288,33 @@ TEST_F(SimRunnerTest, SpecialFilesAreWrittenInPlaceAndLinksStayLinks) {
     ASSERT_EQ(::lstat((dir / "null").c_str(), &st), 0);
     EXPECT_TRUE(S_ISCHR(st.st_mode));
     EXPECT_FALSE(fs::exists(dir / "null.part"));
+}
+
+TEST_F(SimRunnerTest, AFifoWithNoReaderYetIsWaitedOnAndASignalEndsTheWait) {
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0644), 0);
+    // On a terminal the run says once that it waits; then a reader comes,
+    // or a signal ends the wait.
+    for (const bool readerComes : {true, false}) {
+        SCOPED_TRACE(readerComes ? "a reader comes" : "SIGINT");
+        std::string terminal, fromFifo;
+        const int status = RunOnTerminal({"--time", "virtual", "--quiet", "--wire", dir / "fifo"}, terminal, [&](pid_t child) {
+            if (readerComes) {
+                fromFifo = ReadFile(dir / "fifo");
+            } else {
+                ::kill(child, SIGINT);
+            }
+        });
+        EXPECT_NE(terminal.find(": waiting for something to read " + (dir / "fifo") + " (Ctrl-C stops)"),
+                  std::string::npos);
+        ASSERT_TRUE(WIFEXITED(status));
+        if (readerComes) {
+            EXPECT_EQ(WEXITSTATUS(status), 0);
+            EXPECT_EQ(Lines(fromFifo).size(), 90000u);
+        } else {
+            EXPECT_EQ(WEXITSTATUS(status), 128 + SIGINT);
+            EXPECT_NE(terminal.find("stopped while waiting for something to read it"), std::string::npos);
+        }
+    }
 }
 
 TEST_F(SimRunnerTest, APlantedPartLinkOrASecondRunIsRefusedBeforeTheRun) {

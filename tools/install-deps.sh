@@ -12,7 +12,7 @@ sim=(cmake ninja-build g++)
 all=("${sim[@]}"
     clang                                    # the second compiler
     libgtest-dev libbenchmark-dev            # tests and benchmarks
-    pkg-config libsigrok-dev sigrok-cli      # varkel-check reads sigrok sessions; tests decode with sigrok
+    zlib1g-dev sigrok-cli                    # varkel-check unpacks sigrok sessions; tests decode with sigrok
     crossbuild-essential-armel qemu-user     # the board binary, and the ARM builds run under emulation
     googletest                               # GoogleTest's sources, built for ARM where no package exists
     strace util-linux                        # the board binary's argument test watches its system calls

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <ctime>
 #include <cstdlib>
 #include <cstring>
 
@@ -17,6 +18,7 @@ namespace {
 
 constexpr std::size_t kBufferBytes = 1 << 20;
 constexpr int kMaxLinks = 40;
+constexpr long kFifoPollNs = 20'000'000;
 
 std::string Cannot(const std::string& path, int error) {
     return "cannot write " + path + ": " + std::strerror(error);
@@ -59,6 +61,14 @@ bool ResolveLinks(std::string path, std::string& out) {
 }
 
 }  // namespace
+
+void OpenClosedStandardDescriptors() {
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (::fcntl(fd, F_GETFD) < 0) {
+            ::open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+        }
+    }
+}
 
 bool KeyOfDescriptor(int fd, FileKey& key) {
     struct stat st {};
@@ -142,11 +152,24 @@ bool OutputFile::Open(std::string& error) {
             fd_ = STDOUT_FILENO;
             return true;
         case Kind::Special:
-            // Not blocking on a FIFO that nobody reads: say so instead.
-            fd_ = ::open(path_.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-            if (fd_ < 0) {
-                error = errno == ENXIO ? "cannot write " + path_ + ": nothing is reading it" : Cannot(path_, errno);
-                return false;
+            // A FIFO that nobody reads yet: wait for its reader, saying so
+            // once on a terminal, and looking for a stop as it waits.
+            for (bool said = false; (fd_ = ::open(path_.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)) < 0;) {
+                if (errno != ENXIO) {
+                    error = Cannot(path_, errno);
+                    return false;
+                }
+                if (platform::Interrupted()) {
+                    error = "cannot write " + path_ + ": stopped while waiting for something to read it";
+                    return false;
+                }
+                if (!said && ::isatty(STDERR_FILENO) != 0) {
+                    said = true;
+                    platform::WriteAll(STDERR_FILENO, std::string(program_invocation_short_name) + ": waiting for " +
+                                                          "something to read " + path_ + " (Ctrl-C stops)\n");
+                }
+                const struct timespec pause = {0, kFifoPollNs};
+                ::nanosleep(&pause, nullptr);
             }
             ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
             return true;

@@ -5,7 +5,9 @@
 // is refused), and renamed over the file only when it is complete; a
 // symlink to a regular file stays a link and its target is replaced.
 // Anything else (standard output, "-", a device, a FIFO) is written to
-// directly. Every check that can fail is made by Plan() and Open(), before
+// directly; a FIFO is waited on until something reads it, as a shell's
+// redirection would, and a stop signal (platform::Interrupted) ends the
+// wait. Every check that can fail is made by Plan() and Open(), before
 // a run starts; a write error afterwards leaves an existing file untouched.
 #pragma once
 
@@ -85,6 +87,11 @@ class OutputFile : public sim::TextSink {
     int error_ = 0;
     std::string buffer_;
 };
+
+// Opens /dev/null on any of descriptors 0 to 2 that is closed: otherwise
+// the first output file would take that number, and text meant for
+// standard output or error would land in it.
+void OpenClosedStandardDescriptors();
 
 // Plans every output and refuses any two that would touch the same file,
 // or an output on a descriptor already `claimed` (name, descriptor).

@@ -1,12 +1,13 @@
 #include "tools/varkel-check/capture.h"
 
-#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <cstring>
+
+#include "platform/escape.h"
 
 namespace check {
 
@@ -18,26 +19,21 @@ bool SameName(std::string_view name, std::string_view wanted) {
 
 std::string MissingSignal(Line line, const std::string& wanted, const std::string& path, const std::string& seen) {
     const char* option[] = {"--sclk", "--sfrm", "--txd"};
-    return "no signal named " + wanted + " in " + path + " (it has: " + (seen.empty() ? "none" : seen) +
-           "); name it with " + option[static_cast<int>(line)];
+    return "no signal named " + platform::Escaped(wanted) + " in " + platform::Escaped(path) +
+           " (it has: " + (seen.empty() ? "none" : seen) + "); name it with " + option[static_cast<int>(line)];
 }
 
-bool ReadCapture(const std::string& path, const LineNames& names, CaptureSink& sink, CaptureInfo& info,
-                 std::string& error) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        error = "cannot read " + path + ": " + std::strerror(errno);
-        return false;
-    }
+bool ReadCapture(int fd, const std::string& path, const LineNames& names, CaptureSink& sink, CaptureInfo& info,
+                 const Progress& progress, std::string& error) {
+    // Only a file can be a session: its archive is read from the end.
+    // Anything else (a pipe) is read once, from the start, as a dump.
+    struct stat st {};
     char head[4] = {};
-    const ssize_t n = ::pread(fd, head, sizeof head, 0);
-    if (n == 4 && std::memcmp(head, "PK\x03\x04", 4) == 0) {  // a zip archive: sigrok's session format
-        ::close(fd);
-        return ReadSigrokSession(path, names, sink, info, error);
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::pread(fd, head, sizeof head, 0) == 4 &&
+        std::memcmp(head, "PK\x03\x04", 4) == 0) {
+        return ReadSigrokSession(fd, path, names, sink, info, progress, error);
     }
-    const bool ok = ReadVcd(fd, path, names, sink, info, error);
-    ::close(fd);
-    return ok;
+    return ReadVcd(fd, path, names, sink, info, progress, error);
 }
 
 }  // namespace check

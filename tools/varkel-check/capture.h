@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -36,21 +37,28 @@ struct CaptureInfo {
     std::uint64_t endTick = 0;
 };
 
-// Reads `path`, a value change dump or a sigrok session file, told apart
-// by their contents. False, with one line saying why, when it cannot be
-// read or does not hold the three lines.
-bool ReadCapture(const std::string& path, const LineNames& names, CaptureSink& sink, CaptureInfo& info,
-                 std::string& error);
+// Told how many bytes a long read has taken so far, every few megabytes;
+// false stops the read, which then fails with the error "interrupted".
+using Progress = std::function<bool(std::uint64_t bytes)>;
+
+// Reads the capture open on `fd` (named `path` in messages), a value
+// change dump or a sigrok session file, told apart by their contents.
+// False, with one line saying why, when it cannot be read, is damaged, or
+// does not hold the three lines: no level reaches `sink` from a capture
+// that is not whole without the read failing before it ends.
+bool ReadCapture(int fd, const std::string& path, const LineNames& names, CaptureSink& sink, CaptureInfo& info,
+                 const Progress& progress, std::string& error);
 
 // Whether a capture's signal name is `wanted`, without regard to case.
 bool SameName(std::string_view name, std::string_view wanted);
-// The line that says the capture has no signal for `line`.
+// The line that says the capture has no signal for `line`; `seen` lists
+// the names it has, already made safe to show.
 std::string MissingSignal(Line line, const std::string& wanted, const std::string& path, const std::string& seen);
 
 // The two readers, for callers that know the format.
 bool ReadVcd(int fd, const std::string& path, const LineNames& names, CaptureSink& sink, CaptureInfo& info,
-             std::string& error);
-bool ReadSigrokSession(const std::string& path, const LineNames& names, CaptureSink& sink, CaptureInfo& info,
-                       std::string& error);
+             const Progress& progress, std::string& error);
+bool ReadSigrokSession(int fd, const std::string& path, const LineNames& names, CaptureSink& sink, CaptureInfo& info,
+                       const Progress& progress, std::string& error);
 
 }  // namespace check

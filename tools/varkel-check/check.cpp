@@ -9,6 +9,9 @@ namespace {
 
 // Frames further apart than this many bit times start a new message.
 constexpr double kMessageGapBits = 50;
+// Beyond this a bit time is not a setting off by a factor, and no factor
+// is named.
+constexpr double kMaxFactor = 1e6;
 
 std::string Byte(std::uint32_t value) {
     char text[24];
@@ -165,7 +168,7 @@ void Checker::CheckMessage(const std::vector<WireFrame>& frames) {
         intervalSum_ += ms;
         ++report_.intervals;
         if (std::fabs(interval - expect_.intervalSeconds) > expect_.intervalTolerance) {
-            char what[128];
+            char what[1024];  // room for any finite interval
             std::snprintf(what, sizeof what, "message interval %.3f ms since message %u, expected %.0f ms +/- %.0f ms", ms,
                           message - 1, expect_.intervalSeconds * 1e3, expect_.intervalTolerance * 1e3);
             Note(start, message, 0, what, badInterval_);
@@ -206,14 +209,18 @@ Report Checker::Finish(const FrameDecoder& decoder) {
     }
     const double ratio = r.bitNs / r.expectedBitNs;
     if (bitCount_ != 0 && std::fabs(ratio - 1) > expect_.bitTolerance) {
-        char what[256];
-        const double whole = std::round(ratio >= 1 ? ratio : 1 / ratio);
-        if (whole >= 2 && std::fabs((ratio >= 1 ? ratio : 1 / ratio) - whole) < 0.02 * whole) {
+        char what[1024];  // room for any finite bit time
+        const double factor = ratio >= 1 ? ratio : 1 / ratio;
+        const double whole = std::round(factor);
+        if (factor > kMaxFactor) {
+            std::snprintf(what, sizeof what, "bit time %.1f ns is %s the expected %.1f ns: is the capture's time "
+                          "unit right, and the port clock (--port-clock-hz)?",
+                          r.bitNs, ratio >= 1 ? "over a million times" : "under a millionth of", r.expectedBitNs);
+        } else if (whole >= 2 && std::fabs(factor - whole) < 0.02 * whole) {
+            const std::string times = std::to_string(static_cast<long>(whole));
             std::snprintf(what, sizeof what, "bit time %.1f ns is %s the expected %.1f ns: %s", r.bitNs,
-                          (ratio >= 1 ? std::to_string(static_cast<int>(whole)) + " times"
-                                      : "1/" + std::to_string(static_cast<int>(whole)) + " of")
-                              .c_str(),
-                          r.expectedBitNs, "a port clock or clock-rate setting off by that factor (--port-clock-hz)");
+                          (ratio >= 1 ? times + " times" : "1/" + times + " of").c_str(), r.expectedBitNs,
+                          "a port clock or clock-rate setting off by that factor (--port-clock-hz)");
         } else {
             std::snprintf(what, sizeof what, "bit time %.1f ns is %.1f%% %s than the expected %.1f ns", r.bitNs,
                           std::fabs(ratio - 1) * 100, ratio > 1 ? "longer" : "shorter", r.expectedBitNs);

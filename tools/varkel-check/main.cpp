@@ -1,21 +1,21 @@
 // varkel-check: holds a logic analyser's capture of a real board against
 // the wire the program should produce.
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <charconv>
-#include <cstdio>
-#include <iostream>
-#include <memory>
-#include <sstream>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstring>
 #include <string>
 #include <vector>
 
+#include "platform/channels.h"
 #include "platform/escape.h"
-#include "tools/common/json.h"
 #include "tools/common/output_file.h"
-#include "tools/varkel-check/capture.h"
-#include "tools/varkel-check/check.h"
-#include "tools/varkel-check/frames.h"
+#include "tools/varkel-check/run.h"
 
 namespace {
 
@@ -31,13 +31,14 @@ constexpr const char* kUsage =
     "  --sclk NAME, --sfrm NAME, --txd NAME\n"
     "                        the capture's names for the pins (default sclk, sfrm, txd;\n"
     "                        matched in any scope, without regard to case)\n"
-    "  --port-clock-hz HZ    the port's base clock (default 10000000, the simulated board's)\n"
-    "  --clock-rate N        the program's clock-rate setting (default 6): a bit lasts\n"
-    "                        N + 1 base clock periods\n"
-    "  --bit-tolerance PCT   how far the bit time may stray (default 5)\n"
+    "  --port-clock-hz HZ    the port's base clock, 1 to 1e10 (default 10000000, the\n"
+    "                        simulated board's)\n"
+    "  --clock-rate N        the program's clock-rate setting, 0 to 255 (default 6): a bit\n"
+    "                        lasts N + 1 base clock periods\n"
+    "  --bit-tolerance PCT   how far the bit time may stray, 0.01 to 50 (default 5)\n"
     "  --interval-tolerance-ms MS\n"
     "                        how far a message's start may stray from 1 s after the last\n"
-    "                        one's (default 5)\n"
+    "                        one's, 0.001 to 1000 (default 5)\n"
     "  --frames FILE         every complete frame read: \"<seconds> 0x<value>\", as\n"
     "                        varkel-sim's wire log\n"
     "  --json FILE           the verdict and figures as JSON\n"
@@ -45,24 +46,49 @@ constexpr const char* kUsage =
     "\n"
     "The first line is the verdict: \"varkel-check: match: ...\" or \"varkel-check: mismatch\n"
     "at T s, message K, byte J: <what>\", naming the likely cause. Partial frames and\n"
-    "messages at the capture's edges are left out, and said so.\n"
-    "Exit status: 0 match, 1 mismatch, 2 the capture cannot be read or a bad option.\n";
+    "messages at the capture's edges are left out, and said so. A capture that is\n"
+    "damaged (a checksum that fails, an entry cut short, a channel or sample rate that\n"
+    "cannot be) gets no verdict: one line says what is wrong, and the exit status is 2.\n"
+    "Outputs are written whole or not at all, and never over the capture.\n"
+    "Exit status: 0 match, 1 mismatch, 2 the capture cannot be read or is damaged, or a\n"
+    "bad option or output; 128 + N when signal N stopped it (no verdict).\n";
+
+volatile std::sig_atomic_t g_signal = 0;
+
+extern "C" void OnStopSignal(int signal) {
+    if (g_signal == 0) {
+        g_signal = signal;
+    }
+}
 
 struct Options {
-    std::string capture;
-    check::LineNames names;
-    check::Expectation expect;
+    check::CheckRequest request;
     std::string framesPath;
     std::string jsonPath;
 };
 
-bool ParseNumber(const std::string& text, double& value) {
-    const auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    return ec == std::errc{} && ptr == text.data() + text.size() && value > 0;
+// The numeric options: each finite and in a range that means something.
+struct NumberOption {
+    const char* name;
+    double min, max;
+    bool whole;
+};
+constexpr NumberOption kNumbers[] = {
+    {"--port-clock-hz", 1, 1e10, false},
+    {"--clock-rate", 0, 255, true},
+    {"--bit-tolerance", 0.01, 50, false},
+    {"--interval-tolerance-ms", 0.001, 1000, false},
+};
+
+std::string Number(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", value);
+    return text;
 }
 
 // Parses the command line; returns an exit status to stop with, or -1.
-int Parse(const std::vector<std::string>& args, Options& o, std::ostream& out, std::string& error) {
+int Parse(const std::vector<std::string>& args, Options& o, std::string& text, std::string& error) {
+    check::CheckRequest& r = o.request;
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string arg = args[i];
         std::string value;
@@ -72,188 +98,197 @@ int Parse(const std::vector<std::string>& args, Options& o, std::ostream& out, s
             arg.resize(equals);
         }
         if (arg == "--help" || arg == "-h" || arg == "--version") {
-            out << (arg == "--version" ? "varkel-check " VARKEL_VERSION "\n" : kUsage) << std::flush;
-            return out.good() ? kExitMatch : kExitUnreadable;
+            text = arg == "--version" ? "varkel-check " VARKEL_VERSION "\n" : kUsage;
+            return kExitMatch;
         }
         if (arg.rfind("-", 0) != 0 || arg == "-") {
-            if (!o.capture.empty()) {
+            if (!r.path.empty()) {
                 error = "one capture at a time: '" + platform::Escaped(arg) + "' is a second one";
                 return kExitUnreadable;
             }
-            o.capture = arg;
+            r.path = arg;
             continue;
+        }
+        const NumberOption* number = nullptr;
+        for (const NumberOption& n : kNumbers) {
+            number = arg == n.name ? &n : number;
+        }
+        const bool known = number != nullptr || arg == "--sclk" || arg == "--sfrm" || arg == "--txd" ||
+                           arg == "--frames" || arg == "--json";
+        const std::string shown = platform::Escaped(arg);
+        if (!known) {
+            error = "unknown option '" + shown + "' (see --help)";
+            return kExitUnreadable;
         }
         if (equals == std::string::npos && i + 1 < args.size()) {
             value = args[++i];
         }
-        double number = 0;
-        const std::string shown = platform::Escaped(arg);
         if (value.empty()) {
-            error = (arg == "--sclk" || arg == "--sfrm" || arg == "--txd" || arg == "--port-clock-hz" ||
-                     arg == "--clock-rate" || arg == "--bit-tolerance" || arg == "--interval-tolerance-ms" ||
-                     arg == "--frames" || arg == "--json")
-                        ? "option " + shown + " needs a value"
-                        : "unknown option '" + shown + "' (see --help)";
+            error = "option " + shown + " needs a value";
             return kExitUnreadable;
         }
-        if (arg == "--sclk" || arg == "--sfrm" || arg == "--txd") {
-            (arg == "--sclk" ? o.names.sclk : arg == "--sfrm" ? o.names.sfrm : o.names.txd) = value;
-        } else if (arg == "--frames" || arg == "--json") {
-            (arg == "--frames" ? o.framesPath : o.jsonPath) = value;
-        } else if (arg == "--port-clock-hz" || arg == "--clock-rate" || arg == "--bit-tolerance" ||
-                   arg == "--interval-tolerance-ms") {
-            if (!ParseNumber(value, number) || (arg == "--clock-rate" && (number > 255 || number != static_cast<int>(number)))) {
-                error = "option " + shown + " takes a positive number, not '" + platform::Escaped(value) + "'";
+        if (number != nullptr) {
+            double x = 0;
+            const auto [ptr, ec] = std::from_chars(value.data(), value.data() + value.size(), x);
+            if (ec != std::errc{} || ptr != value.data() + value.size() || !std::isfinite(x) || x < number->min ||
+                x > number->max || (number->whole && x != std::floor(x))) {
+                error = "option " + shown + " takes " + (number->whole ? "a whole number" : "a number") + " from " +
+                        Number(number->min) + " to " + Number(number->max) + ", not '" +
+                        platform::Escaped(value, 64) + "'";
                 return kExitUnreadable;
             }
             if (arg == "--port-clock-hz") {
-                o.expect.portClockHz = number;
+                r.expect.portClockHz = x;
             } else if (arg == "--clock-rate") {
-                o.expect.clockRate = static_cast<unsigned>(number);
+                r.expect.clockRate = static_cast<unsigned>(x);
             } else if (arg == "--bit-tolerance") {
-                o.expect.bitTolerance = number / 100;
+                r.expect.bitTolerance = x / 100;
             } else {
-                o.expect.intervalTolerance = number / 1000;
+                r.expect.intervalTolerance = x / 1000;
             }
+        } else if (arg == "--sclk" || arg == "--sfrm" || arg == "--txd") {
+            (arg == "--sclk" ? r.names.sclk : arg == "--sfrm" ? r.names.sfrm : r.names.txd) = value;
         } else {
-            error = "unknown option '" + shown + "' (see --help)";
-            return kExitUnreadable;
+            (arg == "--frames" ? o.framesPath : o.jsonPath) = value;
         }
     }
-    if (o.capture.empty()) {
+    if (r.path.empty()) {
         error = "which capture? (see --help)";
         return kExitUnreadable;
     }
     return -1;
 }
 
-std::string Fixed(double value, int decimals) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.*f", decimals, value);
-    return text;
+// One line on standard error; false when even that could not be written.
+bool Say(const std::string& line) {
+    return platform::WriteAll(STDERR_FILENO, "varkel-check: " + line + "\n");
 }
 
-std::string Verdict(const check::Report& r) {
-    if (r.match) {
-        return "varkel-check: match: " + std::to_string(r.messages) + " messages (" + std::to_string(r.frames) +
-               " frames), bit time " + Fixed(r.bitNs, 1) + " ns (expected " + Fixed(r.expectedBitNs, 1) +
-               " ns), message interval " + (r.intervals != 0 ? Fixed(r.intervalMs, 3) + " ms" : "n/a (one message)");
+// Writes the report to standard output; on failure says so where it can.
+bool WriteStandardOutput(const std::string& text) {
+    if (platform::WriteAll(STDOUT_FILENO, text)) {
+        return true;
     }
-    const check::Mismatch& m = r.mismatch;
-    if (m.message == 0) {
-        return "varkel-check: mismatch: " + m.what;  // about the whole capture
-    }
-    std::string where = "varkel-check: mismatch at " + Fixed(m.seconds, 6) + " s";
-    if (m.message != 0) {
-        where += ", message " + std::to_string(m.message);
-    }
-    if (m.byte != 0) {
-        where += ", byte " + std::to_string(m.byte);
-    }
-    return where + ": " + m.what;
+    Say(std::string("cannot write standard output: ") + std::strerror(errno));
+    return false;
 }
 
-std::string Details(const check::Report& r, const check::CaptureInfo& info, const Options& o) {
-    std::ostringstream text;
-    text << "  capture: " << o.capture << " (" << info.format << ", " << info.resolution << "), "
-         << Fixed(static_cast<double>(info.startTick) * info.secondsPerTick, 6) << " s to "
-         << Fixed(static_cast<double>(info.endTick) * info.secondsPerTick, 6) << " s\n"
-         << "  frames: " << r.frames << " in complete messages; partial frames left out: " << r.partialFramesAtStart
-         << " at the start, " << r.partialFramesAtEnd << " at the end\n"
-         << "  messages: " << r.messages << " complete; partial messages left out: " << r.partialMessagesAtStart
-         << " at the start, " << r.partialMessagesAtEnd << " at the end\n"
-         << "  bit time: " << Fixed(r.bitNs, 1) << " ns mean (" << Fixed(r.bitNsMin, 1) << " to " << Fixed(r.bitNsMax, 1)
-         << "), expected " << Fixed(r.expectedBitNs, 1) << " ns +/- " << Fixed(o.expect.bitTolerance * 100, 1)
-         << "% (clock rate " << o.expect.clockRate << ", port clock " << Fixed(o.expect.portClockHz, 0) << " Hz)\n"
-         << "  message interval: ";
-    if (r.intervals != 0) {
-        text << Fixed(r.intervalMs, 3) << " ms mean (" << Fixed(r.intervalMsMin, 3) << " to " << Fixed(r.intervalMsMax, 3)
-             << "), expected " << Fixed(o.expect.intervalSeconds * 1e3, 0) << " +/- "
-             << Fixed(o.expect.intervalTolerance * 1e3, 1) << " ms\n";
-    } else {
-        text << "n/a (fewer than two messages)\n";
+// On a terminal, a line that shows a long read moving (a large or a
+// hostile archive), and says how to stop it.
+class ProgressLine {
+  public:
+    ProgressLine(std::string path) : path_(std::move(path)), onTerminal_(::isatty(STDERR_FILENO) != 0) {}
+    ~ProgressLine() {
+        if (shown_) {
+            platform::WriteAll(STDERR_FILENO, "\r\033[K");
+        }
     }
-    return text.str();
-}
+    bool Update(std::uint64_t bytes) {
+        const auto now = std::chrono::steady_clock::now();
+        if (onTerminal_ && now - start_ > std::chrono::seconds(1) && now - last_ > std::chrono::milliseconds(250)) {
+            last_ = now;
+            shown_ = true;
+            platform::WriteAll(STDERR_FILENO, "\r\033[Kvarkel-check: reading " + platform::Escaped(path_, 64) + ": " +
+                                                  std::to_string(bytes >> 20) + " MiB so far (Ctrl-C stops)");
+        }
+        return g_signal == 0;
+    }
 
-std::string Json(const check::Report& r, const check::CaptureInfo& info, const Options& o) {
-    std::ostringstream j;
-    j << "{\n  \"schema_version\": 1,\n  \"tool\": \"varkel-check\",\n  \"version\": \"" VARKEL_VERSION "\",\n"
-      << "  \"capture\": " << tools::JsonString(o.capture) << ",\n  \"format\": " << tools::JsonString(info.format) << ",\n"
-      << "  \"verdict\": \"" << (r.match ? "match" : "mismatch") << "\",\n";
-    if (r.match) {
-        j << "  \"mismatch\": null,\n";
-    } else {
-        j << "  \"mismatch\": {\"seconds\": " << Fixed(r.mismatch.seconds, 9) << ", \"message\": " << r.mismatch.message
-          << ", \"byte\": " << r.mismatch.byte << ", \"what\": " << tools::JsonString(r.mismatch.what) << "},\n";
+  private:
+    std::string path_;
+    bool onTerminal_;
+    bool shown_ = false;
+    std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now(), last_{};
+};
+
+int Check(const Options& o) {
+    const std::string shown = platform::Escaped(o.request.path);
+    const int captureFd = ::open(o.request.path.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC);
+    if (captureFd < 0) {
+        Say("cannot read " + shown + ": " + std::strerror(errno));
+        return g_signal != 0 ? 128 + g_signal : kExitUnreadable;
     }
-    j << "  \"messages\": " << r.messages << ",\n  \"frames\": " << r.frames << ",\n"
-      << "  \"partial_frames_left_out\": " << r.partialFramesAtStart + r.partialFramesAtEnd << ",\n"
-      << "  \"partial_messages_left_out\": " << r.partialMessagesAtStart + r.partialMessagesAtEnd << ",\n"
-      << "  \"bit_time_ns\": " << Fixed(r.bitNs, 3) << ",\n  \"expected_bit_time_ns\": " << Fixed(r.expectedBitNs, 3)
-      << ",\n  \"message_interval_ms\": " << (r.intervals != 0 ? Fixed(r.intervalMs, 6) : "null") << ",\n"
-      << "  \"message_interval_ms_min\": " << (r.intervals != 0 ? Fixed(r.intervalMsMin, 6) : "null") << ",\n"
-      << "  \"message_interval_ms_max\": " << (r.intervals != 0 ? Fixed(r.intervalMsMax, 6) : "null") << "\n}\n";
-    return j.str();
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{captureFd};
+
+    // Outputs are checked and created before the capture is read; none of
+    // them may be the capture, under any name.
+    tools::OutputFile frames, json;
+    const std::vector<std::pair<tools::OutputFile*, std::string>> outputs = {{&frames, o.framesPath},
+                                                                              {&json, o.jsonPath}};
+    std::string error;
+    bool ok = tools::PlanOutputs(outputs,
+                                 {{"standard error, where varkel-check reports", STDERR_FILENO},
+                                  {"the capture being checked", captureFd}},
+                                 error);
+    for (const auto& [file, path] : outputs) {
+        ok = ok && (path.empty() || file->Open(error));
+    }
+    if (!ok) {
+        Say(error);
+        return g_signal != 0 ? 128 + g_signal : kExitUnreadable;
+    }
+
+    check::Outcome outcome;
+    ProgressLine progress(o.request.path);
+    ok = check::CheckCapture(
+        captureFd, o.request,
+        [&](const check::WireFrame& frame, double seconds) {
+            if (frames.isOpen()) {
+                frames.Write(check::FrameLine(seconds, frame.risingValue));
+            }
+        },
+        [&](std::uint64_t bytes) { return progress.Update(bytes); }, outcome, error);
+    if (g_signal != 0) {  // whatever was read, it was not the whole capture
+        Say("stopped by " + std::string(sigabbrev_np(g_signal) != nullptr ? sigabbrev_np(g_signal) : "a signal") +
+            " before the capture was read whole; no verdict");
+        return 128 + g_signal;  // the outputs, never completed, are removed
+    }
+    if (!ok) {
+        Say(error);
+        return kExitUnreadable;
+    }
+    if (json.isOpen()) {
+        json.Write(check::Json(outcome, o.request, VARKEL_VERSION));
+    }
+    int status = outcome.report.match ? kExitMatch : kExitMismatch;
+    if (!WriteStandardOutput(check::VerdictLine(outcome.report) + "\n" + check::Details(outcome, o.request))) {
+        status = kExitUnreadable;
+    }
+    for (tools::OutputFile* file : {&frames, &json}) {
+        if (!file->Commit(error)) {
+            Say(error);
+            status = kExitUnreadable;
+        }
+    }
+    return status;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    tools::OpenClosedStandardDescriptors();
+    // No SA_RESTART: a read or a wait for a FIFO's reader must wake up to
+    // see the stop.
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        sigaction(signal, &action, nullptr);
+    }
+    std::signal(SIGPIPE, SIG_IGN);  // a reader that left is a write error, said as one
+    platform::SetInterruptFlag(&g_signal);
+
     Options o;
-    std::string error;
-    const int early = Parse(std::vector<std::string>(argv + 1, argv + argc), o, std::cout, error);
+    std::string text, error;
+    const int early = Parse(std::vector<std::string>(argv + 1, argv + argc), o, text, error);
     if (early >= 0) {
         if (!error.empty()) {
-            std::cerr << "varkel-check: " << error << std::endl;
+            Say(error);
         }
-        return early;
+        return !text.empty() && !WriteStandardOutput(text) ? kExitUnreadable : early;
     }
-    tools::OutputFile frames, json;
-    const std::vector<std::pair<tools::OutputFile*, std::string>> outputs = {{&frames, o.framesPath},
-                                                                              {&json, o.jsonPath}};
-    bool ok = tools::PlanOutputs(outputs, {{"standard error, where varkel-check reports", STDERR_FILENO}}, error);
-    for (const auto& [file, path] : outputs) {
-        ok = ok && (path.empty() || file->Open(error));
-    }
-    if (!ok) {
-        std::cerr << "varkel-check: " << error << std::endl;
-        return kExitUnreadable;
-    }
-
-    check::CaptureInfo info;
-    std::unique_ptr<check::Checker> checker;
-    check::FrameDecoder decoder([&](const check::WireFrame& frame) {
-        if (!checker) {  // made at the first frame: the capture's time unit is known by then
-            checker = std::make_unique<check::Checker>(o.expect, info);
-        }
-        checker->Add(frame);
-        if (frames.isOpen()) {
-            const double seconds = static_cast<double>(frame.startTick) * info.secondsPerTick;
-            char line[64];
-            const int n = std::snprintf(line, sizeof line, "%.9f 0x%02X\n", seconds, frame.risingValue);
-            frames.Write({line, static_cast<std::size_t>(n)});
-        }
-    });
-    if (!check::ReadCapture(o.capture, o.names, decoder, info, error)) {
-        std::cerr << "varkel-check: " << error << std::endl;
-        return kExitUnreadable;  // the outputs, never completed, are removed
-    }
-    if (!checker) {
-        checker = std::make_unique<check::Checker>(o.expect, info);
-    }
-    const check::Report report = checker->Finish(decoder);
-    std::cout << Verdict(report) << '\n' << Details(report, info, o);
-    if (json.isOpen()) {
-        json.Write(Json(report, info, o));
-    }
-    int status = report.match ? kExitMatch : kExitMismatch;
-    for (tools::OutputFile* file : {&frames, &json}) {
-        if (!file->Commit(error)) {
-            std::cerr << "varkel-check: " << error << std::endl;
-            status = kExitUnreadable;
-        }
-    }
-    std::cout.flush();
-    return std::cout.good() ? status : kExitUnreadable;
+    return Check(o);
 }

@@ -1,5 +1,6 @@
 // A value change dump, read as a stream: only the three lines' scalar
-// changes are kept, so any size of file takes the same memory.
+// changes are kept, so any size of file takes the same memory, and the
+// header keeps a bounded part of what it declares, however much that is.
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,18 +13,24 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/escape.h"
 #include "tools/varkel-check/capture.h"
 
 namespace check {
 namespace {
 
-constexpr std::size_t kChunk = 1 << 20;
+constexpr std::size_t kChunk = 1 << 20;  // also the longest word a dump may hold
+constexpr std::size_t kKeptWords = 8;     // of one header section: a $var needs four
+constexpr std::size_t kListedNames = 12;  // in the error that names the signals there are
+constexpr std::size_t kShown = 64;
+constexpr std::uint64_t kProgressBytes = 16 << 20;
 
 // Splits the file into whitespace-separated tokens, a chunk at a time.
 class Tokens {
   public:
     explicit Tokens(int fd) : fd_(fd), buffer_(kChunk) {}
-    // The next token, or false at the end; `error` set on a read failure.
+    // The next token, or false at the end; `error` set on a read failure,
+    // `tooLong` on a word longer than a chunk.
     bool Next(std::string_view& token) {
         for (;;) {
             while (pos_ < end_ && std::isspace(static_cast<unsigned char>(buffer_[pos_]))) {
@@ -45,13 +52,18 @@ class Tokens {
         }
     }
     int error = 0;
+    bool tooLong = false;
+    std::uint64_t bytesRead = 0;
 
   private:
     void Refill() {
         const std::size_t kept = end_ - pos_;
         std::memmove(buffer_.data(), buffer_.data() + pos_, kept);
         if (kept == buffer_.size()) {
-            buffer_.resize(buffer_.size() * 2);  // one token longer than a chunk
+            tooLong = true;
+            eof_ = true;
+            pos_ = end_ = 0;
+            return;
         }
         pos_ = 0;
         end_ = kept;
@@ -63,6 +75,7 @@ class Tokens {
             eof_ = true;
         } else {
             end_ += static_cast<std::size_t>(n);
+            bytesRead += static_cast<std::uint64_t>(n);
         }
     }
 
@@ -96,36 +109,47 @@ double Timescale(const std::string& text) {
 }  // namespace
 
 bool ReadVcd(int fd, const std::string& path, const LineNames& names, CaptureSink& sink, CaptureInfo& info,
-             std::string& error) {
+             const Progress& progress, std::string& error) {
+    const std::string shown = platform::Escaped(path);
+    const std::string notCapture = shown + " is not a value change dump or a sigrok session file";
     Tokens tokens(fd);
     std::string_view token;
     const std::string wanted[kLines] = {names.sclk, names.sfrm, names.txd};
     std::string idOf[kLines];
-    std::vector<std::string> seen;  // signal names, for a helpful error
+    std::string seen;  // the first signals' names, for a helpful error
+    std::size_t signals = 0;
     std::string timescale;
     bool sawDefinitions = false;
 
     // Header: up to $enddefinitions.
     while (!sawDefinitions && tokens.Next(token)) {
         if (token.empty() || token[0] != '$') {
-            error = path + " is not a value change dump or a sigrok session file";
+            error = notCapture;
             return false;
         }
         const std::string keyword(token);
         std::vector<std::string> body;
         while (tokens.Next(token) && token != "$end") {
-            body.emplace_back(token);
+            if (body.size() < kKeptWords) {
+                body.emplace_back(token);
+            }
         }
         if (keyword == "$timescale") {
+            timescale.clear();
             for (const std::string& part : body) {
                 timescale += part;
             }
         } else if (keyword == "$var" && body.size() >= 4) {
-            seen.push_back(body[3]);
+            if (signals++ < kListedNames) {
+                seen += (seen.empty() ? "" : ", ") + platform::Escaped(body[3], kShown);
+            } else if (signals == kListedNames + 1) {
+                seen += ", ...";
+            }
             for (int i = 0; i < kLines; ++i) {
                 if (idOf[i].empty() && SameName(body[3], wanted[i])) {
                     if (body[1] != "1") {
-                        error = "signal " + body[3] + " in " + path + " is " + body[1] + " bits wide, not one wire";
+                        error = "signal " + platform::Escaped(body[3], kShown) + " in " + shown + " is " +
+                                platform::Escaped(body[1], kShown) + " bits wide, not one wire";
                         return false;
                     }
                     idOf[i] = body[2];
@@ -135,25 +159,22 @@ bool ReadVcd(int fd, const std::string& path, const LineNames& names, CaptureSin
             sawDefinitions = true;
         }
     }
-    if (tokens.error != 0 || !sawDefinitions) {
-        error = tokens.error != 0 ? "cannot read " + path + ": " + std::strerror(tokens.error)
-                                  : path + " is not a value change dump or a sigrok session file";
+    if (tokens.error != 0 || tokens.tooLong || !sawDefinitions) {
+        error = tokens.error != 0 ? "cannot read " + shown + ": " + std::strerror(tokens.error)
+                : tokens.tooLong  ? shown + ": damaged: a word of more than 1 MiB in its header"
+                                  : notCapture;
         return false;
     }
     info.format = "value change dump";
     info.secondsPerTick = Timescale(timescale.empty() ? "1s" : timescale);
     if (info.secondsPerTick == 0) {
-        error = path + " has a timescale VCD does not allow: " + timescale;
+        error = shown + " has a timescale VCD does not allow: " + platform::Escaped(timescale, kShown);
         return false;
     }
     info.resolution = timescale;
     for (int i = 0; i < kLines; ++i) {
         if (idOf[i].empty()) {
-            std::string list;
-            for (std::size_t k = 0; k < seen.size() && k < 12; ++k) {
-                list += (k == 0 ? "" : ", ") + seen[k];
-            }
-            error = MissingSignal(static_cast<Line>(i), wanted[i], path, list);
+            error = MissingSignal(static_cast<Line>(i), wanted[i], path, seen);
             return false;
         }
     }
@@ -172,13 +193,21 @@ bool ReadVcd(int fd, const std::string& path, const LineNames& names, CaptureSin
     }
     std::uint64_t now = 0;
     bool timed = false;
+    std::uint64_t nextReport = kProgressBytes;
     while (tokens.Next(token)) {
+        if (tokens.bytesRead >= nextReport) {
+            nextReport = tokens.bytesRead + kProgressBytes;
+            if (progress && !progress(tokens.bytesRead)) {
+                error = "interrupted";
+                return false;
+            }
+        }
         const char c = token[0];
         if (c == '#') {
             std::uint64_t t = 0;
             const auto [ptr, ec] = std::from_chars(token.data() + 1, token.data() + token.size(), t);
             if (ec != std::errc{} || ptr != token.data() + token.size() || (timed && t < now)) {
-                error = path + " has a bad timestamp: " + std::string(token.substr(0, 24));
+                error = shown + " has a bad timestamp: " + platform::Escaped(token, 24);
                 return false;
             }
             info.startTick = timed ? info.startTick : t;
@@ -199,12 +228,13 @@ bool ReadVcd(int fd, const std::string& path, const LineNames& names, CaptureSin
             }
         }
     }
-    if (tokens.error != 0) {
-        error = "cannot read " + path + ": " + std::strerror(tokens.error);
+    if (tokens.error != 0 || tokens.tooLong) {
+        error = tokens.error != 0 ? "cannot read " + shown + ": " + std::strerror(tokens.error)
+                                  : shown + ": damaged: a word of more than 1 MiB among its changes";
         return false;
     }
     if (!timed) {
-        error = path + " holds no samples: no timestamp follows its definitions";
+        error = shown + " holds no samples: no timestamp follows its definitions";
         return false;
     }
     info.endTick = now;

@@ -165,14 +165,21 @@ int CompleteOutputs(Outputs& f, const sim::VcdWriter* vcd, int signal, std::ostr
             err << "varkel-sim: cannot write " << name << ": " << std::strerror(channelError) << '\n';
         }
     }
-    if (f.gtkw.isOpen()) {
-        f.gtkw.Write(GtkwaveSaveFile(f.vcd.target(), vcd->firstBurst()));
-    }
     std::string error;
+    bool vcdWritten = false;
     for (tools::OutputFile* file : {&f.wire, &f.vcd, &f.gtkw, &f.trace, &f.debugLog, &f.consoleLog}) {
+        if (file == &f.gtkw && file->isOpen()) {  // a save file only beside the dump it opens
+            if (!vcdWritten) {
+                file->Discard();
+                continue;
+            }
+            file->Write(GtkwaveSaveFile(f.vcd.target(), vcd->firstBurst()));
+        }
         if (!file->Commit(error)) {
             ++failed;
             err << "varkel-sim: " << error << '\n';
+        } else if (file == &f.vcd) {
+            vcdWritten = true;
         }
     }
     return failed;
@@ -199,9 +206,11 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     }
 
     Outputs f;
+    platform::SetInterruptFlag(&g_signal);  // a wait for a FIFO's reader ends on a signal
     if (!OpenOutputs(o, f, error)) {
+        platform::SetInterruptFlag(nullptr);
         err << "varkel-sim: " << error << std::endl;
-        return kExitUsage;
+        return g_signal != 0 ? 128 + g_signal : kExitUsage;
     }
     const int debugFd = f.debugLog.isOpen() ? f.debugLog.fd() : o.quiet ? -1 : STDERR_FILENO;
     const int consoleFd = f.consoleLog.isOpen() ? f.consoleLog.fd() : o.quiet ? -1 : STDOUT_FILENO;
@@ -226,7 +235,6 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         }
     });
     host::SetAbandon(AbandonRun);
-    platform::SetInterruptFlag(&g_signal);
     platform::SetChannelFd(platform::Channel::Debug, debugFd);
     platform::SetChannelFd(platform::Channel::Console, consoleFd);
     const std::uint64_t realStartNs = sim::MonotonicNs();
@@ -258,17 +266,14 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         }
     }
     err << SummaryText(summary) << std::flush;
-    return err.good() || summary.exitStatus != 0 ? summary.exitStatus : kExitUsage;
+    // Without its summary a run has told nobody its verdict: that is the
+    // tool's failure, whatever the program's status, unless a signal
+    // already says the run did not finish.
+    return err.good() || summary.signal != 0 ? summary.exitStatus : kExitUsage;
 }
 
 int Main(int argc, char** argv) {
-    // A closed standard descriptor would be taken by the first output file,
-    // and the program's text would land in it.
-    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
-        if (::fcntl(fd, F_GETFD) < 0) {
-            ::open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
-        }
-    }
+    tools::OpenClosedStandardDescriptors();
     // No SA_RESTART: a sleep or a blocked write must wake up to see the stop.
     struct sigaction action {};
     action.sa_handler = OnStopSignal;

@@ -1,0 +1,57 @@
+// The zip archive that holds a sigrok session, read without trusting it:
+// every offset, size and count it claims is checked against the file
+// before it is used, and every entry's contents against its checksum.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace check {
+
+struct ZipEntry {
+    std::string name;
+    std::uint16_t method = 0;  // 0 stored, 8 deflated
+    std::uint16_t flags = 0;
+    std::uint32_t crc = 0;
+    std::uint64_t packedSize = 0;
+    std::uint64_t size = 0;
+    std::uint64_t headerOffset = 0;  // its local header
+    std::uint64_t dataOffset = 0;    // known once Locate() has read that header
+};
+
+class ZipArchive {
+  public:
+    // At most this many entries are listed; a session has a few hundred.
+    static constexpr std::size_t kMaxEntries = 100000;
+
+    // Reads the central directory of the archive open on `fd`. False,
+    // with `error` saying what is wrong ("damaged: ..."), when it is not
+    // a whole, readable zip archive.
+    bool Open(int fd, std::string& error);
+    const std::vector<ZipEntry>& entries() const { return entries_; }
+    const ZipEntry* Find(std::string_view name) const;
+
+    // Checks where `entries` lie: each inside the archive, before its
+    // directory, overlapping no other (an archive whose entries share
+    // their data is built to unpack far more than it holds).
+    bool Locate(std::vector<const ZipEntry*> entries, std::string& error);
+
+    // Unpacks `entry` (located), handing its contents to `take` a piece at
+    // a time; false from `take` stops the reading (`error` left empty).
+    // False, with `error`, when the contents are not whole: a size other
+    // than the directory says, or a checksum that fails.
+    bool Read(const ZipEntry& entry, const std::function<bool(std::string_view)>& take, std::string& error);
+
+  private:
+    bool ReadAt(std::uint64_t offset, void* into, std::size_t bytes) const;
+
+    int fd_ = -1;
+    std::uint64_t fileSize_ = 0;
+    std::uint64_t directoryOffset_ = 0;
+    std::vector<ZipEntry> entries_;
+};
+
+}  // namespace check
