@@ -1,3 +1,5 @@
+#include <zlib.h>
+
 #include "tests/capture_gen.h"
 
 #include <algorithm>
@@ -101,4 +103,50 @@ std::string MakeVcd(const WaveSpec& w) {
         vcd += std::string(1, e.level) + ids[e.signal] + "\n";
     }
     return vcd + "#" + std::to_string(tick(endS)) + "\n";
+}
+
+namespace {
+void Put(std::string& out, std::uint64_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) {
+        out += static_cast<char>(value >> (8 * i) & 0xFF);
+    }
+}
+}  // namespace
+
+std::string MakeZip(const std::vector<std::pair<std::string, std::string>>& entries, const std::string& spoilCrc) {
+    std::string out, directory;
+    for (const auto& [name, data] : entries) {
+        const std::uint32_t crc = static_cast<std::uint32_t>(
+                                      crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size()))) ^
+                                  (name == spoilCrc ? 1u : 0u);
+        std::string common;
+        Put(common, 20, 2);  // version needed
+        Put(common, 0, 2);   // flags
+        Put(common, 0, 2);   // stored
+        Put(common, 0, 4);   // time and date
+        Put(common, crc, 4);
+        Put(common, data.size(), 4);
+        Put(common, data.size(), 4);
+        Put(common, name.size(), 2);
+        Put(common, 0, 2);  // extra
+        const std::size_t offset = out.size();
+        Put(out, 0x04034b50, 4);
+        out += common + name + data;
+        Put(directory, 0x02014b50, 4);
+        Put(directory, 20, 2);
+        directory += common;
+        Put(directory, 0, 2 + 2 + 2 + 4);  // comment, disk, attributes
+        Put(directory, offset, 4);
+        directory += name;
+    }
+    const std::size_t at = out.size();
+    out += directory;
+    Put(out, 0x06054b50, 4);
+    Put(out, 0, 4);
+    Put(out, entries.size(), 2);
+    Put(out, entries.size(), 2);
+    Put(out, directory.size(), 4);
+    Put(out, at, 4);
+    Put(out, 0, 2);
+    return out;
 }

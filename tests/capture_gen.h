@@ -31,3 +31,7 @@ struct WaveSpec {
 std::vector<std::vector<std::uint8_t>> ProgramMessages(int count);
 
 std::string MakeVcd(const WaveSpec& spec);
+
+// A zip archive of stored entries (name, contents), as a sigrok session
+// is laid out; `spoilCrc` names an entry whose checksum is written wrong.
+std::string MakeZip(const std::vector<std::pair<std::string, std::string>>& entries, const std::string& spoilCrc = "");

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -212,6 +213,119 @@ TEST_F(CheckTest, TheSimulatedBoardsOwnWaveformsAndSigroksReadingAgree) {
     r = Run(dir / "plain.sr");
     EXPECT_EQ(r.status, 0) << r.lines.at(0);
     EXPECT_EQ(r.lines.at(1).substr(r.lines.at(1).find('(')), "(sigrok session, 40000000 samples a second), 0.000000 s to 3.500000 s");
+}
+
+// Session files made here, damaged or made to hurt: each is exit 2 with
+// one line and no verdict, and writes nothing.
+TEST_F(CheckTest, ADamagedOrHostileSessionGetsOneLineAndNoVerdict) {
+    auto metadata = [](const std::string& device) {
+        return "[global]\nsigrok version=0.5.2\n\n[device 1]\ncapturefile=logic-1\n" + device;
+    };
+    const std::string good = "total probes=3\nsamplerate=1 MHz\nprobe1=sclk\nprobe2=sfrm\nprobe3=txd\nunitsize=1\n";
+    const std::string samples(4096, '\x02');  // frame line high, nothing else
+    std::string million = "total probes=1000000\nsamplerate=1 MHz\nunitsize=1\n";
+    for (int i = 1; i <= 1000000; ++i) {
+        million += "probe" + std::to_string(i) + "=p\n";
+    }
+    const std::string path = dir / "board.sr";
+    struct Case {
+        const char* name;
+        std::string zip;
+        std::string line;
+    };
+    const std::vector<Case> cases = {
+        {"a channel past the sample width",
+         MakeZip({{"version", "2"},
+                  {"metadata", metadata("total probes=3\nsamplerate=1 MHz\nprobe1=sclk\nprobe2=sfrm\nprobe70=txd\n"
+                                        "unitsize=1\n")},
+                  {"logic-1-1", samples}}),
+         path + ": damaged: it names channel 70 (txd) of a capture with 3"},
+        {"a checksum that fails",
+         MakeZip({{"version", "2"}, {"metadata", metadata(good)}, {"logic-1-1", samples}, {"logic-1-2", samples}},
+                 "logic-1-2"),
+         path + ": damaged: logic-1-2 fails its checksum"},
+        {"a chunk missing",
+         MakeZip({{"version", "2"}, {"metadata", metadata(good)}, {"logic-1-1", samples}, {"logic-1-3", samples}}),
+         path + ": damaged: logic-1-2 is missing"},
+        {"a million channels", MakeZip({{"version", "2"}, {"metadata", metadata(million)}}),
+         path + ": damaged: metadata claims 13889007 bytes, more than a session's"},
+        {"a channel count no sample holds",
+         MakeZip({{"version", "2"}, {"metadata", metadata("total probes=1000000\nsamplerate=1 MHz\nunitsize=1\n")}}),
+         path + ": damaged: its channel count '1000000' is not 1 to 64"},
+        {"no sample rate", MakeZip({{"version", "2"}, {"metadata", metadata("total probes=3\nunitsize=1\n")}}),
+         path + ": damaged: its metadata gives no sample rate"},
+        {"an impossible sample rate",
+         MakeZip({{"version", "2"}, {"metadata", metadata("total probes=3\nsamplerate=1e999 Hz\n")}}),
+         path + ": damaged: its sample rate '1e999 Hz' is not one an analyser samples at"},
+        {"cut short", MakeZip({{"version", "2"}, {"metadata", metadata(good)}, {"logic-1-1", samples}}).substr(0, 3000),
+         path + ": damaged: not a whole zip archive (its directory's end record is missing: cut short?)"},
+        {"control bytes in a name",
+         MakeZip({{"version", "2"},
+                  {"metadata", metadata("total probes=3\nsamplerate=1 MHz\nprobe1=\x1b[2J\x07" + std::string(300, 'A') +
+                                        "\nunitsize=1\n")}}),
+         "varkel-check: no signal named sclk in " + path + " (it has: \\x1B[2J\\x07" + std::string(59, 'A') +
+             "... (305 bytes)); name it with --sclk"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << c.zip;
+        const Result r = Run(path, "--frames " + (dir / "f.txt"));
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.lines, std::vector<std::string>{c.line.rfind("varkel-check: ", 0) == 0 ? c.line
+                                                                                           : "varkel-check: " + c.line});
+        EXPECT_FALSE(std::ifstream(dir / "f.txt").good());
+    }
+    // The same session whole is read, and gives a verdict.
+    std::ofstream(path, std::ios::binary | std::ios::trunc)
+        << MakeZip({{"version", "2"}, {"metadata", metadata(good)}, {"logic-1-1", samples}});
+    EXPECT_EQ(Run(path).status, 1);
+}
+
+TEST_F(CheckTest, NoOutputReplacesTheCaptureAndNumbersStayInRange) {
+    WaveSpec spec;
+    spec.messages = ProgramMessages(2);
+    std::ofstream(dir / "cap.vcd") << MakeVcd(spec);
+    const std::string before = ReadFile(dir / "cap.vcd");
+    std::filesystem::create_symlink("cap.vcd", dir / "link.vcd");
+    std::filesystem::create_hard_link(dir / "cap.vcd", dir / "hard.vcd");
+    for (const std::string& output : std::vector<std::string>{dir / "cap.vcd", dir / "./cap.vcd", dir / "link.vcd", dir / "hard.vcd"}) {
+        SCOPED_TRACE(output);
+        for (const char* option : {"--frames ", "--json "}) {
+            const Result r = Run(dir / "cap.vcd", option + output);
+            EXPECT_EQ(r.status, 2);
+            EXPECT_EQ(r.lines, std::vector<std::string>{"varkel-check: cannot write " + output +
+                                                        ": it is the capture being checked"});
+        }
+    }
+    EXPECT_EQ(ReadFile(dir / "cap.vcd"), before);
+
+    for (const char* bad : {"--port-clock-hz inf", "--port-clock-hz 1e20", "--bit-tolerance inf",
+                                   "--interval-tolerance-ms infinity", "--clock-rate 2.5", "--port-clock-hz nan"}) {
+        SCOPED_TRACE(bad);
+        const Result r = Run(dir / "cap.vcd", std::string(bad));
+        EXPECT_EQ(r.status, 2);
+        EXPECT_NE(r.lines.at(0).find("takes a"), std::string::npos);
+    }
+    // A timescale of 100 s: the bit time is off by far more than any
+    // factor, said without overflow.
+    spec.timescale = "100 s";
+    spec.tickS = 100;
+    spec.bitS = 700;
+    spec.intervalS = 1e7;
+    spec.firstStartS = 1000;
+    const Result r = Check(spec);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.lines.at(0).find("is over a million times the expected 700.0 ns"), std::string::npos) << r.lines.at(0);
+}
+
+TEST_F(CheckTest, JsonStaysValidUtf8ForAnyCaptureName) {
+    WaveSpec spec;
+    spec.messages = ProgramMessages(1);
+    const std::string name = dir / "caf\xE9\xFF\x01.vcd";
+    std::ofstream(name) << MakeVcd(spec);
+    ASSERT_EQ(Run("'" + name + "'", "--json " + (dir / "v.json")).status, 0);
+    const std::string json = ReadFile(dir / "v.json");
+    EXPECT_NE(json.find("caf\xEF\xBF\xBD\xEF\xBF\xBD\\u0001.vcd"), std::string::npos) << json;
 }
 
 }  // namespace
