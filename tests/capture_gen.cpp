@@ -1,6 +1,6 @@
-#include <zlib.h>
-
 #include "tests/capture_gen.h"
+
+#include <zlib.h>
 
 #include <algorithm>
 #include <cmath>
@@ -113,12 +113,14 @@ void Put(std::string& out, std::uint64_t value, int bytes) {
 }
 }  // namespace
 
-std::string MakeZip(const std::vector<std::pair<std::string, std::string>>& entries, const std::string& spoilCrc) {
+std::string MakeZip(const std::vector<std::pair<std::string, std::string>>& entries,
+                    const std::string& spoilCrc) {
     std::string out, directory;
     for (const auto& [name, data] : entries) {
-        const std::uint32_t crc = static_cast<std::uint32_t>(
-                                      crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size()))) ^
-                                  (name == spoilCrc ? 1u : 0u);
+        const std::uint32_t crc =
+            static_cast<std::uint32_t>(
+                crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size()))) ^
+            (name == spoilCrc ? 1u : 0u);
         std::string common;
         Put(common, 20, 2);  // version needed
         Put(common, 0, 2);   // flags

@@ -80,8 +80,10 @@ TEST_F(CheckTest, CleanCapturesMatchHoweverTheyWereSampled) {
     r = Check(spec, "--sclk clk --sfrm cs_n --txd MOSI");
     EXPECT_EQ(r.status, 0) << r.lines.at(0);
     EXPECT_EQ(r.lines.at(0).substr(0, 48), "varkel-check: match: 8 messages (72 frames), bit");
-    EXPECT_EQ(r.lines.at(2), "  frames: 72 in complete messages; partial frames left out: 1 at the start, 1 at the end");
-    EXPECT_EQ(r.lines.at(3), "  messages: 8 complete; partial messages left out: 1 at the start, 1 at the end");
+    EXPECT_EQ(r.lines.at(2),
+              "  frames: 72 in complete messages; partial frames left out: 1 at the start, 1 at the end");
+    EXPECT_EQ(r.lines.at(3),
+              "  messages: 8 complete; partial messages left out: 1 at the start, 1 at the end");
 
     spec = WaveSpec{};
     spec.messages = ProgramMessages(2);
@@ -101,27 +103,34 @@ TEST_F(CheckTest, EachFaultIsNamedWhereItIs) {
     };
     const std::vector<Case> cases = {
         {"a bit flipped", [](WaveSpec& w) { w.messages[2][3] ^= 0x04; },
-         "varkel-check: mismatch at 2.001019 s, message 3, byte 4: expected 0x20, seen 0x24 '$' (bit 2 differs)"},
+         "varkel-check: mismatch at 2.001019 s, message 3, byte 4: expected 0x20, seen 0x24 '$' (bit 2 "
+         "differs)"},
         {"a frame dropped", [](WaveSpec& w) { w.messages[1].erase(w.messages[1].begin() + 4); },
          "varkel-check: mismatch at 1.001025 s, message 2, byte 5: frame 5 (0x4E 'N') is missing"},
         {"a frame added", [](WaveSpec& w) { w.messages[1].insert(w.messages[1].begin() + 2, 0x99); },
          "varkel-check: mismatch at 1.001013 s, message 2, byte 3: an extra frame (0x99) before byte 3"},
         {"LSB first", [](WaveSpec& w) { w.lsbFirst = true; },
-         "varkel-check: mismatch at 0.001000 s, message 1: bits in reverse order: the bytes read right LSB first"},
+         "varkel-check: mismatch at 0.001000 s, message 1: bits in reverse order: the bytes read right LSB "
+         "first"},
         {"the other clock phase", [](WaveSpec& w) { w.otherPhase = true; },
-         "varkel-check: mismatch at 0.001000 s, message 1: the data changes on the rising clock edge and is right "
+         "varkel-check: mismatch at 0.001000 s, message 1: the data changes on the rising clock edge and is "
+         "right "
          "only sampled on the falling one: the other clock phase (CPHA 1)"},
         {"the other clock polarity", [](WaveSpec& w) { w.clockIdleHigh = true; },
-         "varkel-check: mismatch at 0.001000 s, message 1, byte 1: the clock idles high: the other clock polarity "
+         "varkel-check: mismatch at 0.001000 s, message 1, byte 1: the clock idles high: the other clock "
+         "polarity "
          "(CPOL 1)"},
         {"bit time 10% long", [](WaveSpec& w) { w.bitS = 770e-9; },
-         "varkel-check: mismatch at 0.001000 s, message 1, byte 1: bit time 770.0 ns is 10.0% longer than the "
+         "varkel-check: mismatch at 0.001000 s, message 1, byte 1: bit time 770.0 ns is 10.0% longer than "
+         "the "
          "expected 700.0 ns"},
         {"messages 1.5 s apart", [](WaveSpec& w) { w.intervalS = 1.5; },
-         "varkel-check: mismatch at 1.501000 s, message 2: message interval 1500.000 ms since message 1, expected "
+         "varkel-check: mismatch at 1.501000 s, message 2: message interval 1500.000 ms since message 1, "
+         "expected "
          "1000 ms +/- 5 ms"},
         {"nothing sent", [](WaveSpec& w) { w.messages.clear(); },
-         "varkel-check: mismatch: no activity on sclk, sfrm or txd: the port sent nothing, or its pins are not these"},
+         "varkel-check: mismatch: no activity on sclk, sfrm or txd: the port sent nothing, or its pins are "
+         "not these"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -137,23 +146,30 @@ TEST_F(CheckTest, EachFaultIsNamedWhereItIs) {
     spec.frameLineStuck = true;
     const Result r = Check(spec);
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.lines.at(0), "varkel-check: mismatch: sclk or txd change but the frame line never goes low: is sfrm "
-                             "routed to the port, and is it the signal named here (--sfrm)?");
+    EXPECT_EQ(r.lines.at(0),
+              "varkel-check: mismatch: sclk or txd change but the frame line never goes low: is sfrm "
+              "routed to the port, and is it the signal named here (--sfrm)?");
 }
 
 TEST_F(CheckTest, AnUnreadableCaptureIsOneLineAndExitTwoWithNothingWritten) {
     std::ofstream(dir / "text.vcd") << "hello\n";
-    std::ofstream(dir / "empty.vcd") << "$timescale 1ns $end $var wire 1 ! sclk $end $var wire 1 \" sfrm $end "
-                                        "$var wire 1 # txd $end $enddefinitions $end\n";
+    std::ofstream(dir / "empty.vcd")
+        << "$timescale 1ns $end $var wire 1 ! sclk $end $var wire 1 \" sfrm $end "
+           "$var wire 1 # txd $end $enddefinitions $end\n";
     std::ofstream(dir / "wide.vcd") << "$var wire 8 ! sclk $end $enddefinitions $end\n";
     const std::vector<std::pair<std::string, std::string>> cases = {
-        {dir / "missing.vcd", "varkel-check: cannot read " + (dir / "missing.vcd") + ": No such file or directory"},
-        {dir / "text.vcd", "varkel-check: " + (dir / "text.vcd") + " is not a value change dump or a sigrok session file"},
-        {dir / "empty.vcd", "varkel-check: " + (dir / "empty.vcd") + " holds no samples: no timestamp follows its definitions"},
-        {dir / "wide.vcd", "varkel-check: signal sclk in " + (dir / "wide.vcd") + " is 8 bits wide, not one wire"},
-        {dir / "empty.vcd --txd mosi",
-         "varkel-check: no signal named mosi in " + (dir / "empty.vcd") + " (it has: sclk, sfrm, txd); name it with --txd"},
-        {"--bit-tolerance x a.vcd", "varkel-check: option --bit-tolerance takes a number from 0.01 to 50, not 'x'"},
+        {dir / "missing.vcd",
+         "varkel-check: cannot read " + (dir / "missing.vcd") + ": No such file or directory"},
+        {dir / "text.vcd",
+         "varkel-check: " + (dir / "text.vcd") + " is not a value change dump or a sigrok session file"},
+        {dir / "empty.vcd",
+         "varkel-check: " + (dir / "empty.vcd") + " holds no samples: no timestamp follows its definitions"},
+        {dir / "wide.vcd",
+         "varkel-check: signal sclk in " + (dir / "wide.vcd") + " is 8 bits wide, not one wire"},
+        {dir / "empty.vcd --txd mosi", "varkel-check: no signal named mosi in " + (dir / "empty.vcd") +
+                                           " (it has: sclk, sfrm, txd); name it with --txd"},
+        {"--bit-tolerance x a.vcd",
+         "varkel-check: option --bit-tolerance takes a number from 0.01 to 50, not 'x'"},
     };
     for (const auto& [args, line] : cases) {
         SCOPED_TRACE(args);
@@ -168,8 +184,8 @@ TEST_F(CheckTest, AnUnreadableCaptureIsOneLineAndExitTwoWithNothingWritten) {
 
 TEST_F(CheckTest, TheSimulatedBoardsOwnWaveformsAndSigroksReadingAgree) {
     auto simulate = [&](const std::string& name, const std::string& options) {
-        const std::string command = std::string(VARKEL_SIM_BINARY) + " --time virtual --quiet --vcd " + (dir / name) +
-                                    " --vcd-window 0:3.5 " + options;
+        const std::string command = std::string(VARKEL_SIM_BINARY) + " --time virtual --quiet --vcd " +
+                                    (dir / name) + " --vcd-window 0:3.5 " + options;
         ASSERT_EQ(Shell(command).status, 0);
     };
     simulate("plain.vcd", "--wire " + (dir / "wire.txt"));
@@ -181,11 +197,14 @@ TEST_F(CheckTest, TheSimulatedBoardsOwnWaveformsAndSigroksReadingAgree) {
     EXPECT_NE(ReadFile(dir / "v.json").find("\"verdict\": \"match\""), std::string::npos);
     const auto wire = Lines(ReadFile(dir / "wire.txt"));
     EXPECT_EQ(Lines(ReadFile(dir / "frames.txt")), std::vector<std::string>(wire.begin(), wire.begin() + 36));
-    EXPECT_EQ(Run(dir / "slow.vcd").lines.at(0),
-              "varkel-check: mismatch at 0.000002 s, message 1, byte 1: bit time 2100.0 ns is 3 times the expected "
-              "700.0 ns: a port clock or clock-rate setting off by that factor (--port-clock-hz)");
+    EXPECT_EQ(
+        Run(dir / "slow.vcd").lines.at(0),
+        "varkel-check: mismatch at 0.000002 s, message 1, byte 1: bit time 2100.0 ns is 3 times the expected "
+        "700.0 ns: a port clock or clock-rate setting off by that factor (--port-clock-hz)");
     EXPECT_EQ(Run(dir / "slow.vcd", "--port-clock-hz 3333333.333").status, 0);
-    EXPECT_EQ(Run(dir / "off.vcd").lines.at(0).rfind("varkel-check: mismatch: no activity on sclk, sfrm or txd", 0), 0u);
+    EXPECT_EQ(
+        Run(dir / "off.vcd").lines.at(0).rfind("varkel-check: mismatch: no activity on sclk, sfrm or txd", 0),
+        0u);
 
     if (!HaveSigrok()) {
         GTEST_SKIP() << "sigrok-cli is not installed (Debian package sigrok-cli)";
@@ -209,10 +228,13 @@ TEST_F(CheckTest, TheSimulatedBoardsOwnWaveformsAndSigroksReadingAgree) {
     EXPECT_EQ(ours, ReadFile(dir / "sigrok.bin"));
 
     // A session file saved by sigrok from a dump: read through libsigrok.
-    ASSERT_EQ(Shell("sigrok-cli -I vcd:downsample=25 -i " + (dir / "plain.vcd") + " -o " + (dir / "plain.sr")).status, 0);
+    ASSERT_EQ(Shell("sigrok-cli -I vcd:downsample=25 -i " + (dir / "plain.vcd") + " -o " + (dir / "plain.sr"))
+                  .status,
+              0);
     r = Run(dir / "plain.sr");
     EXPECT_EQ(r.status, 0) << r.lines.at(0);
-    EXPECT_EQ(r.lines.at(1).substr(r.lines.at(1).find('(')), "(sigrok session, 40000000 samples a second), 0.000000 s to 3.500000 s");
+    EXPECT_EQ(r.lines.at(1).substr(r.lines.at(1).find('(')),
+              "(sigrok session, 40000000 samples a second), 0.000000 s to 3.500000 s");
 }
 
 // Session files made here, damaged or made to hurt: each is exit 2 with
@@ -221,7 +243,8 @@ TEST_F(CheckTest, ADamagedOrHostileSessionGetsOneLineAndNoVerdict) {
     auto metadata = [](const std::string& device) {
         return "[global]\nsigrok version=0.5.2\n\n[device 1]\ncapturefile=logic-1\n" + device;
     };
-    const std::string good = "total probes=3\nsamplerate=1 MHz\nprobe1=sclk\nprobe2=sfrm\nprobe3=txd\nunitsize=1\n";
+    const std::string good =
+        "total probes=3\nsamplerate=1 MHz\nprobe1=sclk\nprobe2=sfrm\nprobe3=txd\nunitsize=1\n";
     const std::string samples(4096, '\x02');  // frame line high, nothing else
     std::string million = "total probes=1000000\nsamplerate=1 MHz\nunitsize=1\n";
     for (int i = 1; i <= 1000000; ++i) {
@@ -236,33 +259,41 @@ TEST_F(CheckTest, ADamagedOrHostileSessionGetsOneLineAndNoVerdict) {
     const std::vector<Case> cases = {
         {"a channel past the sample width",
          MakeZip({{"version", "2"},
-                  {"metadata", metadata("total probes=3\nsamplerate=1 MHz\nprobe1=sclk\nprobe2=sfrm\nprobe70=txd\n"
-                                        "unitsize=1\n")},
+                  {"metadata",
+                   metadata("total probes=3\nsamplerate=1 MHz\nprobe1=sclk\nprobe2=sfrm\nprobe70=txd\n"
+                            "unitsize=1\n")},
                   {"logic-1-1", samples}}),
          path + ": damaged: it names channel 70 (txd) of a capture with 3"},
         {"a checksum that fails",
-         MakeZip({{"version", "2"}, {"metadata", metadata(good)}, {"logic-1-1", samples}, {"logic-1-2", samples}},
-                 "logic-1-2"),
+         MakeZip(
+             {{"version", "2"}, {"metadata", metadata(good)}, {"logic-1-1", samples}, {"logic-1-2", samples}},
+             "logic-1-2"),
          path + ": damaged: logic-1-2 fails its checksum"},
         {"a chunk missing",
-         MakeZip({{"version", "2"}, {"metadata", metadata(good)}, {"logic-1-1", samples}, {"logic-1-3", samples}}),
+         MakeZip({{"version", "2"},
+                  {"metadata", metadata(good)},
+                  {"logic-1-1", samples},
+                  {"logic-1-3", samples}}),
          path + ": damaged: logic-1-2 is missing"},
         {"a million channels", MakeZip({{"version", "2"}, {"metadata", metadata(million)}}),
          path + ": damaged: metadata claims 13889007 bytes, more than a session's"},
         {"a channel count no sample holds",
-         MakeZip({{"version", "2"}, {"metadata", metadata("total probes=1000000\nsamplerate=1 MHz\nunitsize=1\n")}}),
+         MakeZip({{"version", "2"},
+                  {"metadata", metadata("total probes=1000000\nsamplerate=1 MHz\nunitsize=1\n")}}),
          path + ": damaged: its channel count '1000000' is not 1 to 64"},
-        {"no sample rate", MakeZip({{"version", "2"}, {"metadata", metadata("total probes=3\nunitsize=1\n")}}),
+        {"no sample rate",
+         MakeZip({{"version", "2"}, {"metadata", metadata("total probes=3\nunitsize=1\n")}}),
          path + ": damaged: its metadata gives no sample rate"},
         {"an impossible sample rate",
          MakeZip({{"version", "2"}, {"metadata", metadata("total probes=3\nsamplerate=1e999 Hz\n")}}),
          path + ": damaged: its sample rate '1e999 Hz' is not one an analyser samples at"},
-        {"cut short", MakeZip({{"version", "2"}, {"metadata", metadata(good)}, {"logic-1-1", samples}}).substr(0, 3000),
+        {"cut short",
+         MakeZip({{"version", "2"}, {"metadata", metadata(good)}, {"logic-1-1", samples}}).substr(0, 3000),
          path + ": damaged: not a whole zip archive (its directory's end record is missing: cut short?)"},
         {"control bytes in a name",
          MakeZip({{"version", "2"},
-                  {"metadata", metadata("total probes=3\nsamplerate=1 MHz\nprobe1=\x1b[2J\x07" + std::string(300, 'A') +
-                                        "\nunitsize=1\n")}}),
+                  {"metadata", metadata("total probes=3\nsamplerate=1 MHz\nprobe1=\x1b[2J\x07" +
+                                        std::string(300, 'A') + "\nunitsize=1\n")}}),
          "varkel-check: no signal named sclk in " + path + " (it has: \\x1B[2J\\x07" + std::string(59, 'A') +
              "... (305 bytes)); name it with --sclk"},
     };
@@ -271,8 +302,8 @@ TEST_F(CheckTest, ADamagedOrHostileSessionGetsOneLineAndNoVerdict) {
         std::ofstream(path, std::ios::binary | std::ios::trunc) << c.zip;
         const Result r = Run(path, "--frames " + (dir / "f.txt"));
         EXPECT_EQ(r.status, 2);
-        EXPECT_EQ(r.lines, std::vector<std::string>{c.line.rfind("varkel-check: ", 0) == 0 ? c.line
-                                                                                           : "varkel-check: " + c.line});
+        EXPECT_EQ(r.lines, std::vector<std::string>{
+                               c.line.rfind("varkel-check: ", 0) == 0 ? c.line : "varkel-check: " + c.line});
         EXPECT_FALSE(std::ifstream(dir / "f.txt").good());
     }
     // The same session whole is read, and gives a verdict.
@@ -288,7 +319,8 @@ TEST_F(CheckTest, NoOutputReplacesTheCaptureAndNumbersStayInRange) {
     const std::string before = ReadFile(dir / "cap.vcd");
     std::filesystem::create_symlink("cap.vcd", dir / "link.vcd");
     std::filesystem::create_hard_link(dir / "cap.vcd", dir / "hard.vcd");
-    for (const std::string& output : std::vector<std::string>{dir / "cap.vcd", dir / "./cap.vcd", dir / "link.vcd", dir / "hard.vcd"}) {
+    for (const std::string& output :
+         std::vector<std::string>{dir / "cap.vcd", dir / "./cap.vcd", dir / "link.vcd", dir / "hard.vcd"}) {
         SCOPED_TRACE(output);
         for (const char* option : {"--frames ", "--json "}) {
             const Result r = Run(dir / "cap.vcd", option + output);
@@ -300,7 +332,7 @@ TEST_F(CheckTest, NoOutputReplacesTheCaptureAndNumbersStayInRange) {
     EXPECT_EQ(ReadFile(dir / "cap.vcd"), before);
 
     for (const char* bad : {"--port-clock-hz inf", "--port-clock-hz 1e20", "--bit-tolerance inf",
-                                   "--interval-tolerance-ms infinity", "--clock-rate 2.5", "--port-clock-hz nan"}) {
+                            "--interval-tolerance-ms infinity", "--clock-rate 2.5", "--port-clock-hz nan"}) {
         SCOPED_TRACE(bad);
         const Result r = Run(dir / "cap.vcd", std::string(bad));
         EXPECT_EQ(r.status, 2);
@@ -315,7 +347,8 @@ TEST_F(CheckTest, NoOutputReplacesTheCaptureAndNumbersStayInRange) {
     spec.firstStartS = 1000;
     const Result r = Check(spec);
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.lines.at(0).find("is over a million times the expected 700.0 ns"), std::string::npos) << r.lines.at(0);
+    EXPECT_NE(r.lines.at(0).find("is over a million times the expected 700.0 ns"), std::string::npos)
+        << r.lines.at(0);
 }
 
 TEST_F(CheckTest, JsonStaysValidUtf8ForAnyCaptureName) {
@@ -326,6 +359,22 @@ TEST_F(CheckTest, JsonStaysValidUtf8ForAnyCaptureName) {
     ASSERT_EQ(Run("'" + name + "'", "--json " + (dir / "v.json")).status, 0);
     const std::string json = ReadFile(dir / "v.json");
     EXPECT_NE(json.find("caf\xEF\xBF\xBD\xEF\xBF\xBD\\u0001.vcd"), std::string::npos) << json;
+}
+
+// Every seed and every input that once crashed or hung a reader: a
+// verdict or one line, never a crash.
+TEST_F(CheckTest, FuzzSeedsAndRegressionsEndInAnAnswer) {
+    std::size_t inputs = 0;
+    for (const char* folder : {"corpus/vcd", "corpus/sr", "regressions"}) {
+        for (const auto& entry :
+             std::filesystem::directory_iterator(std::string(VARKEL_FUZZ_DIR) + "/" + folder)) {
+            SCOPED_TRACE(entry.path().string());
+            const Result r = Run(entry.path().string());
+            EXPECT_TRUE(r.status == 0 || r.status == 1 || r.status == 2) << r.status;
+            ++inputs;
+        }
+    }
+    EXPECT_GE(inputs, 5u);
 }
 
 }  // namespace

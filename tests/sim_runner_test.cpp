@@ -90,22 +90,25 @@ class SimRunnerTest : public ::testing::Test {
             return -1;
         }
         const std::string slave = ::ptsname(master);
-        return RunChild(args, [&] {
-            ::close(master);
-            ::dup2(::open(slave.c_str(), O_RDWR), 2);
-        }, [&](pid_t child) {
-            bool waited = false;
-            char buffer[512];
-            ssize_t n;
-            while ((n = ::read(master, buffer, sizeof buffer)) > 0) {  // EIO once the child has gone
-                terminal.append(buffer, static_cast<std::size_t>(n));
-                if (!waited && terminal.find("waiting for") != std::string::npos) {
-                    waited = true;
-                    onWaiting(child);
+        return RunChild(
+            args,
+            [&] {
+                ::close(master);
+                ::dup2(::open(slave.c_str(), O_RDWR), 2);
+            },
+            [&](pid_t child) {
+                bool waited = false;
+                char buffer[512];
+                ssize_t n;
+                while ((n = ::read(master, buffer, sizeof buffer)) > 0) {  // EIO once the child has gone
+                    terminal.append(buffer, static_cast<std::size_t>(n));
+                    if (!waited && terminal.find("waiting for") != std::string::npos) {
+                        waited = true;
+                        onWaiting(child);
+                    }
                 }
-            }
-            ::close(master);
-        });
+                ::close(master);
+            });
     }
 
     // Sends a child's stdout and stderr to files in the test's directory.
@@ -179,8 +182,8 @@ TEST_F(SimRunnerTest, HelpAndVersionAnswerWithoutRunning) {
 }
 
 TEST_F(SimRunnerTest, VirtualRunWritesEveryOutputAndPasses) {
-    ASSERT_EQ(Run({"--time", "virtual", "--wire", dir / "w.txt", "--vcd", dir / "run.vcd", "--trace", dir / "t.txt",
-                   "--debug-log", dir / "debug.txt", "--summary-json", dir / "s.json"}),
+    ASSERT_EQ(Run({"--time", "virtual", "--wire", dir / "w.txt", "--vcd", dir / "run.vcd", "--trace",
+                   dir / "t.txt", "--debug-log", dir / "debug.txt", "--summary-json", dir / "s.json"}),
               0);
     const auto wire = Lines(ReadFile(dir / "w.txt"));
     ASSERT_EQ(wire.size(), 90000u);
@@ -194,15 +197,17 @@ TEST_F(SimRunnerTest, VirtualRunWritesEveryOutputAndPasses) {
     EXPECT_NE(ReadFile(dir / "run.gtkw").find("[dumpfile] \"" + (dir / "run.vcd") + "\""), std::string::npos);
 
     const std::string json = ReadFile(dir / "s.json");
-    for (const char* field : {"\"schema_version\": 1,", "\"tool\": \"varkel-sim\",", "\"version\": \"" VARKEL_VERSION "\",",
-                              "\"options\": {\"time\": \"virtual\", \"rxd\": \"high\", \"faults\": [], "
-                              "\"vcd_window_ns\": null, \"strict\": false},",
-                              "\"exit_status\": 0,", "\"interrupted\": false,", "\"frames_on_wire\": 90000,",
-                              "\"sends_gave_up\": 0,", "\"receive_dropped\": 89984,", "\"verdict\": \"PASS\",",
-                              "\"reasons\": []"}) {
+    for (const char* field :
+         {"\"schema_version\": 1,", "\"tool\": \"varkel-sim\",", "\"version\": \"" VARKEL_VERSION "\",",
+          "\"options\": {\"time\": \"virtual\", \"rxd\": \"high\", \"faults\": [], "
+          "\"vcd_window_ns\": null, \"strict\": false},",
+          "\"exit_status\": 0,", "\"interrupted\": false,", "\"frames_on_wire\": 90000,",
+          "\"sends_gave_up\": 0,", "\"receive_dropped\": 89984,", "\"verdict\": \"PASS\",",
+          "\"reasons\": []"}) {
         EXPECT_NE(json.find(field), std::string::npos) << field;
     }
-    for (const char* part : {"w.txt.part", "run.vcd.part", "t.txt.part", "debug.txt.part", "s.json.part", "run.gtkw.part"}) {
+    for (const char* part :
+         {"w.txt.part", "run.vcd.part", "t.txt.part", "debug.txt.part", "s.json.part", "run.gtkw.part"}) {
         EXPECT_FALSE(fs::exists(dir / part)) << part;
     }
 }
@@ -221,7 +226,8 @@ TEST_F(SimRunnerTest, VerdictNamesEachFailureAndStrictTurnsItIntoExitThree) {
          "(16 left in the transmit FIFO)"},
         {{"--fault", "pins-unrouted"},
          0,
-         "varkel-sim: FAIL: 90000 frames never reached the wire (90000 shifted with the transmit pin unrouted)"},
+         "varkel-sim: FAIL: 90000 frames never reached the wire (90000 shifted with the transmit pin "
+         "unrouted)"},
         {{"--fault", "bind:2"},
          1,
          "varkel-sim: FAIL: the program stopped early (exit status 1: a register block could not be mapped)"},
@@ -242,8 +248,8 @@ TEST_F(SimRunnerTest, VerdictNamesEachFailureAndStrictTurnsItIntoExitThree) {
 }
 
 TEST_F(SimRunnerTest, QuietKeepsTheProgramsTextOffTheTerminalAndTheFilesTheSame) {
-    const std::vector<std::string> base = {"--time", "virtual", "--debug-log", dir / "d.txt", "--console-log",
-                                           dir / "c.txt"};
+    const std::vector<std::string> base = {"--time",      "virtual",       "--debug-log",
+                                           dir / "d.txt", "--console-log", dir / "c.txt"};
     ASSERT_EQ(Run(base), 0);
     const std::string debug = ReadFile(dir / "d.txt");
     const std::string console = ReadFile(dir / "c.txt");
@@ -271,7 +277,6 @@ TEST_F(SimRunnerTest, SpecialFilesAreWrittenInPlaceAndLinksStayLinks) {
     EXPECT_TRUE(S_ISFIFO(st.st_mode));
     EXPECT_EQ(Lines(ReadFile(dir / "stdout.txt")).size(), 180021u);
 
-
     // A link to a regular file: the file is replaced, the link stays.
     fs::create_directory(dir / "data");
     std::ofstream(dir / "data/wire.txt") << "old\n";
@@ -297,13 +302,14 @@ TEST_F(SimRunnerTest, AFifoWithNoReaderYetIsWaitedOnAndASignalEndsTheWait) {
     for (const bool readerComes : {true, false}) {
         SCOPED_TRACE(readerComes ? "a reader comes" : "SIGINT");
         std::string terminal, fromFifo;
-        const int status = RunOnTerminal({"--time", "virtual", "--quiet", "--wire", dir / "fifo"}, terminal, [&](pid_t child) {
-            if (readerComes) {
-                fromFifo = ReadFile(dir / "fifo");
-            } else {
-                ::kill(child, SIGINT);
-            }
-        });
+        const int status = RunOnTerminal({"--time", "virtual", "--quiet", "--wire", dir / "fifo"}, terminal,
+                                         [&](pid_t child) {
+                                             if (readerComes) {
+                                                 fromFifo = ReadFile(dir / "fifo");
+                                             } else {
+                                                 ::kill(child, SIGINT);
+                                             }
+                                         });
         EXPECT_NE(terminal.find(": waiting for something to read " + (dir / "fifo") + " (Ctrl-C stops)"),
                   std::string::npos);
         ASSERT_TRUE(WIFEXITED(status));
@@ -321,7 +327,8 @@ TEST_F(SimRunnerTest, APlantedPartLinkOrASecondRunIsRefusedBeforeTheRun) {
     std::ofstream(dir / "target") << "precious\n";
     fs::create_symlink("target", dir / "w.txt.part");
     EXPECT_EQ(Run({"--time", "virtual", "--wire", dir / "w.txt"}), 2);
-    EXPECT_NE(err.str().find("w.txt.part exists and is not a regular file; not following it"), std::string::npos);
+    EXPECT_NE(err.str().find("w.txt.part exists and is not a regular file; not following it"),
+              std::string::npos);
     EXPECT_EQ(ReadFile(dir / "target"), "precious\n");
     EXPECT_TRUE(fs::is_symlink(dir / "w.txt.part"));
     EXPECT_EQ(ReadFile(dir / "stdout.txt"), "");
@@ -348,7 +355,8 @@ TEST_F(SimRunnerTest, AFullDiskFailsTheRunAndKeepsTheOldFile) {
         ::dup2(::open((dir / "stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
     });
     EXPECT_EQ(WEXITSTATUS(status), 2);
-    EXPECT_NE(ReadFile(dir / "stderr.txt").find("varkel-sim: cannot write standard output: No space left on device"),
+    EXPECT_NE(ReadFile(dir / "stderr.txt")
+                  .find("varkel-sim: cannot write standard output: No space left on device"),
               std::string::npos);
 
     // The debug log on a small filesystem that fills up, in a mount
@@ -356,20 +364,23 @@ TEST_F(SimRunnerTest, AFullDiskFailsTheRunAndKeepsTheOldFile) {
     std::ofstream(dir / "result");
     status = RunChild({}, [&] {
         const std::string small = dir / "small";
-        if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-            ::mkdir(small.c_str(), 0755) != 0 || ::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=64k") != 0) {
+        if (::unshare(CLONE_NEWNS) != 0 ||
+            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            ::mkdir(small.c_str(), 0755) != 0 ||
+            ::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=64k") != 0) {
             ::_exit(77);
         }
         std::ofstream(small + "/debug.txt") << "previous log\n";
         ToFiles()();
-        const std::vector<std::string> args = {"varkel-sim", "--time", "virtual", "--debug-log", small + "/debug.txt"};
+        const std::vector<std::string> args = {"varkel-sim", "--time", "virtual", "--debug-log",
+                                               small + "/debug.txt"};
         std::vector<char*> argv;
         for (const std::string& arg : args) {
             argv.push_back(const_cast<char*>(arg.c_str()));
         }
         const int runStatus = runner::Main(static_cast<int>(argv.size()), argv.data());
-        std::ofstream(dir / "result") << runStatus << " " << ReadFile(small + "/debug.txt")
-                                      << fs::exists(small + "/debug.txt.part");
+        std::ofstream(dir / "result")
+            << runStatus << " " << ReadFile(small + "/debug.txt") << fs::exists(small + "/debug.txt.part");
         ::_exit(0);
     });
     if (WEXITSTATUS(status) == 77) {
@@ -394,37 +405,46 @@ TEST_F(SimRunnerTest, SignalsEndTheRunWithCompleteFilesEvenWhileAWriteIsBlocked)
     // SIGPIPE: standard output is a pipe nobody reads any more.
     int pipeFds[2];
     ASSERT_EQ(::pipe(pipeFds), 0);
-    const std::vector<std::string> args = {"--time", "virtual", "--wire", dir / "w.txt", "--summary-json", dir / "s.json"};
-    int status = RunChild(args, [&] {
-        ::close(pipeFds[0]);
-        ::dup2(pipeFds[1], 1);
-        ::dup2(::open((dir / "stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
-    }, [&](pid_t) {
-        ::close(pipeFds[0]);
-        ::close(pipeFds[1]);
-    });
+    const std::vector<std::string> args = {"--time",      "virtual",        "--wire",
+                                           dir / "w.txt", "--summary-json", dir / "s.json"};
+    int status = RunChild(
+        args,
+        [&] {
+            ::close(pipeFds[0]);
+            ::dup2(pipeFds[1], 1);
+            ::dup2(::open((dir / "stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
+        },
+        [&](pid_t) {
+            ::close(pipeFds[0]);
+            ::close(pipeFds[1]);
+        });
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 128 + SIGPIPE);
     const std::size_t frames = Lines(ReadFile(dir / "w.txt")).size();
     EXPECT_GT(frames, 0u);
     EXPECT_EQ(frames % 9, 0u);
     EXPECT_NE(ReadFile(dir / "s.json").find("\"signal\": \"SIGPIPE\""), std::string::npos);
-    EXPECT_NE(ReadFile(dir / "s.json").find("\"frames_on_wire\": " + std::to_string(frames) + ","), std::string::npos);
-    EXPECT_EQ(Last(ReadFile(dir / "stderr.txt")), "varkel-sim: FAIL: stopped by SIGPIPE before the run ended");
+    EXPECT_NE(ReadFile(dir / "s.json").find("\"frames_on_wire\": " + std::to_string(frames) + ","),
+              std::string::npos);
+    EXPECT_EQ(Last(ReadFile(dir / "stderr.txt")),
+              "varkel-sim: FAIL: stopped by SIGPIPE before the run ended");
 
     // SIGINT and SIGHUP while the console's write is blocked on a full pipe.
     for (const int signal : {SIGINT, SIGHUP}) {
         SCOPED_TRACE(signal);
         ASSERT_EQ(::pipe(pipeFds), 0);
-        status = RunChild(args, [&] {
-            ::close(pipeFds[0]);
-            ::dup2(pipeFds[1], 1);
-            ::dup2(::open((dir / "stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
-        }, [&](pid_t child) {
-            ::close(pipeFds[1]);
-            std::this_thread::sleep_for(std::chrono::milliseconds(500));  // long enough to fill the pipe
-            ::kill(child, signal);
-        });
+        status = RunChild(
+            args,
+            [&] {
+                ::close(pipeFds[0]);
+                ::dup2(pipeFds[1], 1);
+                ::dup2(::open((dir / "stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
+            },
+            [&](pid_t child) {
+                ::close(pipeFds[1]);
+                std::this_thread::sleep_for(std::chrono::milliseconds(500));  // long enough to fill the pipe
+                ::kill(child, signal);
+            });
         ::close(pipeFds[0]);
         ASSERT_TRUE(WIFEXITED(status));
         EXPECT_EQ(WEXITSTATUS(status), 128 + signal);

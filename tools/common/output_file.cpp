@@ -7,9 +7,9 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <ctime>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include "platform/channels.h"
 
@@ -126,10 +126,10 @@ bool OutputFile::Plan(const std::string& path, std::string& error) {
     }
     const std::string directory = DirectoryOf(target_);
     struct stat dir {};
-    const int dirError = ::stat(directory.c_str(), &dir) != 0       ? errno
-                         : !S_ISDIR(dir.st_mode)                    ? ENOTDIR
+    const int dirError = ::stat(directory.c_str(), &dir) != 0     ? errno
+                         : !S_ISDIR(dir.st_mode)                  ? ENOTDIR
                          : ::access(directory.c_str(), W_OK) != 0 ? errno
-                                                                    : 0;
+                                                                  : 0;
     if (dirError != 0) {
         error = Cannot(path, dirError) + " (" + directory + ")";
         kind_ = Kind::None;
@@ -154,7 +154,8 @@ bool OutputFile::Open(std::string& error) {
         case Kind::Special:
             // A FIFO that nobody reads yet: wait for its reader, saying so
             // once on a terminal, and looking for a stop as it waits.
-            for (bool said = false; (fd_ = ::open(path_.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)) < 0;) {
+            for (bool said = false;
+                 (fd_ = ::open(path_.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)) < 0;) {
                 if (errno != ENXIO) {
                     error = Cannot(path_, errno);
                     return false;
@@ -165,8 +166,9 @@ bool OutputFile::Open(std::string& error) {
                 }
                 if (!said && ::isatty(STDERR_FILENO) != 0) {
                     said = true;
-                    platform::WriteAll(STDERR_FILENO, std::string(program_invocation_short_name) + ": waiting for " +
-                                                          "something to read " + path_ + " (Ctrl-C stops)\n");
+                    platform::WriteAll(STDERR_FILENO, std::string(program_invocation_short_name) +
+                                                          ": waiting for " + "something to read " + path_ +
+                                                          " (Ctrl-C stops)\n");
                 }
                 const struct timespec pause = {0, kFifoPollNs};
                 ::nanosleep(&pause, nullptr);
@@ -184,7 +186,8 @@ bool OutputFile::Open(std::string& error) {
         if (openError != EEXIST || ::lstat(part_.c_str(), &st) != 0) {
             error = Cannot(path_, openError);
         } else if (!S_ISREG(st.st_mode)) {
-            error = "cannot write " + path_ + ": " + part_ + " exists and is not a regular file; not following it";
+            error = "cannot write " + path_ + ": " + part_ +
+                    " exists and is not a regular file; not following it";
         } else {
             const int probe = ::open(part_.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
             const bool busy = probe >= 0 && ::flock(probe, LOCK_SH | LOCK_NB) != 0;
@@ -291,7 +294,8 @@ bool PlanOutputs(const std::vector<std::pair<OutputFile*, std::string>>& outputs
             for (const FileKey& key : a.keys()) {
                 for (const FileKey& other : b.keys()) {
                     if (key.Same(other)) {
-                        error = a.path() + " and " + b.path() + " are the same file; give each output its own";
+                        error =
+                            a.path() + " and " + b.path() + " are the same file; give each output its own";
                         return false;
                     }
                 }

@@ -57,7 +57,9 @@ class OutputFile : public sim::TextSink {
     bool isSpecial() const { return kind_ == Kind::Special || kind_ == Kind::StandardOutput; }
     const std::string& path() const { return path_; }
     // The file that will hold the text once it is complete (links followed).
-    const std::string& target() const { return kind_ == Kind::Replace || kind_ == Kind::Create ? target_ : path_; }
+    const std::string& target() const {
+        return kind_ == Kind::Replace || kind_ == Kind::Create ? target_ : path_;
+    }
 
     // Creates the working file, or opens the special file.
     bool Open(std::string& error);

@@ -12,19 +12,23 @@
 namespace check {
 
 bool SameName(std::string_view name, std::string_view wanted) {
-    return name.size() == wanted.size() && std::equal(name.begin(), name.end(), wanted.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+    return name.size() == wanted.size() &&
+           std::equal(name.begin(), name.end(), wanted.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
            });
 }
 
-std::string MissingSignal(Line line, const std::string& wanted, const std::string& path, const std::string& seen) {
+std::string MissingSignal(Line line, const std::string& wanted, const std::string& path,
+                          const std::string& seen) {
     const char* option[] = {"--sclk", "--sfrm", "--txd"};
     return "no signal named " + platform::Escaped(wanted) + " in " + platform::Escaped(path) +
-           " (it has: " + (seen.empty() ? "none" : seen) + "); name it with " + option[static_cast<int>(line)];
+           " (it has: " + (seen.empty() ? "none" : seen) + "); name it with " +
+           option[static_cast<int>(line)];
 }
 
-bool ReadCapture(int fd, const std::string& path, const LineNames& names, CaptureSink& sink, CaptureInfo& info,
-                 const Progress& progress, std::string& error) {
+bool ReadCapture(int fd, const std::string& path, const LineNames& names, CaptureSink& sink,
+                 CaptureInfo& info, const Progress& progress, std::string& error) {
     // Only a file can be a session: its archive is read from the end.
     // Anything else (a pipe) is read once, from the start, as a dump.
     struct stat st {};

@@ -30,10 +30,10 @@ class CaptureSink {
 };
 
 struct CaptureInfo {
-    std::string format;            // "value change dump" or "sigrok session"
-    std::string resolution;        // "1 ns", "4 MHz sampling"
+    std::string format;      // "value change dump" or "sigrok session"
+    std::string resolution;  // "1 ns", "4 MHz sampling"
     double secondsPerTick = 0;
-    std::uint64_t startTick = 0;   // first time in the capture
+    std::uint64_t startTick = 0;  // first time in the capture
     std::uint64_t endTick = 0;
 };
 
@@ -46,19 +46,20 @@ using Progress = std::function<bool(std::uint64_t bytes)>;
 // False, with one line saying why, when it cannot be read, is damaged, or
 // does not hold the three lines: no level reaches `sink` from a capture
 // that is not whole without the read failing before it ends.
-bool ReadCapture(int fd, const std::string& path, const LineNames& names, CaptureSink& sink, CaptureInfo& info,
-                 const Progress& progress, std::string& error);
+bool ReadCapture(int fd, const std::string& path, const LineNames& names, CaptureSink& sink,
+                 CaptureInfo& info, const Progress& progress, std::string& error);
 
 // Whether a capture's signal name is `wanted`, without regard to case.
 bool SameName(std::string_view name, std::string_view wanted);
 // The line that says the capture has no signal for `line`; `seen` lists
 // the names it has, already made safe to show.
-std::string MissingSignal(Line line, const std::string& wanted, const std::string& path, const std::string& seen);
+std::string MissingSignal(Line line, const std::string& wanted, const std::string& path,
+                          const std::string& seen);
 
 // The two readers, for callers that know the format.
 bool ReadVcd(int fd, const std::string& path, const LineNames& names, CaptureSink& sink, CaptureInfo& info,
              const Progress& progress, std::string& error);
-bool ReadSigrokSession(int fd, const std::string& path, const LineNames& names, CaptureSink& sink, CaptureInfo& info,
-                       const Progress& progress, std::string& error);
+bool ReadSigrokSession(int fd, const std::string& path, const LineNames& names, CaptureSink& sink,
+                       CaptureInfo& info, const Progress& progress, std::string& error);
 
 }  // namespace check

@@ -23,7 +23,8 @@ std::string Byte(std::uint32_t value) {
     return text;
 }
 
-std::vector<std::uint8_t> Bytes(const std::vector<WireFrame>& frames, bool falling, bool lsbFirst, unsigned bits) {
+std::vector<std::uint8_t> Bytes(const std::vector<WireFrame>& frames, bool falling, bool lsbFirst,
+                                unsigned bits) {
     std::vector<std::uint8_t> out;
     for (const WireFrame& f : frames) {
         const std::uint32_t value = falling ? f.fallingValue : f.risingValue;
@@ -89,7 +90,9 @@ void Checker::CloseGroup(bool last) {
     const std::vector<std::uint8_t> seen = Bytes(frames, false, false, expect_.bits);
     // A capture may begin or end inside a message: a short first group that
     // is the message's tail, or a short last one that is its head, is left out.
-    if (groups_++ == 0 && seen.size() < n && std::equal(seen.begin(), seen.end(), expect_.message.end() - static_cast<std::ptrdiff_t>(seen.size()))) {
+    if (groups_++ == 0 && seen.size() < n &&
+        std::equal(seen.begin(), seen.end(),
+                   expect_.message.end() - static_cast<std::ptrdiff_t>(seen.size()))) {
         ++report_.partialMessagesAtStart;
         return;
     }
@@ -110,11 +113,13 @@ void Checker::CheckMessage(const std::vector<WireFrame>& frames) {
         dataAtRise_ += f.dataChangesAtRise;
         dataAtFall_ += f.dataChangesAtFall;
         if (f.clockIdleHigh) {
-            Note(Seconds(f.startTick), message, byte, "the clock idles high: the other clock polarity (CPOL 1)", idleHigh_);
+            Note(Seconds(f.startTick), message, byte,
+                 "the clock idles high: the other clock polarity (CPOL 1)", idleHigh_);
         }
         if (f.rises != expect_.bits) {
             Note(Seconds(f.startTick), message, byte,
-                 "the frame has " + std::to_string(f.rises) + " clock pulses, not " + std::to_string(expect_.bits),
+                 "the frame has " + std::to_string(f.rises) + " clock pulses, not " +
+                     std::to_string(expect_.bits),
                  badBitCount_);
         }
         if (f.BitTicks() > 0) {
@@ -169,7 +174,8 @@ void Checker::CheckMessage(const std::vector<WireFrame>& frames) {
         ++report_.intervals;
         if (std::fabs(interval - expect_.intervalSeconds) > expect_.intervalTolerance) {
             char what[1024];  // room for any finite interval
-            std::snprintf(what, sizeof what, "message interval %.3f ms since message %u, expected %.0f ms +/- %.0f ms", ms,
+            std::snprintf(what, sizeof what,
+                          "message interval %.3f ms since message %u, expected %.0f ms +/- %.0f ms", ms,
                           message - 1, expect_.intervalSeconds * 1e3, expect_.intervalTolerance * 1e3);
             Note(start, message, 0, what, badInterval_);
         }
@@ -192,17 +198,20 @@ Report Checker::Finish(const FrameDecoder& decoder) {
     const auto clock = static_cast<int>(Line::Sclk), frame = static_cast<int>(Line::Sfrm),
                data = static_cast<int>(Line::Txd);
     if (decoder.changes[clock] + decoder.changes[frame] + decoder.changes[data] == 0) {
-        return fail({0, 0, 0, "no activity on sclk, sfrm or txd: the port sent nothing, or its pins are not these"});
+        return fail(
+            {0, 0, 0, "no activity on sclk, sfrm or txd: the port sent nothing, or its pins are not these"});
     }
     if (!decoder.frameLineWentLow) {
-        return fail({0, 0, 0,
-                     "sclk or txd change but the frame line never goes low: is sfrm routed to the port, and is "
-                     "it the signal named here (--sfrm)?"});
+        return fail(
+            {0, 0, 0,
+             "sclk or txd change but the frame line never goes low: is sfrm routed to the port, and is "
+             "it the signal named here (--sfrm)?"});
     }
     if (r.messages == 0) {
-        return fail({0, 0, 0, r.partialMessagesAtStart + r.partialMessagesAtEnd != 0
-                                  ? "no complete message: the capture holds only part of one"
-                                  : "no complete frame of 8 clock pulses"});
+        return fail({0, 0, 0,
+                     r.partialMessagesAtStart + r.partialMessagesAtEnd != 0
+                         ? "no complete message: the capture holds only part of one"
+                         : "no complete frame of 8 clock pulses"});
     }
     if (!idleHigh_.what.empty()) {
         return fail(idleHigh_);
@@ -213,17 +222,20 @@ Report Checker::Finish(const FrameDecoder& decoder) {
         const double factor = ratio >= 1 ? ratio : 1 / ratio;
         const double whole = std::round(factor);
         if (factor > kMaxFactor) {
-            std::snprintf(what, sizeof what, "bit time %.1f ns is %s the expected %.1f ns: is the capture's time "
+            std::snprintf(what, sizeof what,
+                          "bit time %.1f ns is %s the expected %.1f ns: is the capture's time "
                           "unit right, and the port clock (--port-clock-hz)?",
-                          r.bitNs, ratio >= 1 ? "over a million times" : "under a millionth of", r.expectedBitNs);
+                          r.bitNs, ratio >= 1 ? "over a million times" : "under a millionth of",
+                          r.expectedBitNs);
         } else if (whole >= 2 && std::fabs(factor - whole) < 0.02 * whole) {
             const std::string times = std::to_string(static_cast<long>(whole));
             std::snprintf(what, sizeof what, "bit time %.1f ns is %s the expected %.1f ns: %s", r.bitNs,
                           (ratio >= 1 ? times + " times" : "1/" + times + " of").c_str(), r.expectedBitNs,
                           "a port clock or clock-rate setting off by that factor (--port-clock-hz)");
         } else {
-            std::snprintf(what, sizeof what, "bit time %.1f ns is %.1f%% %s than the expected %.1f ns", r.bitNs,
-                          std::fabs(ratio - 1) * 100, ratio > 1 ? "longer" : "shorter", r.expectedBitNs);
+            std::snprintf(what, sizeof what, "bit time %.1f ns is %.1f%% %s than the expected %.1f ns",
+                          r.bitNs, std::fabs(ratio - 1) * 100, ratio > 1 ? "longer" : "shorter",
+                          r.expectedBitNs);
         }
         Mismatch m = badBitTime_;
         m.what = what;
@@ -242,11 +254,13 @@ Report Checker::Finish(const FrameDecoder& decoder) {
         const unsigned right = otherPhase ? rightOtherPhase_ : rightLsbFirst_;
         if (otherPhase && (rightOtherPhase_ == wrongMessages_ || rightBoth_ == wrongMessages_)) {
             m = {badBytesMessageStart_, m.message, 0,
-                 std::string("the data changes on the rising clock edge and is right only sampled on the falling "
-                             "one: the other clock phase (CPHA 1)") +
+                 std::string(
+                     "the data changes on the rising clock edge and is right only sampled on the falling "
+                     "one: the other clock phase (CPHA 1)") +
                      (rightOtherPhase_ != wrongMessages_ ? ", and LSB first" : "")};
         } else if (!otherPhase && right == wrongMessages_) {
-            m = {badBytesMessageStart_, m.message, 0, "bits in reverse order: the bytes read right LSB first"};
+            m = {badBytesMessageStart_, m.message, 0,
+                 "bits in reverse order: the bytes read right LSB first"};
         } else if (otherPhase) {
             m.what += "; the data changes on the rising clock edge (the other clock phase?)";
         }

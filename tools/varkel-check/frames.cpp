@@ -72,7 +72,8 @@ void FrameDecoder::Settle() {
             edges_[rising].push_back(tick_);
         }
     }
-    if (inFrame_ && level_[kData] != next_[kData] && tick_ != frame_.startTick && dataChanges_.size() < kMaxEdges) {
+    if (inFrame_ && level_[kData] != next_[kData] && tick_ != frame_.startTick &&
+        dataChanges_.size() < kMaxEdges) {
         dataChanges_.push_back(tick_);
     }
     if (level_[kFrame] == '?' && next_[kFrame] == '0') {

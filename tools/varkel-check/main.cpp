@@ -3,8 +3,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <charconv>
 #include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <csignal>
@@ -130,10 +130,10 @@ int Parse(const std::vector<std::string>& args, Options& o, std::string& text, s
         if (number != nullptr) {
             double x = 0;
             const auto [ptr, ec] = std::from_chars(value.data(), value.data() + value.size(), x);
-            if (ec != std::errc{} || ptr != value.data() + value.size() || !std::isfinite(x) || x < number->min ||
-                x > number->max || (number->whole && x != std::floor(x))) {
-                error = "option " + shown + " takes " + (number->whole ? "a whole number" : "a number") + " from " +
-                        Number(number->min) + " to " + Number(number->max) + ", not '" +
+            if (ec != std::errc{} || ptr != value.data() + value.size() || !std::isfinite(x) ||
+                x < number->min || x > number->max || (number->whole && x != std::floor(x))) {
+                error = "option " + shown + " takes " + (number->whole ? "a whole number" : "a number") +
+                        " from " + Number(number->min) + " to " + Number(number->max) + ", not '" +
                         platform::Escaped(value, 64) + "'";
                 return kExitUnreadable;
             }
@@ -185,10 +185,12 @@ class ProgressLine {
     }
     bool Update(std::uint64_t bytes) {
         const auto now = std::chrono::steady_clock::now();
-        if (onTerminal_ && now - start_ > std::chrono::seconds(1) && now - last_ > std::chrono::milliseconds(250)) {
+        if (onTerminal_ && now - start_ > std::chrono::seconds(1) &&
+            now - last_ > std::chrono::milliseconds(250)) {
             last_ = now;
             shown_ = true;
-            platform::WriteAll(STDERR_FILENO, "\r\033[Kvarkel-check: reading " + platform::Escaped(path_, 64) + ": " +
+            platform::WriteAll(STDERR_FILENO, "\r\033[Kvarkel-check: reading " +
+                                                  platform::Escaped(path_, 64) + ": " +
                                                   std::to_string(bytes >> 20) + " MiB so far (Ctrl-C stops)");
         }
         return g_signal == 0;
@@ -217,7 +219,7 @@ int Check(const Options& o) {
     // them may be the capture, under any name.
     tools::OutputFile frames, json;
     const std::vector<std::pair<tools::OutputFile*, std::string>> outputs = {{&frames, o.framesPath},
-                                                                              {&json, o.jsonPath}};
+                                                                             {&json, o.jsonPath}};
     std::string error;
     bool ok = tools::PlanOutputs(outputs,
                                  {{"standard error, where varkel-check reports", STDERR_FILENO},
@@ -242,7 +244,8 @@ int Check(const Options& o) {
         },
         [&](std::uint64_t bytes) { return progress.Update(bytes); }, outcome, error);
     if (g_signal != 0) {  // whatever was read, it was not the whole capture
-        Say("stopped by " + std::string(sigabbrev_np(g_signal) != nullptr ? sigabbrev_np(g_signal) : "a signal") +
+        Say("stopped by " +
+            std::string(sigabbrev_np(g_signal) != nullptr ? sigabbrev_np(g_signal) : "a signal") +
             " before the capture was read whole; no verdict");
         return 128 + g_signal;  // the outputs, never completed, are removed
     }
@@ -254,7 +257,8 @@ int Check(const Options& o) {
         json.Write(check::Json(outcome, o.request, VARKEL_VERSION));
     }
     int status = outcome.report.match ? kExitMatch : kExitMismatch;
-    if (!WriteStandardOutput(check::VerdictLine(outcome.report) + "\n" + check::Details(outcome, o.request))) {
+    if (!WriteStandardOutput(check::VerdictLine(outcome.report) + "\n" +
+                             check::Details(outcome, o.request))) {
         status = kExitUnreadable;
     }
     for (tools::OutputFile* file : {&frames, &json}) {

@@ -20,8 +20,9 @@ std::string Fixed(double value, int decimals) {
 
 }  // namespace
 
-bool CheckCapture(int fd, const CheckRequest& request, const std::function<void(const WireFrame&, double)>& onFrame,
-                  const Progress& progress, Outcome& outcome, std::string& error) {
+bool CheckCapture(int fd, const CheckRequest& request,
+                  const std::function<void(const WireFrame&, double)>& onFrame, const Progress& progress,
+                  Outcome& outcome, std::string& error) {
     std::unique_ptr<Checker> checker;
     FrameDecoder decoder([&](const WireFrame& frame) {
         if (!checker) {  // made at the first frame: the capture's time unit is known by then
@@ -50,15 +51,17 @@ std::string FrameLine(double seconds, std::uint32_t value) {
 
 std::string VerdictLine(const Report& r) {
     if (r.match) {
-        return "varkel-check: match: " + std::to_string(r.messages) + " messages (" + std::to_string(r.frames) +
-               " frames), bit time " + Fixed(r.bitNs, 1) + " ns (expected " + Fixed(r.expectedBitNs, 1) +
-               " ns), message interval " + (r.intervals != 0 ? Fixed(r.intervalMs, 3) + " ms" : "n/a (one message)");
+        return "varkel-check: match: " + std::to_string(r.messages) + " messages (" +
+               std::to_string(r.frames) + " frames), bit time " + Fixed(r.bitNs, 1) + " ns (expected " +
+               Fixed(r.expectedBitNs, 1) + " ns), message interval " +
+               (r.intervals != 0 ? Fixed(r.intervalMs, 3) + " ms" : "n/a (one message)");
     }
     const Mismatch& m = r.mismatch;
     if (m.message == 0) {
         return "varkel-check: mismatch: " + m.what;  // about the whole capture
     }
-    std::string where = "varkel-check: mismatch at " + Fixed(m.seconds, 6) + " s, message " + std::to_string(m.message);
+    std::string where =
+        "varkel-check: mismatch at " + Fixed(m.seconds, 6) + " s, message " + std::to_string(m.message);
     if (m.byte != 0) {
         where += ", byte " + std::to_string(m.byte);
     }
@@ -74,18 +77,21 @@ std::string Details(const Outcome& outcome, const CheckRequest& request) {
          << platform::Escaped(info.resolution, 64) << "), "
          << Fixed(static_cast<double>(info.startTick) * info.secondsPerTick, 6) << " s to "
          << Fixed(static_cast<double>(info.endTick) * info.secondsPerTick, 6) << " s\n"
-         << "  frames: " << r.frames << " in complete messages; partial frames left out: " << r.partialFramesAtStart
-         << " at the start, " << r.partialFramesAtEnd << " at the end\n"
-         << "  messages: " << r.messages << " complete; partial messages left out: " << r.partialMessagesAtStart
-         << " at the start, " << r.partialMessagesAtEnd << " at the end\n"
-         << "  bit time: " << Fixed(r.bitNs, 1) << " ns mean (" << Fixed(r.bitNsMin, 1) << " to " << Fixed(r.bitNsMax, 1)
-         << "), expected " << Fixed(r.expectedBitNs, 1) << " ns +/- " << Fixed(e.bitTolerance * 100, 1)
-         << "% (clock rate " << e.clockRate << ", port clock " << Fixed(e.portClockHz, 0) << " Hz)\n"
+         << "  frames: " << r.frames
+         << " in complete messages; partial frames left out: " << r.partialFramesAtStart << " at the start, "
+         << r.partialFramesAtEnd << " at the end\n"
+         << "  messages: " << r.messages
+         << " complete; partial messages left out: " << r.partialMessagesAtStart << " at the start, "
+         << r.partialMessagesAtEnd << " at the end\n"
+         << "  bit time: " << Fixed(r.bitNs, 1) << " ns mean (" << Fixed(r.bitNsMin, 1) << " to "
+         << Fixed(r.bitNsMax, 1) << "), expected " << Fixed(r.expectedBitNs, 1) << " ns +/- "
+         << Fixed(e.bitTolerance * 100, 1) << "% (clock rate " << e.clockRate << ", port clock "
+         << Fixed(e.portClockHz, 0) << " Hz)\n"
          << "  message interval: ";
     if (r.intervals != 0) {
-        text << Fixed(r.intervalMs, 3) << " ms mean (" << Fixed(r.intervalMsMin, 3) << " to " << Fixed(r.intervalMsMax, 3)
-             << "), expected " << Fixed(e.intervalSeconds * 1e3, 0) << " +/- " << Fixed(e.intervalTolerance * 1e3, 1)
-             << " ms\n";
+        text << Fixed(r.intervalMs, 3) << " ms mean (" << Fixed(r.intervalMsMin, 3) << " to "
+             << Fixed(r.intervalMsMax, 3) << "), expected " << Fixed(e.intervalSeconds * 1e3, 0) << " +/- "
+             << Fixed(e.intervalTolerance * 1e3, 1) << " ms\n";
     } else {
         text << "n/a (fewer than two messages)\n";
     }
@@ -95,23 +101,26 @@ std::string Details(const Outcome& outcome, const CheckRequest& request) {
 std::string Json(const Outcome& outcome, const CheckRequest& request, const char* version) {
     const Report& r = outcome.report;
     std::ostringstream j;
-    j << "{\n  \"schema_version\": 1,\n  \"tool\": \"varkel-check\",\n  \"version\": " << tools::JsonString(version)
-      << ",\n  \"capture\": " << tools::JsonString(request.path) << ",\n  \"format\": "
-      << tools::JsonString(outcome.info.format) << ",\n"
+    j << "{\n  \"schema_version\": 1,\n  \"tool\": \"varkel-check\",\n  \"version\": "
+      << tools::JsonString(version) << ",\n  \"capture\": " << tools::JsonString(request.path)
+      << ",\n  \"format\": " << tools::JsonString(outcome.info.format) << ",\n"
       << "  \"verdict\": \"" << (r.match ? "match" : "mismatch") << "\",\n";
     if (r.match) {
         j << "  \"mismatch\": null,\n";
     } else {
-        j << "  \"mismatch\": {\"seconds\": " << Fixed(r.mismatch.seconds, 9) << ", \"message\": " << r.mismatch.message
-          << ", \"byte\": " << r.mismatch.byte << ", \"what\": " << tools::JsonString(r.mismatch.what) << "},\n";
+        j << "  \"mismatch\": {\"seconds\": " << Fixed(r.mismatch.seconds, 9)
+          << ", \"message\": " << r.mismatch.message << ", \"byte\": " << r.mismatch.byte
+          << ", \"what\": " << tools::JsonString(r.mismatch.what) << "},\n";
     }
     j << "  \"messages\": " << r.messages << ",\n  \"frames\": " << r.frames << ",\n"
       << "  \"partial_frames_left_out\": " << r.partialFramesAtStart + r.partialFramesAtEnd << ",\n"
       << "  \"partial_messages_left_out\": " << r.partialMessagesAtStart + r.partialMessagesAtEnd << ",\n"
-      << "  \"bit_time_ns\": " << Fixed(r.bitNs, 3) << ",\n  \"expected_bit_time_ns\": " << Fixed(r.expectedBitNs, 3)
+      << "  \"bit_time_ns\": " << Fixed(r.bitNs, 3)
+      << ",\n  \"expected_bit_time_ns\": " << Fixed(r.expectedBitNs, 3)
       << ",\n  \"message_interval_ms\": " << (r.intervals != 0 ? Fixed(r.intervalMs, 6) : "null") << ",\n"
       << "  \"message_interval_ms_min\": " << (r.intervals != 0 ? Fixed(r.intervalMsMin, 6) : "null") << ",\n"
-      << "  \"message_interval_ms_max\": " << (r.intervals != 0 ? Fixed(r.intervalMsMax, 6) : "null") << "\n}\n";
+      << "  \"message_interval_ms_max\": " << (r.intervals != 0 ? Fixed(r.intervalMsMax, 6) : "null")
+      << "\n}\n";
     return j.str();
 }
 

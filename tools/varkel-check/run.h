@@ -26,8 +26,9 @@ struct Outcome {
 // `onFrame` sees every complete frame read, with its start in seconds.
 // False, with one line, when the capture cannot be read whole: then there
 // is no report.
-bool CheckCapture(int fd, const CheckRequest& request, const std::function<void(const WireFrame&, double)>& onFrame,
-                  const Progress& progress, Outcome& outcome, std::string& error);
+bool CheckCapture(int fd, const CheckRequest& request,
+                  const std::function<void(const WireFrame&, double)>& onFrame, const Progress& progress,
+                  Outcome& outcome, std::string& error);
 
 // The verdict line, the details that follow it, and the JSON document.
 std::string VerdictLine(const Report& report);

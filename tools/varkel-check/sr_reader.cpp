@@ -41,7 +41,8 @@ bool Whole(std::string_view text, std::uint64_t& value) {
 // "400 kHz", "12 MHz", "1.5 GHz", "8000000": samples a second, or 0.
 std::uint64_t SampleRate(std::string_view text) {
     std::size_t digits = 0;
-    while (digits < text.size() && (std::isdigit(static_cast<unsigned char>(text[digits])) != 0 || text[digits] == '.')) {
+    while (digits < text.size() &&
+           (std::isdigit(static_cast<unsigned char>(text[digits])) != 0 || text[digits] == '.')) {
         ++digits;
     }
     double number = 0;
@@ -51,8 +52,8 @@ std::uint64_t SampleRate(std::string_view text) {
     }
     std::string_view unit = Trim(text.substr(digits));
     double scale = 1;
-    if (!unit.empty() && (unit[0] == 'k' || unit[0] == 'K' || unit[0] == 'm' || unit[0] == 'M' || unit[0] == 'g' ||
-                          unit[0] == 'G')) {
+    if (!unit.empty() && (unit[0] == 'k' || unit[0] == 'K' || unit[0] == 'm' || unit[0] == 'M' ||
+                          unit[0] == 'g' || unit[0] == 'G')) {
         scale = unit[0] == 'k' || unit[0] == 'K' ? 1e3 : unit[0] == 'm' || unit[0] == 'M' ? 1e6 : 1e9;
         unit.remove_prefix(1);
     }
@@ -108,7 +109,8 @@ bool ParseMetadata(std::string_view text, const LineNames& names, Metadata& m, s
             m.sampleRateText = platform::Escaped(value, kShown);
             m.sampleRate = SampleRate(value);
             if (m.sampleRate == 0) {
-                error = "damaged: its sample rate '" + m.sampleRateText + "' is not one an analyser samples at";
+                error =
+                    "damaged: its sample rate '" + m.sampleRateText + "' is not one an analyser samples at";
                 return false;
             }
         } else if (key.rfind("probe", 0) == 0 && Whole(key.substr(5), n) && n > 0) {
@@ -145,8 +147,8 @@ bool ParseMetadata(std::string_view text, const LineNames& names, Metadata& m, s
     }
     for (const auto& [number, name] : probes) {
         if (number > m.channels) {
-            error = "damaged: it names channel " + std::to_string(number) + " (" + platform::Escaped(name, kShown) +
-                    ") of a capture with " + std::to_string(m.channels);
+            error = "damaged: it names channel " + std::to_string(number) + " (" +
+                    platform::Escaped(name, kShown) + ") of a capture with " + std::to_string(m.channels);
             return false;
         }
         if (m.named++ < 12) {
@@ -172,7 +174,8 @@ bool FindChunks(const ZipArchive& zip, const std::string& captureFile, std::vect
     for (const ZipEntry& e : zip.entries()) {
         std::uint64_t n = 0;
         const bool isSingle = e.name == captureFile;
-        const bool isChunk = e.name.size() > captureFile.size() + 1 && e.name.rfind(captureFile + "-", 0) == 0 &&
+        const bool isChunk = e.name.size() > captureFile.size() + 1 &&
+                             e.name.rfind(captureFile + "-", 0) == 0 &&
                              Whole(std::string_view(e.name).substr(captureFile.size() + 1), n) && n > 0 &&
                              n <= ZipArchive::kMaxEntries;
         if ((isSingle && single != nullptr) || (isChunk && numbered.count(n) != 0)) {
@@ -186,7 +189,8 @@ bool FindChunks(const ZipArchive& zip, const std::string& captureFile, std::vect
         }
     }
     if (single != nullptr && !numbered.empty()) {
-        error = "damaged: it holds both " + platform::Escaped(captureFile, kShown) + " and numbered chunks of it";
+        error =
+            "damaged: it holds both " + platform::Escaped(captureFile, kShown) + " and numbered chunks of it";
         return false;
     }
     if (single != nullptr) {
@@ -261,7 +265,8 @@ class Samples {
 };
 
 // The whole of a small entry as text, at most `limit` bytes.
-bool ReadSmall(ZipArchive& zip, const ZipEntry& e, std::uint64_t limit, std::string& text, std::string& error) {
+bool ReadSmall(ZipArchive& zip, const ZipEntry& e, std::uint64_t limit, std::string& text,
+               std::string& error) {
     if (e.size > limit) {
         error = "damaged: " + platform::Escaped(e.name, kShown) + " claims " + std::to_string(e.size) +
                 " bytes, more than a session's";
@@ -278,8 +283,8 @@ bool ReadSmall(ZipArchive& zip, const ZipEntry& e, std::uint64_t limit, std::str
 
 }  // namespace
 
-bool ReadSigrokSession(int fd, const std::string& path, const LineNames& names, CaptureSink& sink, CaptureInfo& info,
-                       const Progress& progress, std::string& error) {
+bool ReadSigrokSession(int fd, const std::string& path, const LineNames& names, CaptureSink& sink,
+                       CaptureInfo& info, const Progress& progress, std::string& error) {
     const std::string shown = platform::Escaped(path);
     auto fail = [&](const std::string& what) {
         error = what == "interrupted" ? what : shown + ": " + what;
@@ -295,7 +300,8 @@ bool ReadSigrokSession(int fd, const std::string& path, const LineNames& names, 
     version = zip.Find("version");
     metadata = zip.Find("metadata");
     if (version == nullptr || metadata == nullptr) {
-        return fail("not a sigrok session: the archive has no " + std::string(version == nullptr ? "version" : "metadata"));
+        return fail("not a sigrok session: the archive has no " +
+                    std::string(version == nullptr ? "version" : "metadata"));
     }
     if (!zip.Locate({version, metadata}, why) || !ReadSmall(zip, *version, 16, versionText, why) ||
         !ReadSmall(zip, *metadata, kMaxMetadataBytes, metadataText, why)) {
@@ -303,7 +309,8 @@ bool ReadSigrokSession(int fd, const std::string& path, const LineNames& names, 
     }
     const std::string_view v = Trim(versionText);
     if (v != "1" && v != "2" && v != "3") {
-        return fail("a sigrok session of version '" + platform::Escaped(v, kShown) + "', which this tool does not read");
+        return fail("a sigrok session of version '" + platform::Escaped(v, kShown) +
+                    "', which this tool does not read");
     }
     Metadata m;
     if (!ParseMetadata(metadataText, names, m, why)) {
@@ -329,7 +336,8 @@ bool ReadSigrokSession(int fd, const std::string& path, const LineNames& names, 
     for (const ZipEntry* chunk : chunks) {
         if (chunk->size % m.unitBytes != 0) {
             return fail("damaged: " + platform::Escaped(chunk->name, kShown) + " holds " +
-                        std::to_string(chunk->size) + " bytes, not whole samples of " + std::to_string(m.unitBytes));
+                        std::to_string(chunk->size) + " bytes, not whole samples of " +
+                        std::to_string(m.unitBytes));
         }
     }
 

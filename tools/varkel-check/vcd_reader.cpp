@@ -19,7 +19,7 @@
 namespace check {
 namespace {
 
-constexpr std::size_t kChunk = 1 << 20;  // also the longest word a dump may hold
+constexpr std::size_t kChunk = 1 << 20;   // also the longest word a dump may hold
 constexpr std::size_t kKeptWords = 8;     // of one header section: a $var needs four
 constexpr std::size_t kListedNames = 12;  // in the error that names the signals there are
 constexpr std::size_t kShown = 64;
@@ -96,7 +96,7 @@ double Timescale(const std::string& text) {
     std::string unit = text.substr(digits);
     unit.erase(std::remove(unit.begin(), unit.end(), ' '), unit.end());
     const double scale = number == "1" ? 1 : number == "10" ? 10 : number == "100" ? 100 : 0;
-    const std::pair<const char*, double> units[] = {{"s", 1},      {"ms", 1e-3},  {"us", 1e-6},
+    const std::pair<const char*, double> units[] = {{"s", 1},     {"ms", 1e-3},  {"us", 1e-6},
                                                     {"ns", 1e-9}, {"ps", 1e-12}, {"fs", 1e-15}};
     for (const auto& [name, seconds] : units) {
         if (unit == name) {
@@ -215,15 +215,16 @@ bool ReadVcd(int fd, const std::string& path, const LineNames& names, CaptureSin
             timed = true;
         } else if (c == '0' || c == '1' || c == 'x' || c == 'X' || c == 'z' || c == 'Z') {
             const std::string_view id = token.substr(1);
-            const int line = id.size() == 1 ? single[static_cast<unsigned char>(id[0])]
-                                            : (longer.count(std::string(id)) != 0 ? longer[std::string(id)] : -1);
+            const int line = id.size() == 1
+                                 ? single[static_cast<unsigned char>(id[0])]
+                                 : (longer.count(std::string(id)) != 0 ? longer[std::string(id)] : -1);
             if (line >= 0) {
                 sink.Change(now, static_cast<Line>(line), c == '0' || c == '1' ? c : 'x');
             }
         } else if (c == 'b' || c == 'B' || c == 'r' || c == 'R') {
             tokens.Next(token);  // a vector or real value: its identifier follows
-        } else if (c == '$' && token != "$end" && token != "$dumpvars" && token != "$dumpall" && token != "$dumpon" &&
-                   token != "$dumpoff") {
+        } else if (c == '$' && token != "$end" && token != "$dumpvars" && token != "$dumpall" &&
+                   token != "$dumpon" && token != "$dumpoff") {
             while (tokens.Next(token) && token != "$end") {  // a comment in the changes
             }
         }

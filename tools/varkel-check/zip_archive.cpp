@@ -102,12 +102,14 @@ bool ZipArchive::Open(int fd, std::string& error) {
     }
     fileSize_ = static_cast<std::uint64_t>(st.st_size);
     auto readError = [&] {
-        error = errno != 0 ? std::string("cannot be read: ") + std::strerror(errno) : Damaged("shorter than it claims");
+        error = errno != 0 ? std::string("cannot be read: ") + std::strerror(errno)
+                           : Damaged("shorter than it claims");
         return false;
     };
 
     // The end record is the last thing in the file, but for a comment.
-    const std::size_t tail = static_cast<std::size_t>(std::min<std::uint64_t>(fileSize_, kEndBytes + kMaxComment));
+    const std::size_t tail =
+        static_cast<std::size_t>(std::min<std::uint64_t>(fileSize_, kEndBytes + kMaxComment));
     std::vector<unsigned char> end(tail);
     if (!ReadAt(fileSize_ - tail, end.data(), tail)) {
         return readError();
@@ -116,7 +118,8 @@ bool ZipArchive::Open(int fd, std::string& error) {
     bool found = false;
     while (at > 0 && !found) {
         --at;
-        found = at + kEndBytes <= tail && U32(&end[at]) == kEnd && at + kEndBytes + U16(&end[at + 20]) <= tail;
+        found =
+            at + kEndBytes <= tail && U32(&end[at]) == kEnd && at + kEndBytes + U16(&end[at + 20]) <= tail;
     }
     if (!found) {
         error = Damaged("not a whole zip archive (its directory's end record is missing: cut short?)");
@@ -139,8 +142,8 @@ bool ZipArchive::Open(int fd, std::string& error) {
             return false;
         }
         const std::uint64_t end64Offset = U64(locator + 8);
-        if (end64Offset > endOffset - kLocatorBytes - kEnd64Bytes || !ReadAt(end64Offset, end64, sizeof end64) ||
-            U32(end64) != kEnd64) {
+        if (end64Offset > endOffset - kLocatorBytes - kEnd64Bytes ||
+            !ReadAt(end64Offset, end64, sizeof end64) || U32(end64) != kEnd64) {
             error = Damaged("its directory's 64-bit end record is not where it says");
             return false;
         }
@@ -239,8 +242,8 @@ bool ZipArchive::Locate(std::vector<const ZipEntry*> entries, std::string& error
             return false;
         }
         if (e.method == 0 && e.packedSize != e.size) {
-            error = Damaged("entry " + name + " is stored in " + std::to_string(e.packedSize) + " bytes but claims " +
-                            std::to_string(e.size));
+            error = Damaged("entry " + name + " is stored in " + std::to_string(e.packedSize) +
+                            " bytes but claims " + std::to_string(e.size));
             return false;
         }
         free = e.dataOffset + e.packedSize;
@@ -248,7 +251,8 @@ bool ZipArchive::Locate(std::vector<const ZipEntry*> entries, std::string& error
     return true;
 }
 
-bool ZipArchive::Read(const ZipEntry& e, const std::function<bool(std::string_view)>& take, std::string& error) {
+bool ZipArchive::Read(const ZipEntry& e, const std::function<bool(std::string_view)>& take,
+                      std::string& error) {
     const std::string name = Shown(e.name);
     std::vector<unsigned char> in(kPiece), out(e.method == 8 ? kPiece : 0);
     z_stream z{};
@@ -275,9 +279,11 @@ bool ZipArchive::Read(const ZipEntry& e, const std::function<bool(std::string_vi
         return take({reinterpret_cast<const char*>(data), bytes});
     };
     while (readBytes < e.packedSize) {
-        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(in.size(), e.packedSize - readBytes));
+        const auto want =
+            static_cast<std::size_t>(std::min<std::uint64_t>(in.size(), e.packedSize - readBytes));
         if (!ReadAt(e.dataOffset + readBytes, in.data(), want)) {
-            error = errno != 0 ? "cannot read " + name + ": " + std::strerror(errno) : Damaged(name + " is cut short");
+            error = errno != 0 ? "cannot read " + name + ": " + std::strerror(errno)
+                               : Damaged(name + " is cut short");
             return false;
         }
         readBytes += want;
@@ -299,7 +305,8 @@ bool ZipArchive::Read(const ZipEntry& e, const std::function<bool(std::string_vi
             }
             const std::size_t produced = out.size() - z.avail_out;
             if (unpacked + produced > e.size) {
-                error = Damaged(name + " unpacks to more than the " + std::to_string(e.size) + " bytes it claims");
+                error = Damaged(name + " unpacks to more than the " + std::to_string(e.size) +
+                                " bytes it claims");
                 return false;
             }
             if (produced > 0 && !hand(out.data(), produced)) {
@@ -311,7 +318,8 @@ bool ZipArchive::Read(const ZipEntry& e, const std::function<bool(std::string_vi
             }
         }
         if (streamEnded && (z.avail_in > 0 || readBytes < e.packedSize)) {
-            error = Damaged(name + "'s compressed data ends before its " + std::to_string(e.packedSize) + " bytes");
+            error = Damaged(name + "'s compressed data ends before its " + std::to_string(e.packedSize) +
+                            " bytes");
             return false;
         }
     }
