@@ -227,7 +227,7 @@ TEST_F(CheckTest, TheSimulatedBoardsOwnWaveformsAndSigroksReadingAgree) {
     EXPECT_EQ(ours.size(), 27u);
     EXPECT_EQ(ours, ReadFile(dir / "sigrok.bin"));
 
-    // A session file saved by sigrok from a dump: read through libsigrok.
+    // A session file saved by sigrok-cli from a dump.
     ASSERT_EQ(Shell("sigrok-cli -I vcd:downsample=25 -i " + (dir / "plain.vcd") + " -o " + (dir / "plain.sr"))
                   .status,
               0);
