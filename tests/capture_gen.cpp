@@ -108,7 +108,7 @@ std::string MakeVcd(const WaveSpec& w) {
 namespace {
 void Put(std::string& out, std::uint64_t value, int bytes) {
     for (int i = 0; i < bytes; ++i) {
-        out += static_cast<char>(value >> (8 * i) & 0xFF);
+        out += static_cast<char>(i < 8 ? value >> (8 * i) & 0xFF : 0);
     }
 }
 }  // namespace
