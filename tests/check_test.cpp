@@ -1,6 +1,8 @@
 // varkel-check on captures as a logic analyser saves them: clean ones,
 // deliberately wrong ones, the simulated board's own, and sigrok's.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 
 #include <cstdio>
@@ -375,6 +377,20 @@ TEST_F(CheckTest, FuzzSeedsAndRegressionsEndInAnAnswer) {
         }
     }
     EXPECT_GE(inputs, 5u);
+}
+
+TEST_F(CheckTest, AVerdictThatCannotBeWrittenIsSaidAndExitsTwo) {
+    WaveSpec spec;
+    spec.messages = ProgramMessages(1);
+    std::ofstream(dir / "cap.vcd") << MakeVcd(spec);
+    if (::mknod((dir / "full").c_str(), S_IFCHR | 0666, makedev(1, 7)) != 0) {
+        GTEST_SKIP() << "cannot make a device node here (needs root)";
+    }
+    const Result r =
+        Shell("(" + std::string(VARKEL_CHECK_BINARY) + " " + (dir / "cap.vcd") + " >" + (dir / "full") + ")");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.lines, std::vector<std::string>{
+                           "varkel-check: cannot write standard output: No space left on device"});
 }
 
 }  // namespace
