@@ -12,19 +12,19 @@ struct WaveSpec {
     double firstStartS = 0.001;
     double intervalS = 1.0;  // from one message's start to the next's
     double bitS = 700e-9;
-    double idleBits = 1;     // frame high between frames, in bit times
+    double idleBits = 1;  // frame high between frames, in bit times
     bool lsbFirst = false;
-    bool otherPhase = false;     // data changes on the rising edge, sampled on the falling
+    bool otherPhase = false;  // data changes on the rising edge, sampled on the falling
     bool clockIdleHigh = false;
     bool frameLineStuck = false;  // the frame pin never leaves its idle level
-    double samplePeriodS = 0;    // an analyser's sampling: each edge moves to the next sample
-    bool jitter = false;         // and edges wander by up to half a sample first
+    double samplePeriodS = 0;     // an analyser's sampling: each edge moves to the next sample
+    bool jitter = false;          // and edges wander by up to half a sample first
     std::string timescale = "1ns";
     double tickS = 1e-9;
     std::string scope = "ssp";
     std::string sclk = "sclk", sfrm = "sfrm", txd = "txd";
-    double captureStartS = 0;    // the capture's window
-    double captureEndS = -1;     // -1: a millisecond after the last frame
+    double captureStartS = 0;  // the capture's window
+    double captureEndS = -1;   // -1: a millisecond after the last frame
 };
 
 // The program's message "ZEL NSSP" and a zero byte, `count` times.
@@ -34,4 +34,5 @@ std::string MakeVcd(const WaveSpec& spec);
 
 // A zip archive of stored entries (name, contents), as a sigrok session
 // is laid out; `spoilCrc` names an entry whose checksum is written wrong.
-std::string MakeZip(const std::vector<std::pair<std::string, std::string>>& entries, const std::string& spoilCrc = "");
+std::string MakeZip(const std::vector<std::pair<std::string, std::string>>& entries,
+                    const std::string& spoilCrc = "");

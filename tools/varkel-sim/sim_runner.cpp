@@ -69,10 +69,10 @@ class Progress : public sim::BoardListener {
         ++sent_;
         const std::uint64_t left = (kMessageCount - sent_) * kMessageIntervalMs / 1000;
         char line[96];
-        const int n = std::snprintf(line, sizeof line, "\rvarkel-sim: message %u of %u sent, %llu:%02llu:%02llu left ",
-                                    sent_, kMessageCount, static_cast<unsigned long long>(left / 3600),
-                                    static_cast<unsigned long long>(left / 60 % 60),
-                                    static_cast<unsigned long long>(left % 60));
+        const int n = std::snprintf(
+            line, sizeof line, "\rvarkel-sim: message %u of %u sent, %llu:%02llu:%02llu left ", sent_,
+            kMessageCount, static_cast<unsigned long long>(left / 3600),
+            static_cast<unsigned long long>(left / 60 % 60), static_cast<unsigned long long>(left % 60));
         platform::WriteAll(STDERR_FILENO, {line, static_cast<std::size_t>(n)});
     }
     void OnFinish(std::uint64_t /*ns*/) override {
@@ -95,14 +95,18 @@ struct Outputs {
 
 // Checks and creates every output, before the program runs.
 bool OpenOutputs(const Options& o, Outputs& f, std::string& error) {
-    std::vector<std::pair<tools::OutputFile*, std::string>> outputs = {
-        {&f.wire, o.wirePath},         {&f.vcd, o.vcdPath},               {&f.trace, o.tracePath},
-        {&f.debugLog, o.debugLogPath}, {&f.consoleLog, o.consoleLogPath}, {&f.json, o.summaryJsonPath},
-        {&f.gtkw, ""}};
-    std::vector<std::pair<std::string, int>> claimed = {{"standard error, where varkel-sim reports", STDERR_FILENO}};
+    std::vector<std::pair<tools::OutputFile*, std::string>> outputs = {{&f.wire, o.wirePath},
+                                                                       {&f.vcd, o.vcdPath},
+                                                                       {&f.trace, o.tracePath},
+                                                                       {&f.debugLog, o.debugLogPath},
+                                                                       {&f.consoleLog, o.consoleLogPath},
+                                                                       {&f.json, o.summaryJsonPath},
+                                                                       {&f.gtkw, ""}};
+    std::vector<std::pair<std::string, int>> claimed = {
+        {"standard error, where varkel-sim reports", STDERR_FILENO}};
     if (!o.quiet && o.consoleLogPath.empty()) {
-        claimed.push_back(
-            {"standard output, where the program's console goes (add --quiet or --console-log)", STDOUT_FILENO});
+        claimed.push_back({"standard output, where the program's console goes (add --quiet or --console-log)",
+                           STDOUT_FILENO});
     }
     if (!tools::PlanOutputs(outputs, claimed, error)) {
         return false;
@@ -123,8 +127,8 @@ bool OpenOutputs(const Options& o, Outputs& f, std::string& error) {
 
 // The board's views for the outputs asked for, and in real time with
 // nothing of the program's on the terminal, a progress line.
-std::vector<std::unique_ptr<sim::BoardListener>> MakeViews(const Options& o, Outputs& f, int debugFd, int consoleFd,
-                                                           sim::VcdWriter*& vcd) {
+std::vector<std::unique_ptr<sim::BoardListener>> MakeViews(const Options& o, Outputs& f, int debugFd,
+                                                           int consoleFd, sim::VcdWriter*& vcd) {
     std::vector<std::unique_ptr<sim::BoardListener>> views;
     if (f.wire.isOpen()) {
         views.push_back(std::make_unique<sim::WireLog>(f.wire));
@@ -253,9 +257,9 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
 
     summary.reasons = FailReasons(summary);
     summary.exitStatus = summary.failedOutputs != 0 || !summary.abandoned.empty() ? kExitUsage
-                         : summary.signal != 0                                     ? 128 + summary.signal
-                         : o.strict && !summary.reasons.empty()                    ? kExitStrictFail
-                                                                                   : summary.programStatus;
+                         : summary.signal != 0                                    ? 128 + summary.signal
+                         : o.strict && !summary.reasons.empty()                   ? kExitStrictFail
+                                                                                  : summary.programStatus;
     if (f.json.isOpen()) {
         f.json.Write(SummaryJson(summary, o));
         if (!f.json.Commit(error)) {
