@@ -391,6 +391,24 @@ TEST_F(CheckTest, AVerdictThatCannotBeWrittenIsSaidAndExitsTwo) {
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.lines, std::vector<std::string>{
                            "varkel-check: cannot write standard output: No space left on device"});
+
+    // A frame list that fills its filesystem (a tmpfs of 8 KiB, in a mount
+    // namespace of its own): said, exit 2, the old list kept, nothing left
+    // half-written beside it.
+    spec.messages = ProgramMessages(50);
+    std::ofstream(dir / "cap.vcd") << MakeVcd(spec);
+    const std::string small = dir / "small";
+    std::filesystem::create_directory(small);
+    const Result full =
+        Shell("unshare -m sh -c 'mount -t tmpfs -o size=8k none " + small + " || exit 77; " + "echo old >" +
+              small + "/frames.txt; " + VARKEL_CHECK_BINARY + " --frames " + small + "/frames.txt " +
+              (dir / "cap.vcd") + "; echo status $?; ls " + small + "; cat " + small + "/frames.txt'");
+    if (full.status == 77) {
+        GTEST_SKIP() << "no private mount namespace here (needs root)";
+    }
+    EXPECT_EQ(full.lines, (std::vector<std::string>{
+                              "varkel-check: cannot write " + small + "/frames.txt: No space left on device",
+                              "status 2", "frames.txt", "old"}));
 }
 
 }  // namespace

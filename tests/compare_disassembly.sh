@@ -2,7 +2,8 @@
 # Requires the program's functions to be the same instructions in two
 # binaries: every load, store and computation byte for byte; branch and
 # call targets by name and literal-pool words aside, since linking places
-# them differently.
+# them differently. Zero words after a function's last instruction are the
+# linker's alignment padding, so they are left out too.
 # Usage: compare_disassembly.sh OBJDUMP BINARY_A BINARY_B
 set -eu
 objdump=$1 a=$2 b=$3
@@ -22,7 +23,9 @@ extract() {
     "$objdump" -d -C --no-addresses "$1" | awk -v name="$2" '
         $0 == "<" name ">:" { inside = 1; next }
         inside && /^$/ { exit }
+        inside && /^\t00000000 \t/ { padding = padding $0 "\n"; next }
         inside {
+            printf "%s", padding; padding = ""
             if ($0 ~ /\.word/) { print "\t.word"; next }
             if ($0 ~ /<.*>/) { sub(/\t[0-9a-f]+ \t/, "\t"); gsub(/[0-9a-f]+ </, "<") }
             print

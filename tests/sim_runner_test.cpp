@@ -359,34 +359,59 @@ TEST_F(SimRunnerTest, AFullDiskFailsTheRunAndKeepsTheOldFile) {
                   .find("varkel-sim: cannot write standard output: No space left on device"),
               std::string::npos);
 
+    // stderr on a full device, the program's text kept off it: the summary,
+    // the run's verdict, is lost. That is the tool's failure whatever the
+    // program returned (1 with the refused binding).
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"--time", "virtual", "--quiet"},
+                                                 {"--time", "virtual", "--quiet", "--fault", "bind:2"}}) {
+        SCOPED_TRACE(args.back());
+        status = RunChild(args, [&] {
+            ::dup2(::open((dir / "stdout.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
+            ::dup2(::open((dir / "full").c_str(), O_WRONLY), 2);
+        });
+        EXPECT_EQ(WEXITSTATUS(status), 2);
+    }
+
     // The debug log on a small filesystem that fills up, in a mount
-    // namespace of the child's own.
-    std::ofstream(dir / "result");
-    status = RunChild({}, [&] {
-        const std::string small = dir / "small";
-        if (::unshare(CLONE_NEWNS) != 0 ||
-            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-            ::mkdir(small.c_str(), 0755) != 0 ||
-            ::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=64k") != 0) {
-            ::_exit(77);
-        }
-        std::ofstream(small + "/debug.txt") << "previous log\n";
-        ToFiles()();
-        const std::vector<std::string> args = {"varkel-sim", "--time", "virtual", "--debug-log",
-                                               small + "/debug.txt"};
-        std::vector<char*> argv;
-        for (const std::string& arg : args) {
-            argv.push_back(const_cast<char*>(arg.c_str()));
-        }
-        const int runStatus = runner::Main(static_cast<int>(argv.size()), argv.data());
-        std::ofstream(dir / "result")
-            << runStatus << " " << ReadFile(small + "/debug.txt") << fs::exists(small + "/debug.txt.part");
-        ::_exit(0);
-    });
-    if (WEXITSTATUS(status) == 77) {
+    // namespace of the child's own; then a dump that cannot fit, whose
+    // viewer save file would open nothing.
+    const std::string small = dir / "small";
+    const auto inSmallFilesystem = [&](const std::vector<std::string>& args) {
+        std::ofstream(dir / "result");
+        const int childStatus = RunChild({}, [&] {
+            if (::unshare(CLONE_NEWNS) != 0 ||
+                ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+                (::mkdir(small.c_str(), 0755) != 0 && errno != EEXIST) ||
+                ::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=64k") != 0) {
+                ::_exit(77);
+            }
+            std::ofstream(small + "/old.txt") << "previous\n";
+            ToFiles()();
+            std::vector<std::string> all = {"varkel-sim"};
+            all.insert(all.end(), args.begin(), args.end());
+            std::vector<char*> argv;
+            for (std::string& arg : all) {
+                argv.push_back(arg.data());
+            }
+            const int runStatus = runner::Main(static_cast<int>(argv.size()), argv.data());
+            std::string listing;
+            for (const auto& entry : fs::directory_iterator(small)) {
+                listing += entry.path().filename().string() + ";";
+            }
+            std::ofstream(dir / "result") << runStatus << " " << ReadFile(small + "/old.txt") << listing;
+            ::_exit(0);
+        });
+        return WEXITSTATUS(childStatus) == 77 ? std::string() : ReadFile(dir / "result");
+    };
+    std::string result = inSmallFilesystem({"--time", "virtual", "--debug-log", small + "/old.txt"});
+    if (result.empty()) {
         GTEST_SKIP() << "no private mount namespace here (needs root)";
     }
-    EXPECT_EQ(ReadFile(dir / "result"), "2 previous log\n0");
+    EXPECT_EQ(result, "2 previous\nold.txt;");
+    EXPECT_NE(ReadFile(dir / "stderr.txt").find("No space left on device"), std::string::npos);
+
+    result = inSmallFilesystem({"--time", "virtual", "--vcd", small + "/old.txt"});
+    EXPECT_EQ(result, "2 previous\nold.txt;");  // no .part, no old.gtkw
     EXPECT_NE(ReadFile(dir / "stderr.txt").find("No space left on device"), std::string::npos);
 }
 

@@ -49,7 +49,8 @@ constexpr const char* kUsage =
     "messages at the capture's edges are left out, and said so. A capture that is\n"
     "damaged (a checksum that fails, an entry cut short, a channel or sample rate that\n"
     "cannot be) gets no verdict: one line says what is wrong, and the exit status is 2.\n"
-    "Outputs are written whole or not at all, and never over the capture.\n"
+    "Outputs are written whole or not at all, and never over the capture; an output\n"
+    "that cannot be written is said, with no verdict.\n"
     "Exit status: 0 match, 1 mismatch, 2 the capture cannot be read or is damaged, or a\n"
     "bad option or output; 128 + N when signal N stopped it (no verdict).\n";
 
@@ -256,18 +257,23 @@ int Check(const Options& o) {
     if (json.isOpen()) {
         json.Write(check::Json(outcome, o.request, VARKEL_VERSION));
     }
-    int status = outcome.report.match ? kExitMatch : kExitMismatch;
-    if (!WriteStandardOutput(check::VerdictLine(outcome.report) + "\n" +
-                             check::Details(outcome, o.request))) {
-        status = kExitUnreadable;
-    }
+    // Outputs first: a verdict is given only when everything asked for was
+    // written, so a run that printed one left nothing broken behind.
+    bool written = true;
     for (tools::OutputFile* file : {&frames, &json}) {
         if (!file->Commit(error)) {
             Say(error);
-            status = kExitUnreadable;
+            written = false;
         }
     }
-    return status;
+    if (!written) {
+        return kExitUnreadable;
+    }
+    if (!WriteStandardOutput(check::VerdictLine(outcome.report) + "\n" +
+                             check::Details(outcome, o.request))) {
+        return kExitUnreadable;
+    }
+    return outcome.report.match ? kExitMatch : kExitMismatch;
 }
 
 }  // namespace
