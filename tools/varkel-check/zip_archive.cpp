@@ -193,6 +193,7 @@ bool ZipArchive::Open(int fd, std::string& error) {
         entries_.push_back(std::move(entry));
         p += kDirectoryHeaderBytes + nameBytes + extraBytes + commentBytes;
     }
+    dataOffsets_.assign(entries_.size(), 0);
     return true;
 }
 
@@ -210,7 +211,7 @@ bool ZipArchive::Locate(std::vector<const ZipEntry*> entries, std::string& error
               [](const ZipEntry* a, const ZipEntry* b) { return a->headerOffset < b->headerOffset; });
     std::uint64_t free = 0;  // where the last entry's data ended
     for (const ZipEntry* entry : entries) {
-        auto& e = const_cast<ZipEntry&>(*entry);  // ours: entries_ holds it
+        const ZipEntry& e = *entry;
         const std::string name = Shown(e.name);
         unsigned char h[kLocalHeaderBytes];
         if (e.headerOffset < free) {
@@ -235,8 +236,8 @@ bool ZipArchive::Locate(std::vector<const ZipEntry*> entries, std::string& error
                     std::to_string(e.method) + ")";
             return false;
         }
-        e.dataOffset = e.headerOffset + kLocalHeaderBytes + U16(h + 26) + U16(h + 28);
-        if (e.dataOffset > directoryOffset_ || e.packedSize > directoryOffset_ - e.dataOffset) {
+        const std::uint64_t dataOffset = e.headerOffset + kLocalHeaderBytes + U16(h + 26) + U16(h + 28);
+        if (dataOffset > directoryOffset_ || e.packedSize > directoryOffset_ - dataOffset) {
             error = Damaged("entry " + name + " claims " + std::to_string(e.packedSize) +
                             " bytes, more than the archive holds");
             return false;
@@ -246,7 +247,8 @@ bool ZipArchive::Locate(std::vector<const ZipEntry*> entries, std::string& error
                             " bytes but claims " + std::to_string(e.size));
             return false;
         }
-        free = e.dataOffset + e.packedSize;
+        dataOffsets_[IndexOf(e)] = dataOffset;
+        free = dataOffset + e.packedSize;
     }
     return true;
 }
@@ -254,6 +256,12 @@ bool ZipArchive::Locate(std::vector<const ZipEntry*> entries, std::string& error
 bool ZipArchive::Read(const ZipEntry& e, const std::function<bool(std::string_view)>& take,
                       std::string& error) {
     const std::string name = Shown(e.name);
+    const std::size_t index = IndexOf(e);
+    if (index >= entries_.size() || dataOffsets_[index] == 0) {  // no local header is at 0's data
+        error = "entry " + name + " was read before its place in the archive was checked";
+        return false;
+    }
+    const std::uint64_t dataOffset = dataOffsets_[index];
     std::vector<unsigned char> in(kPiece), out(e.method == 8 ? kPiece : 0);
     z_stream z{};
     if (e.method == 8 && inflateInit2(&z, -MAX_WBITS) != Z_OK) {
@@ -281,7 +289,7 @@ bool ZipArchive::Read(const ZipEntry& e, const std::function<bool(std::string_vi
     while (readBytes < e.packedSize) {
         const auto want =
             static_cast<std::size_t>(std::min<std::uint64_t>(in.size(), e.packedSize - readBytes));
-        if (!ReadAt(e.dataOffset + readBytes, in.data(), want)) {
+        if (!ReadAt(dataOffset + readBytes, in.data(), want)) {
             error = errno != 0 ? "cannot read " + name + ": " + std::strerror(errno)
                                : Damaged(name + " is cut short");
             return false;

@@ -19,7 +19,6 @@ struct ZipEntry {
     std::uint64_t packedSize = 0;
     std::uint64_t size = 0;
     std::uint64_t headerOffset = 0;  // its local header
-    std::uint64_t dataOffset = 0;    // known once Locate() has read that header
 };
 
 class ZipArchive {
@@ -47,11 +46,20 @@ class ZipArchive {
 
   private:
     bool ReadAt(std::uint64_t offset, void* into, std::size_t bytes) const;
+    // The entry's place in entries_, or entries_.size() for one that is not ours.
+    std::size_t IndexOf(const ZipEntry& entry) const {
+        const std::less<const ZipEntry*> before;
+        const ZipEntry* first = entries_.data();
+        return before(&entry, first) || !before(&entry, first + entries_.size())
+                   ? entries_.size()
+                   : static_cast<std::size_t>(&entry - first);
+    }
 
     int fd_ = -1;
     std::uint64_t fileSize_ = 0;
     std::uint64_t directoryOffset_ = 0;
     std::vector<ZipEntry> entries_;
+    std::vector<std::uint64_t> dataOffsets_;  // by entry; known once Locate() has read its header, else 0
 };
 
 }  // namespace check
