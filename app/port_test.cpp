@@ -3,6 +3,8 @@
 #include <cstdint>
 
 #include "app/build_stamp.h"
+#include "app/exit_status.h"
+#include "app/program_texts.h"
 #include "hw/map_physical.h"
 #include "hw/register_blocks.h"
 #include "platform/platform.h"
@@ -12,15 +14,7 @@ namespace {
 
 constexpr const char* kPrompt = "hit c to contine \n";
 constexpr const char* kSending = "Sending SSP Message\n";
-constexpr const wchar_t* kBanner = L"\r\n* Varkel.exe: Sends a test message out the NSSP port.\r\n";
-constexpr const wchar_t* kBuiltLine = L"  431806-52774 built %s %s\r\n";
-constexpr const wchar_t* kGpioFailed = L" Error 'cause GpioRegPtr == NULL \r\n";
-constexpr const wchar_t* kSspFailed = L" Error 'cause SspRegPtr == NULL \r\n";
-constexpr const wchar_t* kClockFailed = L" Error 'cause v_pClkRegs == NULL \r\n";
 constexpr const wchar_t* kDone = L" NSSP: Done \r\n";
-
-constexpr std::int32_t kExitOk = 0;
-constexpr std::int32_t kExitUnmapped = 1;
 
 }  // namespace
 

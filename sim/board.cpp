@@ -111,7 +111,8 @@ std::uint32_t Board::BusAccess(bool write, std::uint64_t physical, std::uint32_t
             known = write ? gpio_.Write(target.offset, value) : gpio_.Read(target.offset, value);
             break;
         case Block::ClockManager:
-            known = write ? clockManager_.Write(target.offset, value) : clockManager_.Read(target.offset, value);
+            known =
+                write ? clockManager_.Write(target.offset, value) : clockManager_.Read(target.offset, value);
             break;
         case Block::SerialPort:
             known = write ? port_.Write(target.offset, value, now) : port_.Read(target.offset, value);
@@ -124,8 +125,8 @@ std::uint32_t Board::BusAccess(bool write, std::uint64_t physical, std::uint32_t
     if (!known) {
         CountMissed(target.block, 1);
         char line[96];
-        std::snprintf(line, sizeof line, "%s of 0x%08llX, where the board has no %s", write ? "write" : "read",
-                      static_cast<unsigned long long>(physical),
+        std::snprintf(line, sizeof line, "%s of 0x%08llX, where the board has no %s",
+                      write ? "write" : "read", static_cast<unsigned long long>(physical),
                       target.block == Block::None ? "device" : "register");
         Note(line);
     }
@@ -168,31 +169,35 @@ bool Board::Poll(std::uint64_t physical, std::uint32_t mask, std::uint64_t reads
         const std::uint64_t same = QuietReads(physical, reads);
         if (same > 0) {
             const Target target = Decode(physical);
-            const Access run{time_.Now() + kBusAccessNs, false, target.block, target.offset, physical, value, same};
+            const Access run{
+                time_.Now() + kBusAccessNs, false, target.block, target.offset, physical, value, same};
             time_.Advance(same * kBusAccessNs);
             stats_.accesses += same;
             if (lastAccessMissed_) {
                 CountMissed(target.block, same);
             }
             reads -= same;
+            TrackTransmitWait(false, target, value);  // its count stops at 2: once stands for all
             Notify(run);
         }
     }
     return false;
 }
 
-// A status read showing a full transmit FIFO, followed by anything but
-// another status read or a store of data, is a send that gave up.
+// Status reads showing a full transmit FIFO again and again (a wait for
+// room), followed by anything but another status read or a store of data,
+// are a send that gave up. One such read alone is no wait: a look at the
+// receive side sees the transmit bits too.
 void Board::TrackTransmitWait(bool write, Target target, std::uint32_t value) {
     const bool port = target.block == Block::SerialPort;
     if (port && !write && target.offset == map::kPortStatus) {
-        transmitWaitPending_ = (value & map::kPortStatusTxNotFull) == 0;
+        fullStatusReads_ = (value & map::kPortStatusTxNotFull) != 0 ? 0 : std::min(fullStatusReads_ + 1, 2u);
         return;
     }
-    if (transmitWaitPending_ && !(port && write && target.offset == map::kPortData)) {
+    if (fullStatusReads_ >= 2 && !(port && write && target.offset == map::kPortData)) {
         ++stats_.transmitWaitsAbandoned;
     }
-    transmitWaitPending_ = false;
+    fullStatusReads_ = 0;
 }
 
 void Board::PlatformCall() {
@@ -200,6 +205,10 @@ void Board::PlatformCall() {
     for (BoardListener* listener : listeners_) {
         listener->OnPlatformCall();
     }
+}
+
+void Board::SetTransmitStuck(bool stuck) {
+    port_.txStuck = options_.txStuck || stuck;
 }
 
 void Board::UpdateRouting(std::uint64_t now) {
@@ -228,7 +237,9 @@ void Board::FrameStarted(const Frame& frame) {
 }
 
 void Board::FrameEnded(const Frame& frame, std::uint64_t endNs, bool complete) {
-    const FrameFate fate = !complete ? FrameFate::Cut : frameTxdRouted_ ? FrameFate::OnWire : FrameFate::TxdUnrouted;
+    const FrameFate fate = !complete         ? FrameFate::Cut
+                           : frameTxdRouted_ ? FrameFate::OnWire
+                                             : FrameFate::TxdUnrouted;
     ++(fate == FrameFate::OnWire ? stats_.framesOnWire
        : fate == FrameFate::Cut  ? stats_.framesCut
                                  : stats_.framesUnrouted);
@@ -238,7 +249,7 @@ void Board::FrameEnded(const Frame& frame, std::uint64_t endNs, bool complete) {
     if (complete && frameRxdRouted_) {
         // An undriven line reads high, like an unconnected pin.
         const std::uint32_t ones = (1u << frame.bits) - 1;
-        port_.Receive(options_.rxd == RxdLine::Low                                    ? 0
+        port_.Receive(options_.rxd == RxdLine::Low                                     ? 0
                       : options_.rxd == RxdLine::Loopback && fate == FrameFate::OnWire ? frame.value
                                                                                        : ones);
     }

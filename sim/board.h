@@ -88,8 +88,8 @@ struct BoardStats {
     std::uint64_t framesOnWire = 0;
     std::uint64_t framesUnrouted = 0;  // shifted with the transmit pin unrouted
     std::uint64_t framesCut = 0;
-    // The program read the status, saw the transmit FIFO full, and went on
-    // without storing a frame: a send that gave up waiting for room.
+    // The program read the status again and again, saw the transmit FIFO
+    // full, and went on without storing a frame: a send that gave up.
     std::uint64_t transmitWaitsAbandoned = 0;
 };
 
@@ -114,6 +114,9 @@ class Board : private SspEvents {
 
     // The program called its platform (text, sleep, mapping).
     void PlatformCall();
+    // A stall that comes and goes: while on, the transmit FIFO reports no
+    // room, as with BoardOptions::txStuck.
+    void SetTransmitStuck(bool stuck);
     // Lets board time pass (virtual: at once; real: sleeping). False when
     // the wake flag cut a real sleep short.
     bool Sleep(std::uint64_t ns);
@@ -165,8 +168,8 @@ class Board : private SspEvents {
     Routing routing_;
     bool frameTxdRouted_ = false;  // the shifting frame's pins have been routed all along
     bool frameRxdRouted_ = false;
-    bool transmitWaitPending_ = false;
-    bool lastAccessMissed_ = false;  // the last access found no register
+    std::uint32_t fullStatusReads_ = 0;  // in a row, showing the transmit FIFO full; counted up to 2
+    bool lastAccessMissed_ = false;      // the last access found no register
     std::vector<BoardListener*> listeners_;
     BoardStats stats_;
     std::vector<std::string> noted_;

@@ -64,8 +64,9 @@ void ConfigureSspPort() {
 
     // The rate is cut to its 8-bit field: a wider setting must not spill
     // into the bits above it.
-    const std::uint32_t control0 = FieldPrep(ssp::kControl0ClockRate, static_cast<std::uint32_t>(SspClockRate)) |
-                                   FieldPrep(ssp::kControl0DataSize, 8 - 1);
+    const std::uint32_t control0 =
+        FieldPrep(ssp::kControl0ClockRate, static_cast<std::uint32_t>(SspClockRate)) |
+        FieldPrep(ssp::kControl0DataSize, 8 - 1);
     RegWrite(SspRegPtr, ssp::kControl0, control0);
     RegWrite(SspRegPtr, ssp::kStatus, ssp::kStatusRxOverrun);
     RegWrite(SspRegPtr, ssp::kControl1, 0);
@@ -100,6 +101,19 @@ std::int32_t SspReadByte() {
         return kNoByte;
     }
     return static_cast<std::int32_t>(RegRead(SspRegPtr, ssp::kData) & 0xFF);
+}
+
+std::int32_t SspFlushReceive() {
+    if (SspRegPtr == nullptr) {
+        return -1;
+    }
+    std::int32_t discarded = 0;
+    while (discarded < kFlushLimit && (RegRead(SspRegPtr, ssp::kStatus) & ssp::kStatusRxNotEmpty) != 0) {
+        (void)RegRead(SspRegPtr, ssp::kData);
+        ++discarded;
+    }
+    RegWrite(SspRegPtr, ssp::kStatus, ssp::kStatusRxOverrun);  // write-1-to-clear
+    return discarded;
 }
 
 std::int32_t SspWriteByte(std::uint32_t value) {

@@ -28,6 +28,13 @@ std::int32_t SspSendBuffer(const std::uint8_t* buffer, std::int32_t length);
 // -1 too when the port is unmapped.
 std::int32_t SspReadByte();
 
+// Discards what the receive FIFO holds, at most kFlushLimit frames (a
+// receiver that never empties is not waited on), then clears its overrun
+// flag. Returns the number of frames discarded, or -1 when the port is
+// unmapped.
+inline constexpr std::int32_t kFlushLimit = 64;
+std::int32_t SspFlushReceive();
+
 // Stores `value`, whole and unchecked, into the data register, without
 // waiting for transmit room. Returns 1, or 0 when the port is unmapped.
 std::int32_t SspWriteByte(std::uint32_t value);

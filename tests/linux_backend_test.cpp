@@ -137,7 +137,8 @@ std::string Capture(const std::string& command, int& status) {
 }
 
 // The board binary answers --help and --version, and refuses anything
-// else, without going near /dev/mem. It runs in a mount namespace of its
+// else (a loopback test's count out of range too), without going near
+// /dev/mem. It runs in a mount namespace of its
 // own where /dev/mem is an empty file, so even a fault here cannot reach
 // the machine's memory.
 TEST(BoardBinary, AnswersWithoutOpeningAFileOrTouchingARegister) {
@@ -163,8 +164,17 @@ TEST(BoardBinary, AnswersWithoutOpeningAFileOrTouchingARegister) {
     EXPECT_NE(out.find("varkel " VARKEL_VERSION "\n"), std::string::npos);
     out = run("--now", status);
     EXPECT_EQ(status, 2);
-    EXPECT_NE(out.find("varkel: unexpected argument '--now': varkel takes none (see --help)\n"), std::string::npos);
+    EXPECT_NE(out.find("varkel: unexpected argument '--now' (see --help)\n"), std::string::npos);
     EXPECT_EQ(out.find("/dev/mem"), std::string::npos) << out;
+    for (const char* count : {"0", "10001", "3x", "-1"}) {
+        out = run(std::string("--loopback-test ") + count, status);
+        EXPECT_EQ(status, 2);
+        EXPECT_NE(out.find("varkel: --loopback-test takes a number of messages from 1 to 10000, not '" +
+                           std::string(count) + "'\n"),
+                  std::string::npos)
+            << out;
+        EXPECT_EQ(out.find("/dev/mem"), std::string::npos) << out;
+    }
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstring>
@@ -141,6 +142,8 @@ TEST_F(SimRunnerTest, BadInputIsOneClearLineExitTwoAndNothingRuns) {
         {"--fault", "reserve:4"},
         {"--fault", "bind:4"},
         {"--fault", "tx-slow"},
+        {"--fault", "tx-stuck:0"},
+        {"--fault", "tx-stuck:10001"},
         {"--rxd", "floating"},
         {"--vcd-window", "2:1", "--vcd", dir / "x.vcd"},
         {"--vcd-window", "0:1"},
@@ -200,7 +203,7 @@ TEST_F(SimRunnerTest, VirtualRunWritesEveryOutputAndPasses) {
     for (const char* field :
          {"\"schema_version\": 1,", "\"tool\": \"varkel-sim\",", "\"version\": \"" VARKEL_VERSION "\",",
           "\"options\": {\"time\": \"virtual\", \"rxd\": \"high\", \"faults\": [], "
-          "\"vcd_window_ns\": null, \"strict\": false},",
+          "\"program_arguments\": [], \"vcd_window_ns\": null, \"strict\": false},",
           "\"exit_status\": 0,", "\"interrupted\": false,", "\"frames_on_wire\": 90000,",
           "\"sends_gave_up\": 0,", "\"receive_dropped\": 89984,", "\"verdict\": \"PASS\",",
           "\"reasons\": []"}) {
@@ -232,9 +235,21 @@ TEST_F(SimRunnerTest, VerdictNamesEachFailureAndStrictTurnsItIntoExitThree) {
          1,
          "varkel-sim: FAIL: the program stopped early (exit status 1: a register block could not be mapped)"},
         {{"--fault", "tx-slow:2", "--rxd", "loopback"}, 0, "varkel-sim: PASS"},
+        {{"--fault", "tx-stuck:2"}, 0, "varkel-sim: FAIL: 1 send gave up waiting for transmit room"},
+        {{"--rxd", "loopback", "--", "--loopback-test", "3"}, 0, "varkel-sim: PASS"},
+        {{"--rxd", "high", "--", "--loopback-test", "3"},
+         4,
+         "varkel-sim: FAIL: the loopback test failed (exit status 4)"},
+        {{"--rxd", "high", "--", "--bogus"},
+         2,
+         "varkel-sim: FAIL: the program refused its arguments (exit status 2)"},
+        {{"--fault", "tx-stuck:2", "--rxd", "loopback", "--", "--loopback-test"},
+         0,
+         "varkel-sim: FAIL: fault tx-stuck:2 never fired: the program paused 0 times, so never reached its "
+         "message 2"},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.args[1]);
+        SCOPED_TRACE(c.args[1] + " " + c.args.back());
         std::vector<std::string> args = {"--time", "virtual", "--quiet", "--summary-json", dir / "s.json"};
         args.insert(args.end(), c.args.begin(), c.args.end());
         EXPECT_EQ(Run(args), c.status);
@@ -242,9 +257,44 @@ TEST_F(SimRunnerTest, VerdictNamesEachFailureAndStrictTurnsItIntoExitThree) {
         const bool pass = c.verdict == "varkel-sim: PASS";
         EXPECT_NE(ReadFile(dir / "s.json").find(pass ? "\"verdict\": \"PASS\"" : "\"verdict\": \"FAIL\""),
                   std::string::npos);
-        args.push_back("--strict");
+        args.insert(args.begin(), "--strict");  // before any "--" and the program's arguments
         EXPECT_EQ(Run(args), pass ? 0 : 3);
     }
+}
+
+TEST_F(SimRunnerTest, AStallInOneMessageGivesUpThatSendAlone) {
+    ASSERT_EQ(Run({"--time", "virtual", "--quiet", "--fault", "tx-stuck:2", "--debug-log", dir / "d.txt",
+                   "--wire", dir / "w.txt"}),
+              0);
+    std::vector<std::string> sends;
+    for (const std::string& line : Lines(ReadFile(dir / "d.txt"))) {
+        if (line.rfind("Data sent:", 0) == 0) {
+            sends.push_back(line);
+        }
+    }
+    ASSERT_EQ(sends.size(), 10000u);
+    EXPECT_EQ(sends[0], "Data sent:     0x5A454C204E53535000\r");
+    EXPECT_EQ(sends[1], "Data sent:     0x\r");  // message 2 stored nothing
+    EXPECT_EQ(std::count(sends.begin(), sends.end(), sends[0]), 9999);
+    EXPECT_EQ(Lines(ReadFile(dir / "w.txt")).size(), 89991u);
+    EXPECT_NE(err.str().find("varkel-sim: sends that gave up waiting for transmit room: 1\n"),
+              std::string::npos);
+}
+
+TEST_F(SimRunnerTest, ArgumentsAfterTheSeparatorReachTheProgramAsOnTheBoard) {
+    EXPECT_EQ(Run({"--time", "virtual", "--rxd", "loopback", "--summary-json", dir / "s.json", "--",
+                   "--loopback-test", "2"}),
+              0);
+    EXPECT_EQ(ReadFile(dir / "stdout.txt"), "loopback: PASS: 2 messages, 18 bytes returned unchanged\n");
+    EXPECT_NE(ReadFile(dir / "s.json").find("\"program_arguments\": [\"--loopback-test\", \"2\"]"),
+              std::string::npos);
+    EXPECT_EQ(Run({"--time", "virtual", "--", "--wire", "x"}), 2);  // the program's, not varkel-sim's
+    EXPECT_EQ(ReadFile(dir / "stderr.txt"), "varkel: unexpected argument '--wire' (see --help)\n");
+    EXPECT_FALSE(fs::exists("x"));
+    EXPECT_EQ(Run({"--time", "virtual", "--", "--help"}), 0);
+    EXPECT_NE(ReadFile(dir / "stdout.txt").find("--loopback-test [N]"), std::string::npos);
+    EXPECT_EQ(Run({"--time", "virtual", "--"}), 0);  // nothing after it: the test itself
+    EXPECT_EQ(Lines(ReadFile(dir / "stdout.txt")).size(), 10001u);
 }
 
 TEST_F(SimRunnerTest, QuietKeepsTheProgramsTextOffTheTerminalAndTheFilesTheSame) {

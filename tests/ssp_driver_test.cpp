@@ -64,7 +64,8 @@ TEST_F(SspDriverTest, SetUpKeepsEveryBitItDoesNotOwn) {
 }
 
 TEST_F(SspDriverTest, ClockRateIsCutToItsEightBitField) {
-    for (const auto& [rate, control0] : {std::pair{0x1FF, 0xFF07u}, std::pair{-1, 0xFF07u}, std::pair{0x100, 0x07u}}) {
+    for (const auto& [rate, control0] :
+         {std::pair{0x1FF, 0xFF07u}, std::pair{-1, 0xFF07u}, std::pair{0x100, 0x07u}}) {
         SCOPED_TRACE(rate);
         MakeBoard({});
         MapWindows();
@@ -96,11 +97,12 @@ TEST_F(SspDriverTest, StallOnTheThirdByteWaitsForRoomAndKeepsOrder) {
     // 700 ns bits: the FIFO frees a slot when the next frame starts, one
     // idle bit after the last one ended; by then a frame has come in on the
     // receive line, which idles high.
-    std::vector<Traffic> expected = {{'R', kStatus, 0x04}, {'W', kData, 0x5A}, {'R', kStatus, 0x04},
-                                     {'W', kData, 0x45}, {'R', kStatus, 0x00, 37}, {'R', kStatus, 0x08, 7},
-                                     {'R', kStatus, 0x0C},  {'W', kData, 0x4C}};
+    std::vector<Traffic> expected = {{'R', kStatus, 0x04}, {'W', kData, 0x5A},       {'R', kStatus, 0x04},
+                                     {'W', kData, 0x45},   {'R', kStatus, 0x00, 37}, {'R', kStatus, 0x08, 7},
+                                     {'R', kStatus, 0x0C}, {'W', kData, 0x4C}};
     for (std::size_t i = 3; i < 9; ++i) {
-        expected.insert(expected.end(), {{'R', kStatus, 0x08, 61}, {'R', kStatus, 0x0C}, {'W', kData, kMessage[i]}});
+        expected.insert(expected.end(),
+                        {{'R', kStatus, 0x08, 61}, {'R', kStatus, 0x0C}, {'W', kData, kMessage[i]}});
     }
     EXPECT_EQ(traffic.traffic, expected);
 }
@@ -119,10 +121,44 @@ TEST_F(SspDriverTest, ReadWaitsForAFrameThenTakesItsLowByte) {
     MapAndConfigure();
     EXPECT_EQ(SspWriteByte(0x1234ABA7), 1);  // stored whole; the port keeps 8 bits
     EXPECT_EQ(SspReadByte(), 0xA7);
-    EXPECT_EQ(traffic.traffic, (std::vector<Traffic>{{'W', kData, 0x1234ABA7},
-                                                      {'R', kStatus, 0x04, 55},
-                                                      {'R', kStatus, 0x0C},
-                                                      {'R', kData, 0xA7}}));
+    EXPECT_EQ(
+        traffic.traffic,
+        (std::vector<Traffic>{
+            {'W', kData, 0x1234ABA7}, {'R', kStatus, 0x04, 55}, {'R', kStatus, 0x0C}, {'R', kData, 0xA7}}));
+}
+
+TEST_F(SspDriverTest, ReadKeepsTheLowByteOfAWiderFrame) {
+    MakeBoard({.rxd = sim::RxdLine::Loopback});
+    MapAndConfigure();
+    RegWrite(SspRegPtr, 0x00, 0x0688);  // 9-bit frames, the rest as set up
+    EXPECT_EQ(SspWriteByte(0x1A5), 1);
+    EXPECT_EQ(SspReadByte(), 0xA5);
+    ASSERT_EQ(frames.ended.size(), 1u);
+    EXPECT_EQ(frames.ended[0].frame.value, 0x1A5u);  // all nine bits went round
+    EXPECT_EQ(frames.ended[0].frame.bits, 9u);
+    EXPECT_EQ(traffic.traffic.back(), (Traffic{'R', kData, 0x1A5}));
+}
+
+TEST_F(SspDriverTest, FlushEmptiesTheReceiveFifoThenClearsOverrun) {
+    MakeBoard({.rxd = sim::RxdLine::Low});
+    MapAndConfigure();
+    for (int i = 0; i < 18; ++i) {  // two more than the receive FIFO holds
+        SspWriteByte(0x5A);
+        while (board->framesQueued() != 0) {
+            (void)RegRead(SspRegPtr, 0x08);  // let the port shift it
+        }
+    }
+    traffic.traffic.clear();
+    EXPECT_EQ(SspFlushReceive(), 16);
+    std::vector<Traffic> expected;
+    for (int i = 0; i < 16; ++i) {
+        expected.push_back({'R', kStatus, 0x8C});
+        expected.push_back({'R', kData, 0x00});
+    }
+    expected.push_back({'R', kStatus, 0x84});
+    expected.push_back({'W', kStatus, 0x80});
+    EXPECT_EQ(traffic.traffic, expected);
+    EXPECT_EQ(RegRead(SspRegPtr, 0x08), 0x04u);  // empty, overrun cleared
 }
 
 TEST_F(SspDriverTest, ReadGivesUpWithoutTakingAFrame) {
@@ -145,7 +181,8 @@ TEST_F(SspDriverTest, EmptySendsAndUnmappedWindowsTouchNothing) {
     EXPECT_EQ(SspSettleDelay(), 1);
     EXPECT_TRUE(traffic.traffic.empty());
     EXPECT_EQ(host::StrayAccesses(), 0u);
-    EXPECT_EQ(debugText, "Data sent:     0x\r\nData sent:     0x\r\nData sent:     0x\r\nData sent:     0x\r\n");
+    EXPECT_EQ(debugText,
+              "Data sent:     0x\r\nData sent:     0x\r\nData sent:     0x\r\nData sent:     0x\r\n");
 }
 
 TEST_F(SspDriverTest, SendLineListsWhatWasStoredWhateverTheLength) {

@@ -32,11 +32,20 @@ struct State {
     std::vector<Binding> bindings;
     std::uint32_t reserveRequests = 0;
     std::uint32_t bindRequests = 0;
+    std::uint32_t pauses = 0;  // SleepMs calls so far
     std::uint64_t strayAccesses = 0;
     void (*abandon)(const char*) = nullptr;
 };
 
 State g_state;
+
+// A fault tied to the program's progress changes only between its
+// register accesses, here.
+void ApplyScheduledFaults() {
+    if (g_state.faults.txStuckMessage != 0 && g_state.board != nullptr) {
+        g_state.board->SetTransmitStuck(g_state.pauses + 1 == g_state.faults.txStuckMessage);
+    }
+}
 
 // Every platform operation starts here: it may end the run, and the board
 // learns that the program stepped out of its register accesses.
@@ -47,6 +56,7 @@ void Enter() {
     if (g_state.board != nullptr) {
         g_state.board->PlatformCall();
     }
+    ApplyScheduledFaults();
 }
 
 void Record(Call call, std::uint64_t a0, std::uint64_t a1, std::uint64_t a2, std::uint64_t a3,
@@ -126,6 +136,10 @@ std::uint64_t StrayAccesses() {
     return g_state.strayAccesses;
 }
 
+std::uint32_t Pauses() {
+    return g_state.pauses;
+}
+
 void Reset() {
     for (std::size_t i = 0; i < g_state.reservations.size(); ++i) {
         ::munmap(reinterpret_cast<void*>(g_state.reservations[i].base), g_state.reservations[i].size);
@@ -151,8 +165,8 @@ void* ReserveRegion(void* address, std::uint32_t size, std::uint32_t allocationT
             g_state.reservations.Add(reinterpret_cast<std::uintptr_t>(base), size);
         }
     }
-    host::Record(host::Call::Reserve, reinterpret_cast<std::uintptr_t>(address), size, allocationType, protect,
-                 static_cast<std::int64_t>(reinterpret_cast<std::uintptr_t>(base)));
+    host::Record(host::Call::Reserve, reinterpret_cast<std::uintptr_t>(address), size, allocationType,
+                 protect, static_cast<std::int64_t>(reinterpret_cast<std::uintptr_t>(base)));
     return base;
 }
 
@@ -220,6 +234,8 @@ void* CopyBytes(void* destination, const void* source, std::size_t count) {
 void SleepMs(std::uint32_t milliseconds) {
     host::Enter();
     host::Record(host::Call::Sleep, milliseconds, 0, 0, 0, 0);
+    ++g_state.pauses;
+    host::ApplyScheduledFaults();
     const std::uint64_t ns = static_cast<std::uint64_t>(milliseconds) * 1000000u;
     if (g_state.board == nullptr) {
         timespec ts{static_cast<time_t>(ns / 1000000000u), static_cast<long>(ns % 1000000000u)};

@@ -18,10 +18,13 @@ class Board;
 
 namespace host {
 
-// Refuse the Nth reservation or binding, counted from 1 in request order.
+// Refuse the Nth reservation or binding, counted from 1 in request order;
+// stall the board's transmit FIFO between the program's pauses
+// txStuckMessage - 1 and txStuckMessage (its message N), 0 for never.
 struct Faults {
     std::vector<std::uint32_t> refuseReserve;
     std::vector<std::uint32_t> refuseBind;
+    std::uint32_t txStuckMessage = 0;
 };
 
 enum class Call { Reserve, Bind, Release, Debug, Console, CopyBytes, Sleep };
@@ -64,6 +67,8 @@ bool Translate(std::uintptr_t address, std::uint64_t& physical);
 // Counts (and notes once) `count` register accesses that no binding covers.
 void Stray(std::uintptr_t address, bool write, std::uint64_t count = 1);
 std::uint64_t StrayAccesses();
+// The program's pauses (SleepMs calls) so far.
+std::uint32_t Pauses();
 
 // Back to a fresh process: every range given back, faults, observer,
 // check and counters cleared, board detached, text channels reset.

@@ -4,12 +4,13 @@
 #include <charconv>
 #include <cmath>
 
+#include "app/port_test.h"
 #include "platform/escape.h"
 
 namespace runner {
 
 const char* const kUsage =
-    "Usage: varkel-sim [options]\n"
+    "Usage: varkel-sim [options] [-- PROGRAM-ARGUMENTS]\n"
     "Runs the Varkel serial-port test program on a simulated board and shows its wire.\n"
     "\n"
     "  --time real|virtual   real: one message a second, as on the board (default);\n"
@@ -33,18 +34,23 @@ const char* const kUsage =
     "                          reserve:N      refuse the Nth address-space reservation (1-3)\n"
     "                          bind:N         refuse the Nth physical binding (1-3)\n"
     "                          tx-stuck       the transmit FIFO never reports room\n"
+    "                          tx-stuck:N     ... during message N only: from the program's\n"
+    "                                         pause N-1 to its pause N\n"
     "                          clock-off      the port's clock gate stays closed\n"
     "                          tx-slow:K      the port shifts K times slower than programmed\n"
     "                          pins-unrouted  the GPIO alternate-function register ignores writes\n"
     "  --strict              exit 3 when the verdict is FAIL\n"
     "  --help                this text\n"
     "  --version             the version\n"
+    "  -- ARGUMENTS          the rest goes to the program, as the board binary gets it:\n"
+    "                        -- --loopback-test 3 runs its loopback self-test\n"
     "\n"
     "FILE may be \"-\" for standard output, or a device or FIFO, written to directly. A\n"
     "regular file is written as FILE.part and renamed when the run ends, also when a\n"
     "signal (INT, TERM, HUP, PIPE) stops it. The summary ends with a verdict,\n"
     "\"varkel-sim: PASS\" or \"varkel-sim: FAIL: <reasons>\".\n"
-    "Exit status: the program's (0 full run, 1 a register block could not be mapped);\n"
+    "Exit status: the program's (0 full run or loopback PASS, 1 a register block could\n"
+    "not be mapped, 2 an argument it does not take, 4 loopback FAIL);\n"
     "2 for a bad option or an output that cannot be written; 3 for FAIL with --strict;\n"
     "128 + the signal's number when a signal stopped the run.\n";
 
@@ -90,13 +96,20 @@ bool ParseFault(const std::string& spec, Options& options, std::string& error) {
         }
     } else if (name == "tx-stuck" && !hasArg) {
         options.board.txStuck = true;
+    } else if (name == "tx-stuck") {
+        if (!ParseCount(arg, n) || n > kMessageCount) {
+            error = "fault '" + platform::Escaped(spec) + "' needs a message from 1 to " +
+                    std::to_string(kMessageCount) + ", as in tx-stuck:2";
+            return false;
+        }
+        options.txStuckMessage = n;
     } else if (name == "clock-off" && !hasArg) {
         options.board.clockOff = true;
     } else if (name == "pins-unrouted" && !hasArg) {
         options.board.pinsUnrouted = true;
     } else {
         error = "unknown fault '" + platform::Escaped(spec) +
-                "' (reserve:N, bind:N, tx-stuck, clock-off, tx-slow:K, pins-unrouted)";
+                "' (reserve:N, bind:N, tx-stuck, tx-stuck:N, clock-off, tx-slow:K, pins-unrouted)";
         return false;
     }
     options.faults.push_back(spec);
@@ -113,13 +126,20 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
     Options options;
     options.board.time = sim::TimeMode::Real;  // one message a second, as on the board
     const std::pair<const char*, std::string Options::*> paths[] = {
-        {"--wire", &Options::wirePath},           {"--vcd", &Options::vcdPath},
-        {"--trace", &Options::tracePath},         {"--debug-log", &Options::debugLogPath},
-        {"--console-log", &Options::consoleLogPath}, {"--summary-json", &Options::summaryJsonPath}};
+        {"--wire", &Options::wirePath},
+        {"--vcd", &Options::vcdPath},
+        {"--trace", &Options::tracePath},
+        {"--debug-log", &Options::debugLogPath},
+        {"--console-log", &Options::consoleLogPath},
+        {"--summary-json", &Options::summaryJsonPath}};
     const std::pair<const char*, bool Options::*> flags[] = {
-        {"--help", &Options::help}, {"-h", &Options::help},         {"--version", &Options::version},
+        {"--help", &Options::help},   {"-h", &Options::help},         {"--version", &Options::version},
         {"--quiet", &Options::quiet}, {"--strict", &Options::strict}, {"--loopback", nullptr}};
     for (std::size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--") {
+            options.programArgs.assign(args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
+            break;
+        }
         std::string arg = args[i];
         std::string value;
         const std::size_t equals = arg.rfind("--", 0) == 0 ? arg.find('=') : std::string::npos;
@@ -147,9 +167,9 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
         if (matched) {
             continue;
         }
-        const bool takesValue = arg == "--time" || arg == "--fault" || arg == "--rxd" || arg == "--vcd-window" ||
-                                std::any_of(std::begin(paths), std::end(paths),
-                                            [&](const auto& p) { return arg == p.first; });
+        const bool takesValue =
+            arg == "--time" || arg == "--fault" || arg == "--rxd" || arg == "--vcd-window" ||
+            std::any_of(std::begin(paths), std::end(paths), [&](const auto& p) { return arg == p.first; });
         if (!takesValue) {
             error = "unknown option '" + platform::Escaped(args[i]) + "' (see --help)";
             return std::nullopt;

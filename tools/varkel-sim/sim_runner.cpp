@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "app/port_test.h"
+#include "app/program_main.h"
 #include "platform/channels.h"
 #include "platform/host/host_platform.h"
 #include "sim/trace_log.h"
@@ -48,13 +49,21 @@ char g_abandonReason[320];
     siglongjmp(g_abandonJump, 1);
 }
 
-// Runs the program; false when it was abandoned.
-bool RunProgram(Summary& summary) {
+// Runs the program with `args`, as the board binary gets them; false when
+// it was abandoned.
+bool RunProgram(const std::vector<std::string>& args, Summary& summary) {
+    std::vector<std::string> strings = {"varkel"};
+    strings.insert(strings.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& arg : strings) {
+        argv.push_back(arg.data());
+    }
+    argv.push_back(nullptr);
     if (sigsetjmp(g_abandonJump, 1) != 0) {
         return false;
     }
     try {
-        summary.programStatus = PortTestMain(nullptr, nullptr, nullptr, 0);
+        summary.programStatus = ProgramMain(static_cast<int>(strings.size()), argv.data());
     } catch (const Interrupted&) {
         summary.signal = g_signal;
     }
@@ -232,7 +241,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     }
     host::Reset();
     host::Attach(board.get());
-    host::SetFaults(host::Faults{o.refuseReserve, o.refuseBind});
+    host::SetFaults(host::Faults{o.refuseReserve, o.refuseBind, o.txStuckMessage});
     host::SetInterruptCheck([] {
         if (g_signal != 0) {
             throw Interrupted{};
@@ -244,9 +253,14 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     const std::uint64_t realStartNs = sim::MonotonicNs();
 
     Summary summary;
-    if (!RunProgram(summary)) {
+    if (!RunProgram(o.programArgs, summary)) {
         summary.abandoned = g_abandonReason;
         err << "varkel-sim: " << summary.abandoned << '\n';
+    }
+    if (o.txStuckMessage > host::Pauses() + 1 && summary.signal == 0 && summary.abandoned.empty()) {
+        summary.unfired = "tx-stuck:" + std::to_string(o.txStuckMessage) +
+                          " never fired: the program paused " + std::to_string(host::Pauses()) +
+                          " times, so never reached its message " + std::to_string(o.txStuckMessage);
     }
     board->Finish();
     platform::FlushChannels();

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <sstream>
 
+#include "app/exit_status.h"
 #include "tools/common/json.h"
 
 namespace runner {
@@ -29,7 +30,8 @@ std::uint64_t Summary::Value(std::string_view key) const {
     return 0;
 }
 
-std::vector<Figure> CollectFigures(const sim::Board& board, std::uint64_t strayAccesses, std::uint64_t realNs) {
+std::vector<Figure> CollectFigures(const sim::Board& board, std::uint64_t strayAccesses,
+                                   std::uint64_t realNs) {
     const sim::BoardStats& b = board.stats();
     const sim::SspStats& p = board.portStats();
     return {
@@ -58,9 +60,17 @@ std::vector<std::string> FailReasons(const Summary& s) {
         reasons.push_back("the run ended at a register access that could not be performed");
     } else if (s.signal != 0) {
         reasons.push_back("stopped by " + SignalName(s.signal) + " before the run ended");
-    } else if (s.programStatus != 0) {
-        reasons.push_back("the program stopped early (exit status " + std::to_string(s.programStatus) +
-                          ": a register block could not be mapped)");
+    } else if (s.programStatus != kExitOk) {
+        const std::string status = "exit status " + std::to_string(s.programStatus);
+        reasons.push_back(
+            s.programStatus == kExitUnmapped
+                ? "the program stopped early (" + status + ": a register block could not be mapped)"
+            : s.programStatus == kExitUsage          ? "the program refused its arguments (" + status + ")"
+            : s.programStatus == kExitLoopbackFailed ? "the loopback test failed (" + status + ")"
+                                                     : "the program failed (" + status + ")");
+    }
+    if (!s.unfired.empty()) {
+        reasons.push_back("fault " + s.unfired);
     }
     if (const std::uint64_t n = s.Value("sends_gave_up")) {
         reasons.push_back(Count(n, "send", "sends") + " gave up waiting for transmit room");
@@ -73,14 +83,15 @@ std::vector<std::string> FailReasons(const Summary& s) {
     const std::uint64_t left = s.signal == 0 && s.abandoned.empty() ? s.Value("frames_left_in_fifo") : 0;
     if (unrouted + cut + left != 0) {
         std::string parts;
-        for (const auto& [n, what] : {std::pair{unrouted, "shifted with the transmit pin unrouted"},
-                                      std::pair{cut, "cut short"}, std::pair{left, "left in the transmit FIFO"}}) {
+        for (const auto& [n, what] :
+             {std::pair{unrouted, "shifted with the transmit pin unrouted"}, std::pair{cut, "cut short"},
+              std::pair{left, "left in the transmit FIFO"}}) {
             if (n != 0) {
                 parts += (parts.empty() ? "" : ", ") + std::to_string(n) + " " + what;
             }
         }
-        reasons.push_back(Count(unrouted + cut + left, "frame", "frames") + " never reached the wire (" + parts +
-                          ")");
+        reasons.push_back(Count(unrouted + cut + left, "frame", "frames") + " never reached the wire (" +
+                          parts + ")");
     }
     if (const std::uint64_t n = s.Value("no_device_accesses") + s.Value("unknown_register_accesses") +
                                 s.Value("stray_accesses")) {
@@ -99,7 +110,8 @@ std::string SummaryText(const Summary& s) {
     char value[64];
     for (const Figure& figure : s.figures) {
         if (figure.nanoseconds) {
-            std::snprintf(value, sizeof value, "%llu.%09llu s", static_cast<unsigned long long>(figure.value / 1000000000u),
+            std::snprintf(value, sizeof value, "%llu.%09llu s",
+                          static_cast<unsigned long long>(figure.value / 1000000000u),
                           static_cast<unsigned long long>(figure.value % 1000000000u));
         } else {
             std::snprintf(value, sizeof value, "%llu", static_cast<unsigned long long>(figure.value));
@@ -129,6 +141,10 @@ std::string SummaryJson(const Summary& s, const Options& o) {
          << "\", \"rxd\": \"" << RxdName(o.board.rxd) << "\", \"faults\": [";
     for (std::size_t i = 0; i < o.faults.size(); ++i) {
         json << (i == 0 ? "" : ", ") << tools::JsonString(o.faults[i]);
+    }
+    json << "], \"program_arguments\": [";
+    for (std::size_t i = 0; i < o.programArgs.size(); ++i) {
+        json << (i == 0 ? "" : ", ") << tools::JsonString(o.programArgs[i]);
     }
     json << "], \"vcd_window_ns\": ";
     if (o.hasVcdWindow) {

@@ -20,10 +20,11 @@ struct Figure {
 
 struct Summary {
     std::vector<Figure> figures;
-    int programStatus = 0;  // the program's exit status, when it returned
-    int signal = 0;         // the signal that stopped the run, or 0
-    int failedOutputs = 0;  // outputs (files, stdout, stderr) that could not be written
-    std::string abandoned;  // why a register access could not be performed, ending the run
+    int programStatus = 0;             // the program's exit status, when it returned
+    int signal = 0;                    // the signal that stopped the run, or 0
+    int failedOutputs = 0;             // outputs (files, stdout, stderr) that could not be written
+    std::string abandoned;             // why a register access could not be performed, ending the run
+    std::string unfired;               // a fault asked for that never fired, and why
     std::vector<std::string> reasons;  // why the run FAILs; none: PASS
     int exitStatus = 0;
 
@@ -34,7 +35,8 @@ struct Summary {
 std::string SignalName(int signal);
 
 // The figures of a run, each declared once, here.
-std::vector<Figure> CollectFigures(const sim::Board& board, std::uint64_t strayAccesses, std::uint64_t realNs);
+std::vector<Figure> CollectFigures(const sim::Board& board, std::uint64_t strayAccesses,
+                                   std::uint64_t realNs);
 
 // Why the run fails, in plain words with counts; empty when it passes.
 std::vector<std::string> FailReasons(const Summary& summary);

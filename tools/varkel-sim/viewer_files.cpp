@@ -9,9 +9,9 @@ namespace runner {
 namespace {
 
 constexpr int kWindowWidth = 1400;
-constexpr int kWaveWidth = 1150;       // pixels left for waves beside the signal panes
+constexpr int kWaveWidth = 1150;         // pixels left for waves beside the signal panes
 constexpr double kPixelsPerFrame = 200;  // GTKWave's zoom: 2^-zoom time units per 200 pixels
-constexpr std::size_t kMarkers = 26;   // named markers A to Z
+constexpr std::size_t kMarkers = 26;     // named markers A to Z
 
 std::string Absolute(const std::string& path) {
     if (!path.empty() && path[0] == '/') {
@@ -55,13 +55,15 @@ std::string GtkwaveSaveFile(const std::string& vcdPath, const std::vector<sim::F
         std::snprintf(line, sizeof line, "*%.6f -1", zoom);
         markers = line;
         for (std::size_t i = 0; i < kMarkers; ++i) {
-            std::snprintf(line, sizeof line, " %lld",
-                          i < burst.size() ? static_cast<long long>(burst[i].startNs + burst[i].bitNs / 2) : -1LL);
+            std::snprintf(
+                line, sizeof line, " %lld",
+                i < burst.size() ? static_cast<long long>(burst[i].startNs + burst[i].bitNs / 2) : -1LL);
             markers += line;
         }
         markers += "\n";
         for (std::size_t i = 0; i < burst.size() && i < kMarkers; ++i) {
-            markers += "[markername] " + std::string(1, static_cast<char>('A' + i)) + Label(burst[i].value) + "\n";
+            markers +=
+                "[markername] " + std::string(1, static_cast<char>('A' + i)) + Label(burst[i].value) + "\n";
         }
     }
     std::snprintf(line, sizeof line, "[size] %d 420\n[pos] -1 -1\n", kWindowWidth);
