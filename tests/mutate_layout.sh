@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # Changes each register offset, field, bit and block base in the program's
-# headers, one at a time, and runs the tests: every change must make at
-# least one test fail (or the build, through a static_assert). Prints which
-# tests caught each. Takes about half an hour; not part of CI.
-# Usage: tests/mutate_layout.sh [build-dir]   (default: a scratch copy in /tmp)
+# headers, then steps of its behaviour (a set-up step dropped or moved, a
+# wait one read short, a release out of order...), one at a time, and runs
+# the tests: every change must make at least one test fail (or the build,
+# through a static_assert). Prints which tests caught each. A change marked
+# with a preset is tested in that build (arm-mmio: the board binary's own
+# object code). Takes about an hour; not part of CI.
+# Usage: tests/mutate_layout.sh   (works on a scratch copy in /tmp)
 set -uo pipefail
 cd "$(dirname "$0")/.."
 scratch=$(mktemp -d /tmp/varkel-mutate-XXXXXX)
@@ -13,7 +16,7 @@ cd "$scratch"
 cmake --preset default -DVARKEL_BUILD_CHECK=OFF >/dev/null
 cmake --build build/default >/dev/null || { echo "mutate_layout: the unchanged tree does not build" >&2; exit 2; }
 
-# file @ text @ changed to
+# file @ text @ changed to [@ preset]; \n in a text is a line break
 mutations='ssp/registers.h @ kClockEnable = 0x04 @ kClockEnable = 0x08
 ssp/registers.h @ kClockEnableSsp = Bit(9) @ kClockEnableSsp = Bit(8)
 ssp/registers.h @ kPinDirection64 = 0x14 @ kPinDirection64 = 0x10
@@ -47,16 +50,38 @@ platform/platform.h @ kPageNoAccess = 0x001 @ kPageNoAccess = 0x002
 platform/platform.h @ kPageReadWrite = 0x004 @ kPageReadWrite = 0x008
 platform/platform.h @ kPageNoCache = 0x200 @ kPageNoCache = 0x100
 platform/platform.h @ kPagePhysical = 0x400 @ kPagePhysical = 0x800
-platform/platform.h @ kPageSize = 0x1000 @ kPageSize = 0x2000'
+platform/platform.h @ kPageSize = 0x1000 @ kPageSize = 0x2000
+ssp/ssp.cpp @ RegWrite(SspRegPtr, ssp::kControl1, 0); @ (void)0;
+ssp/ssp.cpp @ RegWrite(SspRegPtr, ssp::kControl1, 0);\n    RegUpdate(SspRegPtr, ssp::kControl0, 0, ssp::kControl0Enable); @ RegUpdate(SspRegPtr, ssp::kControl0, 0, ssp::kControl0Enable);\n    RegWrite(SspRegPtr, ssp::kControl1, 0);
+ssp/ssp.cpp @ RegUpdate(v_pClkRegs, clk::kClockEnable, clk::kClockEnableSsp, 0); @ (void)0;
+ssp/ssp.cpp @ (void)RegRead(GpioRegPtr, gpio::kAltFunction80); @ (void)0;
+ssp/ssp.cpp @ RegWrite(SspRegPtr, ssp::kStatus, ssp::kStatusRxOverrun);\n    RegWrite(SspRegPtr, ssp::kControl1 @ RegWrite(SspRegPtr, ssp::kStatus, ssp::kStatusRxNotEmpty);\n    RegWrite(SspRegPtr, ssp::kControl1
+ssp/ssp.cpp @ RegWrite(SspRegPtr, ssp::kStatus, ssp::kStatusRxOverrun);  // write-1-to-clear @ RegWrite(SspRegPtr, ssp::kStatus, ssp::kStatusRxNotEmpty);
+ssp/ssp.cpp @ result = 0;\n            break; @ result = 0;
+ssp/ssp.cpp @ RegRead(SspRegPtr, ssp::kData) & 0xFF) @ RegRead(SspRegPtr, ssp::kData))
+hw/reg_io.h @ RegWrite(window, offset, (value & ~clear) | set); @ RegWrite(window, offset, value | set);
+app/port_test.cpp @         SleepMs(kMessageIntervalMs); @         if (i + 1 < kMessageCount) SleepMs(kMessageIntervalMs);
+app/port_test.cpp @ ReleasePhysicalAddr(v_pClkRegs);\n    ReleasePhysicalAddr(SspRegPtr); @ ReleasePhysicalAddr(SspRegPtr);\n    ReleasePhysicalAddr(v_pClkRegs);
+app/loopback_sequence.cpp @ SspFlushReceive(); stale > 0 @ 0; stale > 0
+app/loopback_sequence.cpp @ if (received[i] == message[i]) { @ if (received[i] >= 0) {
+platform/host/sim_bus.cpp @ std::uint64_t{limit} + 1 @ std::uint64_t{limit}
+platform/host/host_platform.cpp @ g_state.pauses + 1 == g_state.faults.txStuckMessage @ g_state.pauses == g_state.faults.txStuckMessage
+hw/reg_io.h @ if (counter == 0) { @ if (counter == 1) { @ arm-mmio'
 
 missed=0
 while read -r line; do
     file=${line%% @ *} rest=${line#* @ }
-    from=${rest%% @ *} to=${rest#* @ }
+    from=${rest%% @ *} rest=${rest#* @ }
+    to=${rest%% @ *} preset=default
+    [ "$to" != "$rest" ] && preset=${rest#* @ }
+    if [ ! -d "build/$preset" ]; then
+        cmake --preset "$preset" -DVARKEL_BUILD_CHECK=OFF >/dev/null
+        cmake --build "build/$preset" >/dev/null || { echo "mutate_layout: the unchanged tree does not build for $preset" >&2; exit 2; }
+    fi
     cp "$file" "$file.orig"
     if ! python3 - "$file" "$from" "$to" <<'PY'
 import sys
-path, old, new = sys.argv[1:]
+path, old, new = (a.replace("\\n", "\n") for a in sys.argv[1:])
 text = open(path).read()
 if text.count(old) != 1:
     sys.exit(1)
@@ -65,20 +90,19 @@ PY
     then
         echo "ERROR   $file: '$from' is not there exactly once"
         missed=$((missed + 1))
-    elif ! cmake --build build/default >/dev/null 2>&1; then
+    elif ! cmake --build "build/$preset" >/dev/null 2>&1; then
         echo "caught  $file: $from -> $to: by the build (a static_assert)"
     else
-        failed=$(cd build/default && ctest -j2 2>/dev/null | sed -n 's/^[[:space:]]*[0-9]* - \([^ ]*\).*(Failed).*/\1/p' | tr '\n' ' ')
+        failed=$(ctest --preset "$preset" --timeout 600 2>/dev/null | sed -n 's/^[[:space:]]*[0-9]* - \([^ ]*\).*(Failed).*/\1/p' | tr '\n' ' ')
         if [ -n "$failed" ]; then
-            echo "caught  $file: $from -> $to: by $failed"
+            echo "caught  $file: $from -> $to ($preset): by $failed"
         else
-            echo "MISSED  $file: $from -> $to"
+            echo "MISSED  $file: $from -> $to ($preset)"
             missed=$((missed + 1))
         fi
     fi
     mv "$file.orig" "$file"
     touch "$file"  # newer than what the changed copy built, so it builds again
 done <<<"$mutations"
-cmake --build build/default >/dev/null 2>&1
 echo "mutate_layout: $missed change(s) no test caught"
 exit $((missed != 0))
