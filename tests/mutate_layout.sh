@@ -6,7 +6,8 @@
 # through a static_assert). Prints which tests caught each. A change marked
 # with a preset is tested in that build (arm-mmio: the board binary's own
 # object code). Takes about an hour; not part of CI.
-# Usage: tests/mutate_layout.sh   (works on a scratch copy in /tmp)
+# Usage: tests/mutate_layout.sh [PATTERN]   (only the changes whose line
+# holds PATTERN, a grep pattern; works on a scratch copy in /tmp)
 set -uo pipefail
 cd "$(dirname "$0")/.."
 scratch=$(mktemp -d /tmp/varkel-mutate-XXXXXX)
@@ -103,6 +104,6 @@ PY
     fi
     mv "$file.orig" "$file"
     touch "$file"  # newer than what the changed copy built, so it builds again
-done <<<"$mutations"
+done < <(grep -e "${1:-.}" <<<"$mutations")
 echo "mutate_layout: $missed change(s) no test caught"
 exit $((missed != 0))
