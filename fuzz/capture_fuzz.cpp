@@ -29,8 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string error, text;
     if (check::CheckCapture(
             fd, request,
-            [&](const check::WireFrame& frame, double seconds) {
-                text = check::FrameLine(seconds, frame.risingValue);
+            [&](const check::WireFrame& frame, std::uint64_t startNs) {
+                text = check::FrameLine(startNs, frame.risingValue, request.expect.bits);
             },
             {}, outcome, error)) {
         text = check::VerdictLine(outcome.report) + check::Details(outcome, request) +

@@ -1,16 +1,11 @@
 #include "sim/wire_log.h"
 
-#include <cstdio>
+#include "sim/wire_line.h"
 
 namespace sim {
 
 std::size_t WireLog::FormatFrame(const Frame& frame, char (&line)[64]) {
-    const int digits = static_cast<int>((frame.bits + 3) / 4);
-    const int n =
-        std::snprintf(line, sizeof line, "%llu.%09llu 0x%0*X\n",
-                      static_cast<unsigned long long>(frame.startNs / 1000000000u),
-                      static_cast<unsigned long long>(frame.startNs % 1000000000u), digits, frame.value);
-    return static_cast<std::size_t>(n);
+    return FormatWireLine(frame.startNs, frame.value, frame.bits, line);
 }
 
 void WireLog::OnFrameEnd(const Frame& frame, std::uint64_t /*endNs*/, FrameFate fate) {

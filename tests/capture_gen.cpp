@@ -39,7 +39,7 @@ std::string MakeVcd(const WaveSpec& w) {
                 const double mid = t0 + (i + 0.5) * w.bitS;
                 edges.push_back({mid, 0, active});
                 if (w.otherPhase) {
-                    edges.push_back({mid, 2, bit(i)});
+                    edges.push_back({mid + w.dataDelayS, 2, bit(i)});
                 }
                 const double end = t0 + (i + 1) * w.bitS;
                 edges.push_back({end, 0, idle});
@@ -49,7 +49,7 @@ std::string MakeVcd(const WaveSpec& w) {
             }
             const double end = t0 + 8 * w.bitS;
             edges.push_back({end, 1, '1'});
-            edges.push_back({end, 2, '0'});
+            edges.push_back({end + w.dataDelayS, 2, '0'});  // held past the last edge, as a sender does
             t0 = end + w.idleBits * w.bitS;
             last = end;
         }

@@ -14,7 +14,8 @@ struct WaveSpec {
     double bitS = 700e-9;
     double idleBits = 1;  // frame high between frames, in bit times
     bool lsbFirst = false;
-    bool otherPhase = false;  // data changes on the rising edge, sampled on the falling
+    bool otherPhase = false;    // data changes on the rising edge, sampled on the falling
+    double dataDelayS = 20e-9;  // a sender's data changes this long after its edge (otherPhase, frame end)
     bool clockIdleHigh = false;
     bool frameLineStuck = false;  // the frame pin never leaves its idle level
     double samplePeriodS = 0;     // an analyser's sampling: each edge moves to the next sample

@@ -115,13 +115,13 @@ TEST_F(CheckTest, EachFaultIsNamedWhereItIs) {
          "varkel-check: mismatch at 0.001000 s, message 1: bits in reverse order: the bytes read right LSB "
          "first"},
         {"the other clock phase", [](WaveSpec& w) { w.otherPhase = true; },
-         "varkel-check: mismatch at 0.001000 s, message 1: the data changes on the rising clock edge and is "
-         "right "
-         "only sampled on the falling one: the other clock phase (CPHA 1)"},
+         "varkel-check: mismatch: the data changes on the rising clock edge in 32 of 32 frames and is right "
+         "only "
+         "sampled on the falling one: the other clock phase (CPHA 1, SPI mode 1)"},
         {"the other clock polarity", [](WaveSpec& w) { w.clockIdleHigh = true; },
-         "varkel-check: mismatch at 0.001000 s, message 1, byte 1: the clock idles high: the other clock "
-         "polarity "
-         "(CPOL 1)"},
+         "varkel-check: mismatch: the clock idles high in 36 of 36 frames: the other clock polarity (CPOL 1; "
+         "the "
+         "data changes on its rising edge: SPI mode 2)"},
         {"bit time 10% long", [](WaveSpec& w) { w.bitS = 770e-9; },
          "varkel-check: mismatch at 0.001000 s, message 1, byte 1: bit time 770.0 ns is 10.0% longer than "
          "the "

@@ -13,6 +13,11 @@ constexpr double kMessageGapBits = 50;
 // is named.
 constexpr double kMaxFactor = 1e6;
 
+// "2 of 2,681": how many of how many showed a thing.
+std::string Count(std::uint64_t some, std::uint64_t all) {
+    return Grouped(some) + " of " + Grouped(all);
+}
+
 std::string Byte(std::uint32_t value) {
     char text[24];
     if (value >= 0x21 && value < 0x7F) {
@@ -57,6 +62,18 @@ std::string FrameCountCause(const std::vector<std::uint8_t>& seen, const std::ve
 
 }  // namespace
 
+std::string Grouped(std::uint64_t n) {
+    char text[32];  // 20 digits and 6 commas at most
+    std::size_t at = sizeof text;
+    for (int digits = 0; digits == 0 || n != 0; ++digits, n /= 10) {
+        if (digits != 0 && digits % 3 == 0) {
+            text[--at] = ',';
+        }
+        text[--at] = static_cast<char>('0' + n % 10);
+    }
+    return std::string(text + at, sizeof text - at);
+}
+
 Checker::Checker(const Expectation& expectation, const CaptureInfo& info)
     : expect_(expectation), secondsPerTick_(info.secondsPerTick) {
     report_.expectedBitNs = expect_.BitSeconds() * 1e9;
@@ -69,6 +86,24 @@ void Checker::Note(double seconds, unsigned message, unsigned byte, const std::s
 }
 
 void Checker::Add(const WireFrame& frame) {
+    // The clock mode is judged over every whole word, those left out at the
+    // capture's edges too.
+    if (frame.complete) {
+        // A word the capture began inside of shows no idle level.
+        if (!(frame.periodCutAtStart && frame.firstInPeriod)) {
+            ++framesSeen_;
+            idleHighFrames_ += frame.clockIdleHigh ? 1 : 0;
+        }
+        // Where the data changes between edges says the phase; where it
+        // changes only on edges' own samples, it hints at it.
+        if (frame.dataChangesAtRise + frame.dataChangesAtFall != 0) {
+            ++phaseFrames_;
+            otherPhaseFrames_ += frame.dataChangesAtRise > frame.dataChangesAtFall ? 1 : 0;
+        } else if (frame.dataChangesOnRise + frame.dataChangesOnFall != 0) {
+            ++phaseHintFrames_;
+            framesChangingOnRise_ += frame.dataChangesOnRise > frame.dataChangesOnFall ? 1 : 0;
+        }
+    }
     if (!group_.empty()) {
         const double bit = std::max(Seconds(1) * group_.back().BitTicks(), expect_.BitSeconds());
         if (Seconds(frame.startTick - group_.back().endTick) > kMessageGapBits * bit) {
@@ -88,12 +123,16 @@ void Checker::CloseGroup(bool last) {
     frames.swap(group_);
     const std::size_t n = expect_.message.size();
     const std::vector<std::uint8_t> seen = Bytes(frames, false, false, expect_.bits);
-    // A capture may begin or end inside a message: a short first group that
-    // is the message's tail, or a short last one that is its head, is left out.
-    if (groups_++ == 0 && seen.size() < n &&
-        std::equal(seen.begin(), seen.end(),
-                   expect_.message.end() - static_cast<std::ptrdiff_t>(seen.size()))) {
+    // A capture may begin or end inside a message: a first group whose
+    // select was already active, or a short one that is the message's tail,
+    // and a short last one that is its head, are left out.
+    if (groups_++ == 0 &&
+        (frames.front().periodCutAtStart ||
+         (seen.size() < n && std::equal(seen.begin(), seen.end(),
+                                        expect_.message.end() - static_cast<std::ptrdiff_t>(seen.size()))))) {
         ++report_.partialMessagesAtStart;
+        report_.partialFramesAtStart +=
+            frames.front().periodCutAtStart ? static_cast<unsigned>(frames.size()) : 0;
         return;
     }
     if (last && seen.size() < n && std::equal(seen.begin(), seen.end(), expect_.message.begin())) {
@@ -112,14 +151,12 @@ void Checker::CheckMessage(const std::vector<WireFrame>& frames) {
         const auto byte = static_cast<unsigned>(i + 1);
         dataAtRise_ += f.dataChangesAtRise;
         dataAtFall_ += f.dataChangesAtFall;
-        if (f.clockIdleHigh) {
+        if (!f.complete) {
             Note(Seconds(f.startTick), message, byte,
-                 "the clock idles high: the other clock polarity (CPOL 1)", idleHigh_);
-        }
-        if (f.rises != expect_.bits) {
-            Note(Seconds(f.startTick), message, byte,
-                 "the frame has " + std::to_string(f.rises) + " clock pulses, not " +
-                     std::to_string(expect_.bits),
+                 f.firstInPeriod ? "the frame has " + std::to_string(f.rises) + " clock pulses, not " +
+                                       std::to_string(expect_.bits)
+                                 : "the select period ends " + std::to_string(f.rises) +
+                                       " clock pulses into a word of " + std::to_string(expect_.bits),
                  badBitCount_);
         }
         if (f.BitTicks() > 0) {
@@ -184,11 +221,15 @@ void Checker::CheckMessage(const std::vector<WireFrame>& frames) {
     previousStart_ = frames.front().startTick;
 }
 
-Report Checker::Finish(const FrameDecoder& decoder) {
+Report Checker::Finish(const LineActivity& lines) {
     CloseGroup(true);
     Report& r = report_;
-    r.partialFramesAtStart = decoder.partialAtStart;
-    r.partialFramesAtEnd = decoder.partialAtEnd;
+    r.partialFramesAtStart += lines.partialAtStart;
+    r.partialFramesAtEnd = lines.partialAtEnd;
+    r.wordsAlone = lines.wordsAlone;
+    r.wordsShared = lines.wordsShared;
+    r.partialWords = lines.partialWords;
+    r.bitsChangedOnEdgeSample = lines.bitsChangedOnEdgeSample;
     r.bitNs = bitCount_ != 0 ? bitSum_ / static_cast<double>(bitCount_) : 0;
     r.intervalMs = r.intervals != 0 ? intervalSum_ / r.intervals : 0;
     auto fail = [&](const Mismatch& m) {
@@ -197,24 +238,79 @@ Report Checker::Finish(const FrameDecoder& decoder) {
     };
     const auto clock = static_cast<int>(Line::Sclk), frame = static_cast<int>(Line::Sfrm),
                data = static_cast<int>(Line::Txd);
-    if (decoder.changes[clock] + decoder.changes[frame] + decoder.changes[data] == 0) {
+    if (lines.changes[clock] + lines.changes[frame] + lines.changes[data] == 0) {
         return fail(
             {0, 0, 0, "no activity on sclk, sfrm or txd: the port sent nothing, or its pins are not these"});
     }
-    if (!decoder.frameLineWentLow) {
-        return fail(
-            {0, 0, 0,
-             "sclk or txd change but the frame line never goes low: is sfrm routed to the port, and is "
-             "it the signal named here (--sfrm)?"});
+    // Most of the clock running while the select is inactive: its active
+    // level is the other one.
+    if (lines.changes[frame] != 0 && lines.clockRises >= expect_.bits &&
+        lines.risesWhileActive * 2 < lines.clockRises) {
+        return fail({0, 0, 0,
+                     std::to_string(lines.clockRises - lines.risesWhileActive) + " of " +
+                         std::to_string(lines.clockRises) +
+                         " rising clock edges come while the frame line is " +
+                         (expect_.selectActiveHigh ? "low" : "high") + ": a select that is active " +
+                         (expect_.selectActiveHigh ? "low" : "high") + " (--select-active " +
+                         (expect_.selectActiveHigh ? "low" : "high") + "), or not the frame line (--sfrm)?"});
+    }
+    if (!lines.selectWentActive) {
+        return fail({0, 0, 0,
+                     "sclk or txd change but the frame line never goes " +
+                         std::string(expect_.selectActiveHigh ? "high" : "low") +
+                         ": is sfrm routed to the port, and is it the signal named here (--sfrm)?"});
+    }
+    // The clock mode, over all whole words: the clock's idle level, and the
+    // edge the data changes on.
+    // A cause needs three in four of the frames that show it.
+    const bool changesAtRise = otherPhaseFrames_ * 4 >= phaseFrames_ * 3 && otherPhaseFrames_ != 0;
+    const bool changesOnRise = !changesAtRise && otherPhaseFrames_ == 0 &&
+                               framesChangingOnRise_ * 4 >= phaseHintFrames_ * 3 &&
+                               framesChangingOnRise_ != 0;
+    const std::string onRise =
+        changesAtRise
+            ? "the data changes on the rising clock edge in " + Count(otherPhaseFrames_, phaseFrames_)
+        : changesOnRise ? "the data changes on the sample of the rising clock edge in " +
+                              Count(framesChangingOnRise_, phaseHintFrames_)
+                        : "";
+    if (idleHighFrames_ * 4 >= framesSeen_ * 3 && idleHighFrames_ != 0) {
+        return fail({0, 0, 0,
+                     "the clock idles high in " + Count(idleHighFrames_, framesSeen_) +
+                         " frames: the other clock polarity (CPOL 1; the data changes on its " +
+                         (changesAtRise || changesOnRise ? "rising edge: SPI mode 2)"
+                                                         : "falling edge: SPI mode 3)")});
+    }
+    if (changesAtRise || changesOnRise) {
+        const bool confirmed =
+            wrongMessages_ != 0 && (rightOtherPhase_ == wrongMessages_ || rightBoth_ == wrongMessages_);
+        return fail({0, 0, 0,
+                     onRise + " frames" + (confirmed ? " and is right only sampled on the falling one" : "") +
+                         ": the other clock phase (CPHA 1, SPI mode 1)" +
+                         (confirmed && rightOtherPhase_ != wrongMessages_ ? ", and LSB first" : "") +
+                         (changesOnRise ? ", or sample faster to tell" : "")});
+    }
+    // Most select periods ending inside a word: the words are another width.
+    std::uint64_t periods = 0, commonRises = 0;
+    for (unsigned n = 0; n <= LineActivity::kTrackedRises; ++n) {
+        periods += lines.periodsByRises[n];
+        commonRises = lines.periodsByRises[n] > lines.periodsByRises[commonRises] ? n : commonRises;
+    }
+    if (lines.partialWords * 2 > periods && commonRises != 0 && commonRises < LineActivity::kTrackedRises) {
+        return fail({0, 0, 0,
+                     Count(lines.partialWords, periods) + " select periods end inside a word of " +
+                         std::to_string(expect_.bits) + " bits; most hold " + std::to_string(commonRises) +
+                         " clock pulses: " + std::to_string(commonRises) + "-bit words? (--bits " +
+                         std::to_string(commonRises) + ")"});
     }
     if (r.messages == 0) {
-        return fail({0, 0, 0,
-                     r.partialMessagesAtStart + r.partialMessagesAtEnd != 0
-                         ? "no complete message: the capture holds only part of one"
-                         : "no complete frame of 8 clock pulses"});
-    }
-    if (!idleHigh_.what.empty()) {
-        return fail(idleHigh_);
+        std::string saw = std::to_string(lines.clockRises) + " rising clock edges, " +
+                          std::to_string(lines.wordsAlone + lines.wordsShared) + " whole words of " +
+                          std::to_string(expect_.bits) + " bits";
+        return fail(
+            {0, 0, 0,
+             r.partialMessagesAtStart + r.partialMessagesAtEnd != 0
+                 ? "no complete message: the capture holds only part of one (" + saw + ")"
+                 : "no complete word of " + std::to_string(expect_.bits) + " clock pulses (" + saw + ")"});
     }
     const double ratio = r.bitNs / r.expectedBitNs;
     if (bitCount_ != 0 && std::fabs(ratio - 1) > expect_.bitTolerance) {

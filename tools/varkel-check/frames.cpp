@@ -5,7 +5,9 @@
 namespace check {
 namespace {
 
-constexpr std::size_t kMaxEdges = 64;  // a frame's bits fit in 32; more is noise
+constexpr std::size_t kMaxEdges = 64;  // a word's bits fit in 32; more is noise
+constexpr int kClock = static_cast<int>(Line::Sclk), kSelect = static_cast<int>(Line::Sfrm),
+              kData = static_cast<int>(Line::Txd);
 
 // How far `tick` is from the nearest of `edges` (sorted).
 std::uint64_t Distance(const std::vector<std::uint64_t>& edges, std::uint64_t tick) {
@@ -39,70 +41,156 @@ void FrameDecoder::Change(std::uint64_t tick, Line line, char level) {
     next_[static_cast<int>(line)] = level;
 }
 
-void FrameDecoder::End(std::uint64_t tick) {
+void FrameDecoder::End(std::uint64_t /*tick*/) {
     if (holding_) {
         Settle();
     }
-    (void)tick;  // a frame still open when the capture ends is cut by it
-    if (inFrame_ || inPartial_) {
-        ++partialAtEnd;
+    if (active_ && inWord_) {
+        if (word_.rises >= settings_.bits) {
+            EndWord(true);  // whole; only a falling edge after its last bit is beyond the capture
+        } else if (word_.rises + word_.falls != 0) {
+            ++activity_.partialAtEnd;
+        }
+    }
+    if (first_) {
+        Emit(*first_);
+        first_.reset();
     }
 }
 
 void FrameDecoder::Settle() {
     holding_ = false;
-    constexpr int kClock = static_cast<int>(Line::Sclk), kFrame = static_cast<int>(Line::Sfrm),
-                  kData = static_cast<int>(Line::Txd);
     for (int i = 0; i < kLines; ++i) {  // a pin becoming driven is not activity; a toggle is
-        changes[i] += (level_[i] == '0' && next_[i] == '1') || (level_[i] == '1' && next_[i] == '0') ? 1 : 0;
+        activity_.changes[i] +=
+            (level_[i] == '0' && next_[i] == '1') || (level_[i] == '1' && next_[i] == '0') ? 1 : 0;
     }
+    const char activeLevel = settings_.selectActiveHigh ? '1' : '0';
+    const bool nowActive = next_[kSelect] == activeLevel;
     const bool rising = level_[kClock] == '0' && next_[kClock] == '1';
     const bool falling = level_[kClock] == '1' && next_[kClock] == '0';
-    if (inFrame_ && (rising || falling)) {
-        const std::uint32_t bit = level_[kData] == '1' ? 1 : 0;  // the data held up to the edge
-        if (rising) {
-            frame_.risingValue = (frame_.risingValue << 1) | bit;
-            frame_.firstRiseTick = frame_.rises++ == 0 ? tick_ : frame_.firstRiseTick;
-            frame_.lastRiseTick = tick_;
-        } else {
-            frame_.fallingValue = (frame_.fallingValue << 1) | bit;
-            ++frame_.falls;
+    activity_.clockRises += rising ? 1 : 0;
+
+    // An edge on the sample where the select becomes active, or ends, is
+    // inside its period: a sender's last edge and its select's end may fall
+    // on one sample.
+    if (!active_ && nowActive) {
+        active_ = true;
+        activity_.selectWentActive = true;
+        periodCut_ = level_[kSelect] == '?';  // the capture began inside it
+        activity_.selectPeriods += periodCut_ ? 0 : 1;
+        periodWords_ = 0;
+        periodRises_ = 0;
+        StartWord(true);
+    }
+    if (active_ && (rising || falling)) {
+        // The level at the edge's own sample, as an analyser's decoder reads it.
+        const std::uint32_t bit = next_[kData] == '1' ? 1 : 0;
+        if (rising && (level_[kData] == '0' || level_[kData] == '1') && level_[kData] != next_[kData]) {
+            ++activity_.bitsChangedOnEdgeSample;
         }
-        if (edges_[rising].size() < kMaxEdges) {
-            edges_[rising].push_back(tick_);
+        activity_.risesWhileActive += rising ? 1 : 0;
+        periodRises_ += rising ? 1 : 0;
+        Edge(rising, bit);
+    }
+    if (active_ && inWord_ && level_[kData] != next_[kData] && tick_ != word_.startTick) {
+        if (rising || falling) {
+            (rising ? word_.dataChangesOnRise : word_.dataChangesOnFall)++;
+        } else if (dataChanges_.size() < kMaxEdges) {
+            dataChanges_.push_back(tick_);
         }
     }
-    if (inFrame_ && level_[kData] != next_[kData] && tick_ != frame_.startTick &&
-        dataChanges_.size() < kMaxEdges) {
-        dataChanges_.push_back(tick_);
-    }
-    if (level_[kFrame] == '?' && next_[kFrame] == '0') {
-        inPartial_ = true;  // the capture began inside a frame
-        frameLineWentLow = true;
-    }
-    if (level_[kFrame] == '0' && next_[kFrame] == '1') {
-        if (inFrame_) {
-            frame_.endTick = tick_;
-            for (const std::uint64_t change : dataChanges_) {
-                (Distance(edges_[1], change) <= Distance(edges_[0], change) ? frame_.dataChangesAtRise
-                                                                            : frame_.dataChangesAtFall)++;
-            }
-            onFrame_(frame_);
-        } else if (inPartial_) {
-            ++partialAtStart;
-        }
-        inFrame_ = inPartial_ = false;
-    } else if (level_[kFrame] == '1' && next_[kFrame] == '0') {
-        frameLineWentLow = true;
-        inFrame_ = true;
-        frame_ = WireFrame{};
-        frame_.startTick = tick_;
-        frame_.clockIdleHigh = level_[kClock] == '1';  // as it was while the frame line was high
-        edges_[0].clear();
-        edges_[1].clear();
-        dataChanges_.clear();
+    if (active_ && !nowActive) {
+        EndPeriod();
     }
     std::copy(std::begin(next_), std::end(next_), std::begin(level_));
+}
+
+void FrameDecoder::StartWord(bool firstInPeriod) {
+    word_ = WireFrame{};
+    word_.startTick = tick_;
+    // As the clock was before this sample; at the capture's first, as it is.
+    word_.clockIdleHigh = (level_[kClock] == '?' ? next_[kClock] : level_[kClock]) == '1';
+    word_.firstInPeriod = firstInPeriod;
+    word_.periodCutAtStart = periodCut_;
+    edges_[0].clear();
+    edges_[1].clear();
+    dataChanges_.clear();
+    inWord_ = true;
+}
+
+void FrameDecoder::Edge(bool rising, std::uint32_t bit) {
+    if (!inWord_) {
+        StartWord(false);
+    } else if (rising && word_.rises >= settings_.bits) {
+        EndWord(true);  // its last falling edge never came: the next word has begun
+        StartWord(false);
+    }
+    if (rising) {
+        word_.risingValue = (word_.risingValue << 1) | bit;
+        word_.firstRiseTick = word_.rises++ == 0 ? tick_ : word_.firstRiseTick;
+        word_.lastRiseTick = tick_;
+    } else {
+        word_.fallingValue = (word_.fallingValue << 1) | bit;
+        ++word_.falls;
+    }
+    if (edges_[rising].size() < kMaxEdges) {
+        edges_[rising].push_back(tick_);
+    }
+    // Whole once both edges have taken their bits: in every clock mode the
+    // word's last edge is then behind it.
+    if (word_.rises >= settings_.bits && word_.falls >= settings_.bits) {
+        EndWord(true);
+    }
+}
+
+void FrameDecoder::EndWord(bool complete) {
+    inWord_ = false;
+    word_.complete = complete;
+    word_.endTick = tick_;
+    for (const std::uint64_t change : dataChanges_) {  // halfway between says nothing
+        const std::uint64_t toRise = Distance(edges_[1], change), toFall = Distance(edges_[0], change);
+        word_.dataChangesAtRise += toRise < toFall ? 1 : 0;
+        word_.dataChangesAtFall += toFall < toRise ? 1 : 0;
+    }
+    ++periodWords_;
+    if (!complete && periodCut_ && word_.firstInPeriod) {
+        ++activity_.partialAtStart;  // cut by the capture's start, not by its select
+        return;
+    }
+    activity_.partialWords += complete ? 0 : 1;
+    if (word_.firstInPeriod && complete) {
+        first_ = word_;  // alone or not, the next word or the period's end says
+        return;
+    }
+    if (first_) {
+        first_->sharesPeriod = true;
+        Emit(*first_);
+        first_.reset();
+    }
+    word_.sharesPeriod = !word_.firstInPeriod;
+    Emit(word_);
+}
+
+void FrameDecoder::EndPeriod() {
+    if (inWord_ && word_.rises + word_.falls != 0) {
+        EndWord(word_.rises >= settings_.bits);
+    }
+    if (first_) {
+        Emit(*first_);
+        first_.reset();
+    }
+    if (!periodCut_) {
+        ++activity_.periodsByRises[std::min<std::uint64_t>(periodRises_, LineActivity::kTrackedRises)];
+    }
+    active_ = false;
+    inWord_ = false;
+}
+
+void FrameDecoder::Emit(const WireFrame& word) {
+    if (word.complete) {
+        (word.sharesPeriod ? activity_.wordsShared : activity_.wordsAlone)++;
+    }
+    onWord_(word);
 }
 
 }  // namespace check

@@ -1,31 +1,48 @@
-// Frames read off the port's three pins: a frame is the time the frame
-// line is low; the data line is sampled at each clock edge.
+// Words read off the port's three pins, as a logic analyser's SPI decoder
+// reads them: while the select (frame) line is active, each rising clock
+// edge takes one data bit, the level at that edge's own sample, and every
+// `bits` of them make a word. A port may pulse its select for each word or
+// hold it across several; both read the same.
 #pragma once
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <vector>
 
 #include "tools/varkel-check/capture.h"
 
 namespace check {
 
+struct DecoderSettings {
+    unsigned bits = 8;  // a word's width, 1 to 32
+    bool selectActiveHigh = false;
+};
+
 struct WireFrame {
-    std::uint64_t startTick = 0;  // frame line falls
-    std::uint64_t endTick = 0;    // frame line rises
-    // The data line just before each rising and each falling clock edge,
-    // first edge in the highest bit.
+    std::uint64_t startTick = 0;  // the select becomes active, or the word's first clock edge
+    std::uint64_t endTick = 0;    // its last clock edge, or the select's end
+    // The data line at each rising and each falling clock edge, first edge
+    // in the highest bit.
     std::uint32_t risingValue = 0;
     std::uint32_t fallingValue = 0;
     unsigned rises = 0;
     unsigned falls = 0;
     std::uint64_t firstRiseTick = 0;
     std::uint64_t lastRiseTick = 0;
-    bool clockIdleHigh = false;  // the clock's level as the frame began
+    bool clockIdleHigh = false;  // the clock's level as the word began
     // Data changes nearest a rising or a falling clock edge: where the
     // sender changes its data tells its clock phase.
     unsigned dataChangesAtRise = 0;
     unsigned dataChangesAtFall = 0;
+    // Data changes on an edge's own sample: just before it or just after,
+    // the capture cannot tell.
+    unsigned dataChangesOnRise = 0;
+    unsigned dataChangesOnFall = 0;
+    bool firstInPeriod = true;      // the first word of its select period
+    bool sharesPeriod = false;      // its select period holds other words too
+    bool complete = true;           // false: its select period ended `rises` edges into it
+    bool periodCutAtStart = false;  // its select period was active when the capture began
 
     // Ticks per bit, from the first to the last rising edge; 0 with fewer
     // than two.
@@ -35,30 +52,64 @@ struct WireFrame {
 // Bits in reverse order.
 std::uint32_t Reversed(std::uint32_t value, unsigned bits);
 
+// What the lines did, beyond the words.
+struct LineActivity {
+    std::uint64_t changes[kLines] = {};  // toggles between 0 and 1 of each line
+    bool selectWentActive = false;       // at some point, the capture's start included
+    std::uint64_t clockRises = 0;        // all of them, select active or not
+    std::uint64_t risesWhileActive = 0;
+    std::uint64_t selectPeriods = 0;  // that began in the capture
+    std::uint64_t wordsAlone = 0;     // words that had a select period to themselves
+    std::uint64_t wordsShared = 0;    // words whose select period held others too
+    std::uint64_t partialWords = 0;   // select periods that ended inside a word
+    unsigned partialAtStart = 0;      // a word the capture's start cut short
+    unsigned partialAtEnd = 0;        // a word the capture's end cut short
+    // Rising edges whose data bit changed on that very sample: the reading
+    // is right only if the sender changed it just after the edge.
+    std::uint64_t bitsChangedOnEdgeSample = 0;
+    // Select periods that began and ended in the capture, by their rising
+    // clock edges; longer ones all count in the last.
+    static constexpr unsigned kTrackedRises = 256;
+    std::uint64_t periodsByRises[kTrackedRises + 1] = {};
+};
+
 class FrameDecoder : public CaptureSink {
   public:
-    explicit FrameDecoder(std::function<void(const WireFrame&)> onFrame) : onFrame_(std::move(onFrame)) {}
+    // `onWord` sees each complete word as it ends, and each partial one
+    // (complete false) a select period ended inside.
+    FrameDecoder(const DecoderSettings& settings, std::function<void(const WireFrame&)> onWord)
+        : settings_(settings), onWord_(std::move(onWord)) {}
     void Change(std::uint64_t tick, Line line, char level) override;
     void End(std::uint64_t tick) override;
 
-    std::uint64_t changes[kLines] = {};  // toggles between 0 and 1 of each line
-    bool frameLineWentLow = false;
-    unsigned partialAtStart = 0;  // frames the capture began inside of
-    unsigned partialAtEnd = 0;    // and ended inside of
+    const LineActivity& activity() const { return activity_; }
 
   private:
     void Settle();  // applies the changes of the tick held
+    void StartWord(bool firstInPeriod);
+    void Edge(bool rising, std::uint32_t bit);
+    void EndWord(bool complete);
+    void EndPeriod();
+    void Emit(const WireFrame& word);
 
-    std::function<void(const WireFrame&)> onFrame_;
+    DecoderSettings settings_;
+    std::function<void(const WireFrame&)> onWord_;
+    LineActivity activity_;
     char level_[kLines] = {'?', '?', '?'};
     char next_[kLines] = {'?', '?', '?'};
     std::uint64_t tick_ = 0;
     bool holding_ = false;
-    bool inFrame_ = false;
-    bool inPartial_ = false;
-    WireFrame frame_;
-    std::vector<std::uint64_t> edges_[2];  // this frame's falling and rising clock edges
+    bool active_ = false;  // within a select period
+    bool inWord_ = false;  // a word has begun: the period's start, or an edge since the last word
+    bool periodCut_ = false;
+    unsigned periodWords_ = 0;
+    std::uint64_t periodRises_ = 0;
+    WireFrame word_;
+    std::vector<std::uint64_t> edges_[2];  // this word's falling and rising clock edges
     std::vector<std::uint64_t> dataChanges_;
+    // A period's first word waits for the next to begin, or the period to
+    // end, so that it is known whether it shares the period.
+    std::optional<WireFrame> first_;
 };
 
 }  // namespace check

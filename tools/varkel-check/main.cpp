@@ -41,8 +41,16 @@ constexpr const char* kUsage =
     "                        one's, 0.001 to 1000 (default 5)\n"
     "  --frames FILE         every complete frame read: \"<seconds> 0x<value>\", as\n"
     "                        varkel-sim's wire log\n"
+    "  --bits N              bits a word, 1 to 32 (default 8, the program's)\n"
+    "  --select-active low|high\n"
+    "                        the frame (select) line's active level (default low)\n"
     "  --json FILE           the verdict and figures as JSON\n"
     "  --help, --version\n"
+    "\n"
+    "Words are read as an analyser's SPI decoder reads them: while the frame line is\n"
+    "active, each rising clock edge takes the data line's level at that sample, and\n"
+    "every N bits make a word, whether the port pulses its frame line for each word or\n"
+    "holds it across a message.\n"
     "\n"
     "The first line is the verdict: \"varkel-check: match: ...\" or \"varkel-check: mismatch\n"
     "at T s, message K, byte J: <what>\", naming the likely cause. Partial frames and\n"
@@ -79,6 +87,7 @@ constexpr NumberOption kNumbers[] = {
     {"--clock-rate", 0, 255, true},
     {"--bit-tolerance", 0.01, 50, false},
     {"--interval-tolerance-ms", 0.001, 1000, false},
+    {"--bits", 1, 32, true},
 };
 
 std::string Number(double value) {
@@ -115,7 +124,7 @@ int Parse(const std::vector<std::string>& args, Options& o, std::string& text, s
             number = arg == n.name ? &n : number;
         }
         const bool known = number != nullptr || arg == "--sclk" || arg == "--sfrm" || arg == "--txd" ||
-                           arg == "--frames" || arg == "--json";
+                           arg == "--frames" || arg == "--json" || arg == "--select-active";
         const std::string shown = platform::Escaped(arg);
         if (!known) {
             error = "unknown option '" + shown + "' (see --help)";
@@ -144,9 +153,18 @@ int Parse(const std::vector<std::string>& args, Options& o, std::string& text, s
                 r.expect.clockRate = static_cast<unsigned>(x);
             } else if (arg == "--bit-tolerance") {
                 r.expect.bitTolerance = x / 100;
+            } else if (arg == "--bits") {
+                r.expect.bits = static_cast<unsigned>(x);
             } else {
                 r.expect.intervalTolerance = x / 1000;
             }
+        } else if (arg == "--select-active") {
+            if (value != "low" && value != "high") {
+                error =
+                    "option --select-active takes low or high, not '" + platform::Escaped(value, 64) + "'";
+                return kExitUnreadable;
+            }
+            r.expect.selectActiveHigh = value == "high";
         } else if (arg == "--sclk" || arg == "--sfrm" || arg == "--txd") {
             (arg == "--sclk" ? r.names.sclk : arg == "--sfrm" ? r.names.sfrm : r.names.txd) = value;
         } else {
@@ -238,9 +256,9 @@ int Check(const Options& o) {
     ProgressLine progress(o.request.path);
     ok = check::CheckCapture(
         captureFd, o.request,
-        [&](const check::WireFrame& frame, double seconds) {
+        [&](const check::WireFrame& frame, std::uint64_t startNs) {
             if (frames.isOpen()) {
-                frames.Write(check::FrameLine(seconds, frame.risingValue));
+                frames.Write(check::FrameLine(startNs, frame.risingValue, o.request.expect.bits));
             }
         },
         [&](std::uint64_t bytes) { return progress.Update(bytes); }, outcome, error);

@@ -1,10 +1,12 @@
 #include "tools/varkel-check/run.h"
 
+#include <cmath>
 #include <cstdio>
 #include <memory>
 #include <sstream>
 
 #include "platform/escape.h"
+#include "sim/wire_line.h"
 #include "tools/common/json.h"
 
 namespace check {
@@ -18,19 +20,34 @@ std::string Fixed(double value, int decimals) {
     return text;
 }
 
+// How the capture framed its words.
+std::string Framing(const Report& r) {
+    std::string text =
+        r.wordsShared == 0  ? Grouped(r.wordsAlone) + " words, each in a select period of its own"
+        : r.wordsAlone == 0 ? Grouped(r.wordsShared) + " words in select periods held across several"
+                            : Grouped(r.wordsAlone) + " words in a select period of their own, " +
+                                  Grouped(r.wordsShared) + " in periods held across several";
+    if (r.partialWords != 0) {
+        text += "; " + Grouped(r.partialWords) + " select periods ended inside a word";
+    }
+    return text;
+}
+
 }  // namespace
 
 bool CheckCapture(int fd, const CheckRequest& request,
-                  const std::function<void(const WireFrame&, double)>& onFrame, const Progress& progress,
-                  Outcome& outcome, std::string& error) {
+                  const std::function<void(const WireFrame&, std::uint64_t)>& onFrame,
+                  const Progress& progress, Outcome& outcome, std::string& error) {
     std::unique_ptr<Checker> checker;
-    FrameDecoder decoder([&](const WireFrame& frame) {
-        if (!checker) {  // made at the first frame: the capture's time unit is known by then
+    const DecoderSettings settings{request.expect.bits, request.expect.selectActiveHigh};
+    FrameDecoder decoder(settings, [&](const WireFrame& frame) {
+        if (!checker) {  // made at the first word: the capture's time unit is known by then
             checker = std::make_unique<Checker>(request.expect, outcome.info);
         }
         checker->Add(frame);
-        if (onFrame) {
-            onFrame(frame, static_cast<double>(frame.startTick) * outcome.info.secondsPerTick);
+        if (onFrame && frame.complete) {
+            const double ns = static_cast<double>(frame.startTick) * outcome.info.secondsPerTick * 1e9;
+            onFrame(frame, ns < 1.8e19 ? static_cast<std::uint64_t>(std::llround(ns)) : ~std::uint64_t{0});
         }
     });
     if (!ReadCapture(fd, request.path, request.names, decoder, outcome.info, progress, error)) {
@@ -39,14 +56,13 @@ bool CheckCapture(int fd, const CheckRequest& request,
     if (!checker) {
         checker = std::make_unique<Checker>(request.expect, outcome.info);
     }
-    outcome.report = checker->Finish(decoder);
+    outcome.report = checker->Finish(decoder.activity());
     return true;
 }
 
-std::string FrameLine(double seconds, std::uint32_t value) {
-    char line[400];
-    const int n = std::snprintf(line, sizeof line, "%.9f 0x%02X\n", seconds, value);
-    return std::string(line, static_cast<std::size_t>(n));
+std::string FrameLine(std::uint64_t startNs, std::uint32_t value, unsigned bits) {
+    char line[64];
+    return std::string(line, sim::FormatWireLine(startNs, value, bits, line));
 }
 
 std::string VerdictLine(const Report& r) {
@@ -87,6 +103,7 @@ std::string Details(const Outcome& outcome, const CheckRequest& request) {
          << Fixed(r.bitNsMax, 1) << "), expected " << Fixed(r.expectedBitNs, 1) << " ns +/- "
          << Fixed(e.bitTolerance * 100, 1) << "% (clock rate " << e.clockRate << ", port clock "
          << Fixed(e.portClockHz, 0) << " Hz)\n"
+         << "  framing: " << Framing(r) << "\n"
          << "  message interval: ";
     if (r.intervals != 0) {
         text << Fixed(r.intervalMs, 3) << " ms mean (" << Fixed(r.intervalMsMin, 3) << " to "
@@ -94,6 +111,10 @@ std::string Details(const Outcome& outcome, const CheckRequest& request) {
              << Fixed(e.intervalTolerance * 1e3, 1) << " ms\n";
     } else {
         text << "n/a (fewer than two messages)\n";
+    }
+    if (r.bitsChangedOnEdgeSample != 0) {
+        text << "  warning: sample faster: " << Grouped(r.bitsChangedOnEdgeSample)
+             << " bits changed on the sample of their clock edge, and were read as changed\n";
     }
     return text.str();
 }
@@ -115,6 +136,9 @@ std::string Json(const Outcome& outcome, const CheckRequest& request, const char
     j << "  \"messages\": " << r.messages << ",\n  \"frames\": " << r.frames << ",\n"
       << "  \"partial_frames_left_out\": " << r.partialFramesAtStart + r.partialFramesAtEnd << ",\n"
       << "  \"partial_messages_left_out\": " << r.partialMessagesAtStart + r.partialMessagesAtEnd << ",\n"
+      << "  \"words_alone\": " << r.wordsAlone << ",\n  \"words_shared\": " << r.wordsShared
+      << ",\n  \"partial_words\": " << r.partialWords
+      << ",\n  \"bits_changed_on_edge_sample\": " << r.bitsChangedOnEdgeSample << ",\n"
       << "  \"bit_time_ns\": " << Fixed(r.bitNs, 3)
       << ",\n  \"expected_bit_time_ns\": " << Fixed(r.expectedBitNs, 3)
       << ",\n  \"message_interval_ms\": " << (r.intervals != 0 ? Fixed(r.intervalMs, 6) : "null") << ",\n"

@@ -2,6 +2,7 @@
 // it: what varkel-check runs, and what its fuzz targets drive.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -23,19 +24,19 @@ struct Outcome {
 };
 
 // Reads the capture open on `fd` and holds it against `request.expect`;
-// `onFrame` sees every complete frame read, with its start in seconds.
+// `onFrame` sees every complete word read, with its start in nanoseconds.
 // False, with one line, when the capture cannot be read whole: then there
 // is no report.
 bool CheckCapture(int fd, const CheckRequest& request,
-                  const std::function<void(const WireFrame&, double)>& onFrame, const Progress& progress,
-                  Outcome& outcome, std::string& error);
+                  const std::function<void(const WireFrame&, std::uint64_t)>& onFrame,
+                  const Progress& progress, Outcome& outcome, std::string& error);
 
 // The verdict line, the details that follow it, and the JSON document.
 std::string VerdictLine(const Report& report);
 std::string Details(const Outcome& outcome, const CheckRequest& request);
 std::string Json(const Outcome& outcome, const CheckRequest& request, const char* version);
 
-// A frame as the wire log writes it: "<seconds> 0x<value>\n".
-std::string FrameLine(double seconds, std::uint32_t value);
+// A word as varkel-sim's wire log writes a frame: "<seconds> 0x<value>\n".
+std::string FrameLine(std::uint64_t startNs, std::uint32_t value, unsigned bits);
 
 }  // namespace check
