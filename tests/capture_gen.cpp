@@ -29,9 +29,13 @@ std::string MakeVcd(const WaveSpec& w) {
     double last = 0;
     for (std::size_t m = 0; m < w.messages.size(); ++m) {
         double t0 = w.firstStartS + static_cast<double>(m) * w.intervalS;
-        for (const std::uint8_t byte : w.messages[m]) {
+        for (std::size_t b = 0; b < w.messages[m].size(); ++b) {
+            const std::uint8_t byte = w.messages[m][b];
+            const bool firstOfMessage = b == 0, lastOfMessage = b + 1 == w.messages[m].size();
             auto bit = [&](int i) { return ((byte >> (w.lsbFirst ? i : 7 - i)) & 1) != 0 ? '1' : '0'; };
-            edges.push_back({t0, 1, '0'});
+            if (!w.selectHeld || firstOfMessage) {
+                edges.push_back({t0, 1, '0'});
+            }
             if (!w.otherPhase) {
                 edges.push_back({t0, 2, bit(0)});
             }
@@ -48,7 +52,9 @@ std::string MakeVcd(const WaveSpec& w) {
                 }
             }
             const double end = t0 + 8 * w.bitS;
-            edges.push_back({end, 1, '1'});
+            if (!w.selectHeld || lastOfMessage) {
+                edges.push_back({end, 1, '1'});
+            }
             edges.push_back({end + w.dataDelayS, 2, '0'});  // held past the last edge, as a sender does
             t0 = end + w.idleBits * w.bitS;
             last = end;

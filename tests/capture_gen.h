@@ -18,6 +18,7 @@ struct WaveSpec {
     double dataDelayS = 20e-9;  // a sender's data changes this long after its edge (otherPhase, frame end)
     bool clockIdleHigh = false;
     bool frameLineStuck = false;  // the frame pin never leaves its idle level
+    bool selectHeld = false;      // the frame pin low from a message's first frame to its last
     double samplePeriodS = 0;     // an analyser's sampling: each edge moves to the next sample
     bool jitter = false;          // and edges wander by up to half a sample first
     std::string timescale = "1ns";

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -95,6 +96,49 @@ TEST_F(CheckTest, CleanCapturesMatchHoweverTheyWereSampled) {
     spec.timescale = "1fs";
     spec.tickS = 1e-15;
     EXPECT_EQ(Check(spec).status, 0);
+}
+
+TEST_F(CheckTest, BothFramingsPassAndTheDetailsSayWhichTheCaptureShowed) {
+    auto lineWith = [](const Result& r, const std::string& start) {
+        for (const std::string& line : r.lines) {
+            if (line.rfind(start, 0) == 0) {
+                return line;
+            }
+        }
+        return std::string();
+    };
+    WaveSpec spec;
+    spec.messages = ProgramMessages(10);
+    Result r = Check(spec);  // a frame pulse per word, as the simulated board's port
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(lineWith(r, "  framing:"), "  framing: 90 words, each in a select period of its own");
+
+    spec.selectHeld = true;  // the frame line held low through each message
+    r = Check(spec);
+    EXPECT_EQ(r.status, 0) << r.lines.at(0);
+    EXPECT_EQ(lineWith(r, "  framing:"), "  framing: 90 words in select periods held across several");
+
+    // The capture begins inside message 1, its select already low: that
+    // message is left out, and said so; the other nine match.
+    spec.captureStartS = 0.001 + 3.5 * 6300e-9;
+    r = Check(spec);
+    EXPECT_EQ(r.status, 0) << r.lines.at(0);
+    EXPECT_EQ(r.lines.at(0).rfind("varkel-check: match: 9 messages (81 frames)", 0), 0u) << r.lines.at(0);
+    EXPECT_EQ(lineWith(r, "  messages:"),
+              "  messages: 9 complete; partial messages left out: 1 at the start, 0 at the end");
+    EXPECT_EQ(lineWith(r, "  warning:"), "");
+
+    // Data that changes on its clock edge's own sample is read as changed,
+    // as an analyser's decoder reads it, and the reading is flagged.
+    spec = WaveSpec{};
+    spec.messages = ProgramMessages(2);
+    spec.otherPhase = true;
+    spec.dataDelayS = 0;
+    r = Check(spec);
+    EXPECT_EQ(r.status, 0) << r.lines.at(0);
+    const std::string warning = lineWith(r, "  warning:");
+    EXPECT_EQ(warning.rfind("  warning: sample faster: ", 0), 0u) << warning;
+    EXPECT_NE(warning.find(" bits changed on the sample of their clock edge"), std::string::npos);
 }
 
 TEST_F(CheckTest, EachFaultIsNamedWhereItIs) {
@@ -409,6 +453,73 @@ TEST_F(CheckTest, AVerdictThatCannotBeWrittenIsSaidAndExitsTwo) {
     EXPECT_EQ(full.lines, (std::vector<std::string>{
                               "varkel-check: cannot write " + small + "/frames.txt: No space left on device",
                               "status 2", "frames.txt", "old"}));
+}
+
+// Real captures of real buses, made by other people's analysers: their
+// README lists each file's pins, clock mode, bit order and select level.
+struct RealCapture {
+    std::string file, clock, select, data;
+    int cpol, cpha;
+    bool lsbFirst, selectHigh;
+};
+
+std::vector<RealCapture> RealCaptures() {
+    std::vector<RealCapture> out;
+    std::ifstream readme(std::string(VARKEL_CAPTURES_DIR) + "/README.md");
+    const std::regex row(
+        R"(\| (spi/\S+\.sr) \| (\S+) \| (\S+) \| (\S+) \| ([01]) ([01]) \| (msb|lsb) \| (low|high) \|.*)");
+    for (std::string line; std::getline(readme, line);) {
+        std::smatch m;
+        if (std::regex_match(line, m, row)) {
+            out.push_back({m[1], m[2], m[3], m[4], m[5] == "1", m[6] == "1", m[7] == "lsb", m[8] == "high"});
+        }
+    }
+    return out;
+}
+
+TEST_F(CheckTest, RealCapturesReadAsSigrokReadsThemAndOtherModesAreNamed) {
+    if (!HaveSigrok()) {
+        GTEST_SKIP() << "sigrok-cli is not installed";
+    }
+    const std::vector<RealCapture> captures = RealCaptures();
+    ASSERT_GE(captures.size(), 70u);
+    unsigned compared = 0, diagnosed = 0;
+    for (const RealCapture& c : captures) {
+        SCOPED_TRACE(c.file);
+        const std::string path = std::string(VARKEL_CAPTURES_DIR) + "/" + c.file;
+        const std::string pins = " --sclk '" + c.clock + "' --sfrm '" + c.select + "' --txd '" + c.data +
+                                 "'" + (c.selectHigh ? " --select-active high" : "");
+        const Result r = Run(path, pins + " --frames " + (dir / "frames.txt"));
+        ASSERT_EQ(r.status, 1) << (r.lines.empty() ? "" : r.lines[0]);  // none carries the program's message
+        if (c.cpol == 0 && c.cpha == 0 && !c.lsbFirst) {
+            // Mode 0, as the program's port: the bytes are sigrok's, byte for byte.
+            const Result ref = Shell("sigrok-cli -i " + path + " -P 'spi:clk=" + c.clock + ":mosi=" + c.data +
+                                     ":cs=" + c.select + ":cpol=0:cpha=0:wordsize=8" +
+                                     (c.selectHigh ? ":cs_polarity=active-high" : "") + "' -A spi=mosi-data");
+            std::vector<std::string> expected, seen;
+            for (const std::string& line : ref.lines) {
+                expected.push_back("0x" + line.substr(line.find(": ") + 2));
+            }
+            for (const std::string& line : Lines(ReadFile(dir / "frames.txt"))) {
+                seen.push_back(line.substr(line.find(' ') + 1));
+            }
+            ASSERT_FALSE(expected.empty());
+            EXPECT_EQ(seen, expected);
+            ++compared;
+        } else if (!c.lsbFirst || c.cpha != 0) {
+            // Another clock mode: named, whatever else is wrong.
+            const std::string mode = "SPI mode " + std::to_string(c.cpol * 2 + c.cpha);
+            EXPECT_NE(r.lines.at(0).find(mode), std::string::npos) << r.lines.at(0);
+            ++diagnosed;
+        }
+        if (c.selectHigh) {  // and read with the select the wrong way up, that is named first
+            const std::string asLow =
+                " --sclk '" + c.clock + "' --sfrm '" + c.select + "' --txd '" + c.data + "'";
+            EXPECT_NE(Run(path, asLow).lines.at(0).find("(--select-active high)"), std::string::npos);
+        }
+    }
+    EXPECT_GE(compared, 31u);
+    EXPECT_GE(diagnosed, 40u);
 }
 
 }  // namespace

@@ -264,9 +264,11 @@ Report Checker::Finish(const LineActivity& lines) {
     // edge the data changes on.
     // A cause needs three in four of the frames that show it.
     const bool changesAtRise = otherPhaseFrames_ * 4 >= phaseFrames_ * 3 && otherPhaseFrames_ != 0;
-    const bool changesOnRise = !changesAtRise && otherPhaseFrames_ == 0 &&
-                               framesChangingOnRise_ * 4 >= phaseHintFrames_ * 3 &&
-                               framesChangingOnRise_ != 0;
+    // Changes seen only on the edges' own samples are a hint, outweighed by
+    // messages that read right.
+    const bool changesOnRise =
+        !changesAtRise && otherPhaseFrames_ == 0 && (r.messages == 0 || wrongMessages_ != 0) &&
+        framesChangingOnRise_ * 4 >= phaseHintFrames_ * 3 && framesChangingOnRise_ != 0;
     const std::string onRise =
         changesAtRise
             ? "the data changes on the rising clock edge in " + Count(otherPhaseFrames_, phaseFrames_)

@@ -1,0 +1,187 @@
+// The word decoder on level changes stated tick by tick, as an analyser
+// would record them: framings, the sampling rule, and the capture's edges.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tools/varkel-check/frames.h"
+
+namespace {
+
+using check::Line;
+
+// Drives a decoder with a clock of 10 ticks a bit (rising at 5, falling
+// at 10), the data set at each falling edge as a mode-0 sender does.
+class Wire {
+  public:
+    explicit Wire(check::DecoderSettings settings = {})
+        : decoder(settings, [this](const check::WireFrame& w) { words.push_back(w); }) {}
+
+    void Start(char sclk, char sfrm, char txd) {
+        decoder.Change(tick, Line::Sclk, sclk);
+        decoder.Change(tick, Line::Sfrm, sfrm);
+        decoder.Change(tick, Line::Txd, txd);
+        tick += 10;
+    }
+    void Select(char level) {
+        decoder.Change(tick, Line::Sfrm, level);
+        tick += 10;
+    }
+    // `bits` clock pulses carrying `value`, MSB first.
+    void Shift(std::uint32_t value, unsigned bits) {
+        for (unsigned i = bits; i-- > 0;) {
+            decoder.Change(tick, Line::Txd, (value >> i & 1u) != 0 ? '1' : '0');
+            decoder.Change(tick + 5, Line::Sclk, '1');
+            decoder.Change(tick + 10, Line::Sclk, '0');
+            tick += 10;
+        }
+    }
+    void End() { decoder.End(tick + 10); }
+
+    std::vector<std::uint32_t> Values() const {
+        std::vector<std::uint32_t> out;
+        for (const check::WireFrame& w : words) {
+            if (w.complete) {
+                out.push_back(w.risingValue);
+            }
+        }
+        return out;
+    }
+
+    check::FrameDecoder decoder;
+    std::vector<check::WireFrame> words;
+    std::uint64_t tick = 0;
+};
+
+TEST(FrameDecoder, APulsePerWordAndASelectHeldAcrossWordsReadTheSameBytes) {
+    Wire pulsed;
+    pulsed.Start('0', '1', '0');
+    for (const std::uint32_t byte : {0x5Au, 0x45u, 0x00u}) {
+        pulsed.Select('0');
+        pulsed.Shift(byte, 8);
+        pulsed.Select('1');
+    }
+    pulsed.End();
+    Wire held;
+    held.Start('0', '1', '0');
+    held.Select('0');
+    for (const std::uint32_t byte : {0x5Au, 0x45u, 0x00u}) {
+        held.Shift(byte, 8);
+    }
+    held.Select('1');
+    held.End();
+
+    const std::vector<std::uint32_t> bytes = {0x5A, 0x45, 0x00};
+    EXPECT_EQ(pulsed.Values(), bytes);
+    EXPECT_EQ(held.Values(), bytes);
+    EXPECT_EQ(pulsed.decoder.activity().wordsAlone, 3u);
+    EXPECT_EQ(pulsed.decoder.activity().wordsShared, 0u);
+    EXPECT_EQ(held.decoder.activity().wordsAlone, 0u);
+    EXPECT_EQ(held.decoder.activity().wordsShared, 3u);
+    ASSERT_EQ(held.words.size(), 3u);
+    EXPECT_TRUE(held.words[0].firstInPeriod);
+    EXPECT_FALSE(held.words[1].firstInPeriod);
+    EXPECT_EQ(held.words[1].startTick, held.words[0].endTick + 5);  // its first rising edge
+    EXPECT_EQ(held.decoder.activity().bitsChangedOnEdgeSample, 0u);
+}
+
+TEST(FrameDecoder, DataIsTakenAtTheEdgesOwnSampleAndSuchChangesAreCounted) {
+    Wire w;
+    w.Start('0', '1', '0');
+    w.Select('0');
+    // Each bit changes on the very sample its clock rises.
+    for (int i = 7; i >= 0; --i) {
+        w.decoder.Change(w.tick + 5, Line::Txd, (0xA5 >> i & 1) != 0 ? '1' : '0');
+        w.decoder.Change(w.tick + 5, Line::Sclk, '1');
+        w.decoder.Change(w.tick + 10, Line::Sclk, '0');
+        w.tick += 10;
+    }
+    w.Select('1');
+    w.End();
+    EXPECT_EQ(w.Values(), std::vector<std::uint32_t>{0xA5});
+    EXPECT_EQ(w.decoder.activity().bitsChangedOnEdgeSample, 7u);  // 1,0,1,0,0,1,0,1 from 0: seven changes
+    ASSERT_EQ(w.words.size(), 1u);
+    EXPECT_EQ(w.words[0].dataChangesAtRise + w.words[0].dataChangesAtFall, 0u);  // no evidence of phase
+    EXPECT_EQ(w.words[0].dataChangesOnRise, 7u);
+}
+
+TEST(FrameDecoder, ASelectActiveAtTheStartIsDecodedAndCutWordsAreLeftOutAndCounted) {
+    Wire w;
+    w.Start('0', '0', '0');  // already selected at the first sample
+    w.Shift(0x03, 3);        // the tail of a word begun before the capture
+    w.Select('1');
+    w.Select('0');
+    w.Shift(0x5A, 8);
+    w.Shift(0x45, 8);
+    w.Shift(0x1, 3);  // the capture ends three bits into a word
+    w.End();
+    EXPECT_EQ(w.Values(), (std::vector<std::uint32_t>{0x5A, 0x45}));
+    EXPECT_EQ(w.decoder.activity().partialAtStart, 1u);
+    EXPECT_EQ(w.decoder.activity().partialAtEnd, 1u);
+    EXPECT_EQ(w.decoder.activity().partialWords, 0u);
+    EXPECT_TRUE(w.decoder.activity().selectWentActive);
+
+    Wire cut;  // a whole word after a start inside the select: kept, marked
+    cut.Start('0', '0', '0');
+    cut.Shift(0x77, 8);
+    cut.Select('1');
+    cut.End();
+    ASSERT_EQ(cut.Values(), std::vector<std::uint32_t>{0x77});
+    EXPECT_TRUE(cut.words[0].periodCutAtStart);
+}
+
+TEST(FrameDecoder, APeriodEndingInsideAWordKeepsItsWholeWordsAndReportsTheRest) {
+    Wire w;
+    w.Start('0', '1', '0');
+    w.Select('0');
+    w.Shift(0x1A5, 9);  // nine bits in a select period, read as bytes
+    w.Select('1');
+    w.End();
+    ASSERT_EQ(w.words.size(), 2u);
+    EXPECT_EQ(w.words[0].risingValue, 0xD2u);  // the first eight bits
+    EXPECT_TRUE(w.words[0].complete);
+    EXPECT_TRUE(w.words[0].sharesPeriod);
+    EXPECT_FALSE(w.words[1].complete);
+    EXPECT_EQ(w.words[1].rises, 1u);
+    EXPECT_EQ(w.decoder.activity().partialWords, 1u);
+    EXPECT_EQ(w.decoder.activity().periodsByRises[9], 1u);
+
+    Wire nine({.bits = 9});
+    nine.Start('0', '1', '0');
+    nine.Select('0');
+    nine.Shift(0x1A5, 9);
+    nine.Select('1');
+    nine.End();
+    EXPECT_EQ(nine.Values(), std::vector<std::uint32_t>{0x1A5});
+}
+
+TEST(FrameDecoder, AnActiveHighSelectAndEdgesOutsideTheSelect) {
+    Wire w({.bits = 8, .selectActiveHigh = true});
+    w.Start('0', '0', '0');
+    w.Shift(0xFF, 8);  // select inactive (low): not a word
+    w.Select('1');
+    w.Shift(0x3C, 8);
+    w.Select('0');
+    w.End();
+    EXPECT_EQ(w.Values(), std::vector<std::uint32_t>{0x3C});
+    EXPECT_EQ(w.decoder.activity().clockRises, 16u);
+    EXPECT_EQ(w.decoder.activity().risesWhileActive, 8u);
+}
+
+TEST(FrameDecoder, AnEdgeOnTheSampleWhereTheSelectEndsIsInsideIt) {
+    Wire w;
+    w.Start('0', '1', '0');
+    w.Select('0');
+    w.Shift(0x81, 7);  // seven whole bits...
+    w.decoder.Change(w.tick, Line::Txd, '1');
+    w.decoder.Change(w.tick + 5, Line::Sclk, '1');
+    w.decoder.Change(w.tick + 5, Line::Sfrm, '1');  // ...and the eighth rises as the select ends
+    w.decoder.Change(w.tick + 10, Line::Sclk, '0');
+    w.tick += 20;
+    w.End();
+    EXPECT_EQ(w.Values(), std::vector<std::uint32_t>{0x03});
+}
+
+}  // namespace
