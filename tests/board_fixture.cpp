@@ -1,12 +1,13 @@
 #include "tests/board_fixture.h"
 
-#include <fstream>
-#include <sstream>
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 
 #include "hw/map_physical.h"
+#include "hw/reg_io.h"
 #include "platform/channels.h"
 #include "ssp/ssp.h"
 
@@ -119,4 +120,13 @@ std::vector<std::string> Lines(const std::string& text) {
         lines.push_back(line);
     }
     return lines;
+}
+
+void BoardTest::ShiftFrames(std::uint32_t value, int count) {
+    for (int i = 0; i < count; ++i) {
+        SspWriteByte(value);
+        while (board->framesQueued() != 0) {
+            (void)RegRead(SspRegPtr, 0x08);  // status: time passes, the port shifts
+        }
+    }
 }

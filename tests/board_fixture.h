@@ -61,6 +61,8 @@ class BoardTest : public ::testing::Test {
     void MapWindows();
     // And sets the port up; the recorders start empty after it.
     void MapAndConfigure();
+    // Stores `value` `count` times, each after the port has shifted the last.
+    void ShiftFrames(std::uint32_t value, int count);
 
     std::vector<host::CallRecord> CallsOf(host::Call call) const;
 

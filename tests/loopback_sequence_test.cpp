@@ -77,12 +77,7 @@ TEST_F(LoopbackTest, AJumperedPortPassesEveryByteWithNoPause) {
 TEST_F(LoopbackTest, FramesLeftFromBeforeAreDiscardedNotCompared) {
     MakeBoard({.rxd = sim::RxdLine::Loopback});
     MapAndConfigure();
-    for (int i = 0; i < 20; ++i) {  // fills the receive FIFO and overruns it
-        SspWriteByte(0xEE);
-        while (board->framesQueued() != 0) {
-            (void)RegRead(SspRegPtr, 0x08);
-        }
-    }
+    ShiftFrames(0xEE, 20);  // fills the receive FIFO and overruns it
     EXPECT_EQ(LoopbackTestMain(1), 0);
     EXPECT_NE(debugText.find(" Loopback test: 16 frames left from before discarded \r\n"), std::string::npos);
     EXPECT_EQ(consoleText, "loopback: PASS: 1 messages, 9 bytes returned unchanged\n");

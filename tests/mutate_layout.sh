@@ -60,7 +60,7 @@ ssp/ssp.cpp @ RegWrite(SspRegPtr, ssp::kStatus, ssp::kStatusRxOverrun);\n    Reg
 ssp/ssp.cpp @ RegWrite(SspRegPtr, ssp::kStatus, ssp::kStatusRxOverrun);  // write-1-to-clear @ RegWrite(SspRegPtr, ssp::kStatus, ssp::kStatusRxNotEmpty);
 ssp/ssp.cpp @ result = 0;\n            break; @ result = 0;
 ssp/ssp.cpp @ RegRead(SspRegPtr, ssp::kData) & 0xFF) @ RegRead(SspRegPtr, ssp::kData))
-hw/reg_io.h @ RegWrite(window, offset, (value & ~clear) | set); @ RegWrite(window, offset, value | set);
+hw/reg_io.h @ RegWrite(window, offset, (value & ~clear) | set); @ RegWrite(window, offset, (value & ~(clear & 0u)) | set);
 app/port_test.cpp @         SleepMs(kMessageIntervalMs); @         if (i + 1 < kMessageCount) SleepMs(kMessageIntervalMs);
 app/port_test.cpp @ ReleasePhysicalAddr(v_pClkRegs);\n    ReleasePhysicalAddr(SspRegPtr); @ ReleasePhysicalAddr(SspRegPtr);\n    ReleasePhysicalAddr(v_pClkRegs);
 app/loopback_sequence.cpp @ SspFlushReceive(); stale > 0 @ 0; stale > 0
@@ -92,7 +92,7 @@ PY
         echo "ERROR   $file: '$from' is not there exactly once"
         missed=$((missed + 1))
     elif ! cmake --build "build/$preset" >/dev/null 2>&1; then
-        echo "caught  $file: $from -> $to: by the build (a static_assert)"
+        echo "caught  $file: $from -> $to: by the build (a static_assert, or a warning made an error)"
     else
         failed=$(ctest --preset "$preset" --timeout 600 2>/dev/null | sed -n 's/^[[:space:]]*[0-9]* - \([^ ]*\).*(Failed).*/\1/p' | tr '\n' ' ')
         if [ -n "$failed" ]; then

@@ -142,12 +142,7 @@ TEST_F(SspDriverTest, ReadKeepsTheLowByteOfAWiderFrame) {
 TEST_F(SspDriverTest, FlushEmptiesTheReceiveFifoThenClearsOverrun) {
     MakeBoard({.rxd = sim::RxdLine::Low});
     MapAndConfigure();
-    for (int i = 0; i < 18; ++i) {  // two more than the receive FIFO holds
-        SspWriteByte(0x5A);
-        while (board->framesQueued() != 0) {
-            (void)RegRead(SspRegPtr, 0x08);  // let the port shift it
-        }
-    }
+    ShiftFrames(0x5A, 18);  // two more than the receive FIFO holds
     traffic.traffic.clear();
     EXPECT_EQ(SspFlushReceive(), 16);
     std::vector<Traffic> expected;
