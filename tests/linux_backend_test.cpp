@@ -118,10 +118,11 @@ TEST_F(LinuxBackendTest, BlockTheKernelKeepsForADriverIsNamedAsSuch) {
     const std::string path = "/proc/self/fd/" + std::to_string(sealed);
     linux_mem::SetDevicePathForTesting(path.c_str());
     EXPECT_EQ(MapPhysicalAddr(0x41900000, 0x14), nullptr);
-    EXPECT_EQ(debug_, "varkel: cannot map " + path +
-                          " for 0x41900000: Operation not permitted (the kernel keeps this block for the driver "
-                          "that owns it: unbind that driver, or boot with iomem=relaxed)\n"
-                          "\tMapPhysicalAddr : return false from VirtualCopy(). \r\n");
+    EXPECT_EQ(debug_,
+              "varkel: cannot map " + path +
+                  " for 0x41900000: Operation not permitted (the kernel keeps this block for the driver "
+                  "that owns it: unbind that driver, or boot with iomem=relaxed)\n"
+                  "\tMapPhysicalAddr : return false from VirtualCopy(). \r\n");
     ::close(sealed);
 }
 
@@ -147,13 +148,15 @@ TEST(BoardBinary, AnswersWithoutOpeningAFileOrTouchingARegister) {
     if (std::system("unshare -m true 2>/dev/null") != 0 || (emulator.empty() && !strace)) {
         GTEST_SKIP() << "needs unshare -m (root) and, on the host, strace";
     }
-    const std::string traced = emulator.empty() ? "strace -f -e trace=open,openat,mmap " + std::string(VARKEL_BOARD_BINARY)
-                                                : emulator + " -strace " + VARKEL_BOARD_BINARY;
+    const std::string traced = emulator.empty()
+                                   ? "strace -f -e trace=open,openat,mmap " + std::string(VARKEL_BOARD_BINARY)
+                                   : emulator + " -strace " + VARKEL_BOARD_BINARY;
     auto run = [&](const std::string& args, int& status) {
         // The leak checker cannot run under a tracer.
-        return Capture("unshare -m sh -c 'mount -t tmpfs none /dev && : >/dev/mem && ASAN_OPTIONS=detect_leaks=0 exec " +
-                           traced + " " + args + "'",
-                       status);
+        return Capture(
+            "unshare -m sh -c 'mount -t tmpfs none /dev && : >/dev/mem && ASAN_OPTIONS=detect_leaks=0 exec " +
+                traced + " " + args + "'",
+            status);
     };
     int status = 0;
     std::string out = run("--help", status);
