@@ -142,10 +142,11 @@ TEST_F(LoopbackTest, ASendThatGivesUpIsTheVerdict) {
 TEST(LoopbackCause, ShiftedBytesReadAsClockPhaseAndOtherNoiseAsNoCause) {
     std::int32_t late[9], early[9], noise[9], partial[9];
     for (int i = 0; i < 9; ++i) {
-        const std::uint32_t previousLsb = i == 0 ? 1 : kMessage[i - 1] & 1u;
-        const std::uint32_t nextMsb = i == 8 ? 0 : kMessage[i + 1] >> 7u;
-        late[i] = static_cast<std::int32_t>((previousLsb << 7u) | (kMessage[i] >> 1u));
-        early[i] = static_cast<std::int32_t>(((kMessage[i] << 1u) & 0xFFu) | nextMsb);
+        const std::uint32_t byte = kMessage[i];
+        const std::uint32_t previousLsb = i == 0 ? 1u : kMessage[i - 1] & 1u;
+        const std::uint32_t nextMsb = i == 8 ? 0u : static_cast<std::uint32_t>(kMessage[i + 1]) >> 7u;
+        late[i] = static_cast<std::int32_t>((previousLsb << 7u) | (byte >> 1u));
+        early[i] = static_cast<std::int32_t>(((byte << 1u) & 0xFFu) | nextMsb);
         noise[i] = kMessage[i] ^ 0x10;
         partial[i] = i < 4 ? kMessage[i] : -1;
     }
