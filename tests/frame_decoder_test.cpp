@@ -103,7 +103,7 @@ TEST(FrameDecoder, DataIsTakenAtTheEdgesOwnSampleAndSuchChangesAreCounted) {
     EXPECT_EQ(w.Values(), std::vector<std::uint32_t>{0xA5});
     EXPECT_EQ(w.decoder.activity().bitsChangedOnEdgeSample, 7u);  // 1,0,1,0,0,1,0,1 from 0: seven changes
     ASSERT_EQ(w.words.size(), 1u);
-    EXPECT_EQ(w.words[0].dataChangesAtRise + w.words[0].dataChangesAtFall, 0u);  // no evidence of phase
+    EXPECT_EQ(w.words[0].dataChangesWhileHigh + w.words[0].dataChangesWhileLow, 0u);  // no evidence of phase
     EXPECT_EQ(w.words[0].dataChangesOnRise, 7u);
 }
 

@@ -9,14 +9,6 @@ namespace {
 
 // Frames further apart than this many bit times start a new message.
 constexpr double kMessageGapBits = 50;
-// Beyond this a bit time is not a setting off by a factor, and no factor
-// is named.
-constexpr double kMaxFactor = 1e6;
-
-// "2 of 2,681": how many of how many showed a thing.
-std::string Count(std::uint64_t some, std::uint64_t all) {
-    return Grouped(some) + " of " + Grouped(all);
-}
 
 std::string Byte(std::uint32_t value) {
     char text[24];
@@ -62,18 +54,6 @@ std::string FrameCountCause(const std::vector<std::uint8_t>& seen, const std::ve
 
 }  // namespace
 
-std::string Grouped(std::uint64_t n) {
-    char text[32];  // 20 digits and 6 commas at most
-    std::size_t at = sizeof text;
-    for (int digits = 0; digits == 0 || n != 0; ++digits, n /= 10) {
-        if (digits != 0 && digits % 3 == 0) {
-            text[--at] = ',';
-        }
-        text[--at] = static_cast<char>('0' + n % 10);
-    }
-    return std::string(text + at, sizeof text - at);
-}
-
 Checker::Checker(const Expectation& expectation, const CaptureInfo& info)
     : expect_(expectation), secondsPerTick_(info.secondsPerTick) {
     report_.expectedBitNs = expect_.BitSeconds() * 1e9;
@@ -88,22 +68,7 @@ void Checker::Note(double seconds, unsigned message, unsigned byte, const std::s
 void Checker::Add(const WireFrame& frame) {
     // The clock mode is judged over every whole word, those left out at the
     // capture's edges too.
-    if (frame.complete) {
-        // A word the capture began inside of shows no idle level.
-        if (!(frame.periodCutAtStart && frame.firstInPeriod)) {
-            ++framesSeen_;
-            idleHighFrames_ += frame.clockIdleHigh ? 1 : 0;
-        }
-        // Where the data changes between edges says the phase; where it
-        // changes only on edges' own samples, it hints at it.
-        if (frame.dataChangesAtRise + frame.dataChangesAtFall != 0) {
-            ++phaseFrames_;
-            otherPhaseFrames_ += frame.dataChangesAtRise > frame.dataChangesAtFall ? 1 : 0;
-        } else if (frame.dataChangesOnRise + frame.dataChangesOnFall != 0) {
-            ++phaseHintFrames_;
-            framesChangingOnRise_ += frame.dataChangesOnRise > frame.dataChangesOnFall ? 1 : 0;
-        }
-    }
+    Weigh(mode_, frame);
     if (!group_.empty()) {
         const double bit = std::max(Seconds(1) * group_.back().BitTicks(), expect_.BitSeconds());
         if (Seconds(frame.startTick - group_.back().endTick) > kMessageGapBits * bit) {
@@ -124,10 +89,12 @@ void Checker::CloseGroup(bool last) {
     const std::size_t n = expect_.message.size();
     const std::vector<std::uint8_t> seen = Bytes(frames, false, false, expect_.bits);
     // A capture may begin or end inside a message: a first group whose
-    // select was already active, or a short one that is the message's tail,
-    // and a short last one that is its head, are left out.
+    // select was already active, unless it holds a whole message's words
+    // (a capture that begins on the select's edge), or a short one that is
+    // the message's tail, and a short last one that is its head, are left
+    // out.
     if (groups_++ == 0 &&
-        (frames.front().periodCutAtStart ||
+        ((frames.front().periodCutAtStart && seen.size() != n) ||
          (seen.size() < n && std::equal(seen.begin(), seen.end(),
                                         expect_.message.end() - static_cast<std::ptrdiff_t>(seen.size()))))) {
         ++report_.partialMessagesAtStart;
@@ -149,20 +116,18 @@ void Checker::CheckMessage(const std::vector<WireFrame>& frames) {
     for (std::size_t i = 0; i < frames.size(); ++i) {
         const WireFrame& f = frames[i];
         const auto byte = static_cast<unsigned>(i + 1);
-        dataAtRise_ += f.dataChangesAtRise;
-        dataAtFall_ += f.dataChangesAtFall;
         if (!f.complete) {
             Note(Seconds(f.startTick), message, byte,
                  f.firstInPeriod ? "the frame has " + std::to_string(f.rises) + " clock pulses, not " +
                                        std::to_string(expect_.bits)
                                  : "the select period ends " + std::to_string(f.rises) +
                                        " clock pulses into a word of " + std::to_string(expect_.bits),
-                 badBitCount_);
+                 found_.bitCount);
         }
         if (f.BitTicks() > 0) {
             const double ns = f.BitTicks() * secondsPerTick_ * 1e9;
             if (std::fabs(ns / report_.expectedBitNs - 1) > expect_.bitTolerance) {
-                Note(Seconds(f.startTick), message, byte, "bit time", badBitTime_);
+                Note(Seconds(f.startTick), message, byte, "bit time", found_.bitTime);
             }
             report_.bitNsMin = bitCount_ == 0 ? ns : std::min(report_.bitNsMin, ns);
             report_.bitNsMax = bitCount_ == 0 ? ns : std::max(report_.bitNsMax, ns);
@@ -172,10 +137,10 @@ void Checker::CheckMessage(const std::vector<WireFrame>& frames) {
     }
     const std::vector<std::uint8_t> seen = Bytes(frames, false, false, expect_.bits);
     if (seen != expect_.message) {
-        ++wrongMessages_;
-        rightLsbFirst_ += Bytes(frames, false, true, expect_.bits) == expect_.message ? 1 : 0;
-        rightOtherPhase_ += Bytes(frames, true, false, expect_.bits) == expect_.message ? 1 : 0;
-        rightBoth_ += Bytes(frames, true, true, expect_.bits) == expect_.message ? 1 : 0;
+        ++found_.wrongMessages;
+        found_.rightLsbFirst += Bytes(frames, false, true, expect_.bits) == expect_.message ? 1 : 0;
+        found_.rightOnFall += Bytes(frames, true, false, expect_.bits) == expect_.message ? 1 : 0;
+        found_.rightBoth += Bytes(frames, true, true, expect_.bits) == expect_.message ? 1 : 0;
         unsigned at = 0;
         std::string cause = FrameCountCause(seen, expect_.message, at);
         if (cause.empty() && seen.size() != expect_.message.size()) {
@@ -197,10 +162,10 @@ void Checker::CheckMessage(const std::vector<WireFrame>& frames) {
             }
         }
         const double when = at != 0 && at <= frames.size() ? Seconds(frames[at - 1].startTick) : start;
-        if (badBytes_.what.empty()) {
-            badBytesMessageStart_ = start;
+        if (found_.bytes.what.empty()) {
+            found_.wrongMessageStart = start;
         }
-        Note(when, message, at, cause, badBytes_);
+        Note(when, message, at, cause, found_.bytes);
     }
     if (havePreviousStart_) {
         const double interval = start - Seconds(previousStart_);
@@ -214,7 +179,7 @@ void Checker::CheckMessage(const std::vector<WireFrame>& frames) {
             std::snprintf(what, sizeof what,
                           "message interval %.3f ms since message %u, expected %.0f ms +/- %.0f ms", ms,
                           message - 1, expect_.intervalSeconds * 1e3, expect_.intervalTolerance * 1e3);
-            Note(start, message, 0, what, badInterval_);
+            Note(start, message, 0, what, found_.interval);
         }
     }
     havePreviousStart_ = true;
@@ -232,142 +197,19 @@ Report Checker::Finish(const LineActivity& lines) {
     r.bitsChangedOnEdgeSample = lines.bitsChangedOnEdgeSample;
     r.bitNs = bitCount_ != 0 ? bitSum_ / static_cast<double>(bitCount_) : 0;
     r.intervalMs = r.intervals != 0 ? intervalSum_ / r.intervals : 0;
-    auto fail = [&](const Mismatch& m) {
-        r.mismatch = m;
-        return r;
-    };
-    const auto clock = static_cast<int>(Line::Sclk), frame = static_cast<int>(Line::Sfrm),
-               data = static_cast<int>(Line::Txd);
-    if (lines.changes[clock] + lines.changes[frame] + lines.changes[data] == 0) {
-        return fail(
-            {0, 0, 0, "no activity on sclk, sfrm or txd: the port sent nothing, or its pins are not these"});
+
+    found_.messages = r.messages;
+    found_.partialMessages = r.partialMessagesAtStart + r.partialMessagesAtEnd;
+    found_.bitTimed = bitCount_ != 0;
+    found_.bitNs = r.bitNs;
+    found_.expectedBitNs = r.expectedBitNs;
+    found_.bitTolerance = expect_.bitTolerance;
+    r.causes =
+        Diagnose(lines, mode_, found_, {expect_.bits, expect_.selectActiveHigh, expect_.message.size()});
+    r.match = r.causes.empty();
+    if (!r.match) {
+        r.mismatch = r.causes.front();
     }
-    // Most of the clock running while the select is inactive: its active
-    // level is the other one.
-    if (lines.changes[frame] != 0 && lines.clockRises >= expect_.bits &&
-        lines.risesWhileActive * 2 < lines.clockRises) {
-        return fail({0, 0, 0,
-                     std::to_string(lines.clockRises - lines.risesWhileActive) + " of " +
-                         std::to_string(lines.clockRises) +
-                         " rising clock edges come while the frame line is " +
-                         (expect_.selectActiveHigh ? "low" : "high") + ": a select that is active " +
-                         (expect_.selectActiveHigh ? "low" : "high") + " (--select-active " +
-                         (expect_.selectActiveHigh ? "low" : "high") + "), or not the frame line (--sfrm)?"});
-    }
-    if (!lines.selectWentActive) {
-        return fail({0, 0, 0,
-                     "sclk or txd change but the frame line never goes " +
-                         std::string(expect_.selectActiveHigh ? "high" : "low") +
-                         ": is sfrm routed to the port, and is it the signal named here (--sfrm)?"});
-    }
-    // The clock mode, over all whole words: the clock's idle level, and the
-    // edge the data changes on.
-    // A cause needs three in four of the frames that show it.
-    const bool changesAtRise = otherPhaseFrames_ * 4 >= phaseFrames_ * 3 && otherPhaseFrames_ != 0;
-    // Changes seen only on the edges' own samples are a hint, outweighed by
-    // messages that read right.
-    const bool changesOnRise =
-        !changesAtRise && otherPhaseFrames_ == 0 && (r.messages == 0 || wrongMessages_ != 0) &&
-        framesChangingOnRise_ * 4 >= phaseHintFrames_ * 3 && framesChangingOnRise_ != 0;
-    const std::string onRise =
-        changesAtRise
-            ? "the data changes on the rising clock edge in " + Count(otherPhaseFrames_, phaseFrames_)
-        : changesOnRise ? "the data changes on the sample of the rising clock edge in " +
-                              Count(framesChangingOnRise_, phaseHintFrames_)
-                        : "";
-    if (idleHighFrames_ * 4 >= framesSeen_ * 3 && idleHighFrames_ != 0) {
-        return fail({0, 0, 0,
-                     "the clock idles high in " + Count(idleHighFrames_, framesSeen_) +
-                         " frames: the other clock polarity (CPOL 1; the data changes on its " +
-                         (changesAtRise || changesOnRise ? "rising edge: SPI mode 2)"
-                                                         : "falling edge: SPI mode 3)")});
-    }
-    if (changesAtRise || changesOnRise) {
-        const bool confirmed =
-            wrongMessages_ != 0 && (rightOtherPhase_ == wrongMessages_ || rightBoth_ == wrongMessages_);
-        return fail({0, 0, 0,
-                     onRise + " frames" + (confirmed ? " and is right only sampled on the falling one" : "") +
-                         ": the other clock phase (CPHA 1, SPI mode 1)" +
-                         (confirmed && rightOtherPhase_ != wrongMessages_ ? ", and LSB first" : "") +
-                         (changesOnRise ? ", or sample faster to tell" : "")});
-    }
-    // Most select periods ending inside a word: the words are another width.
-    std::uint64_t periods = 0, commonRises = 0;
-    for (unsigned n = 0; n <= LineActivity::kTrackedRises; ++n) {
-        periods += lines.periodsByRises[n];
-        commonRises = lines.periodsByRises[n] > lines.periodsByRises[commonRises] ? n : commonRises;
-    }
-    if (lines.partialWords * 2 > periods && commonRises != 0 && commonRises < LineActivity::kTrackedRises) {
-        return fail({0, 0, 0,
-                     Count(lines.partialWords, periods) + " select periods end inside a word of " +
-                         std::to_string(expect_.bits) + " bits; most hold " + std::to_string(commonRises) +
-                         " clock pulses: " + std::to_string(commonRises) + "-bit words? (--bits " +
-                         std::to_string(commonRises) + ")"});
-    }
-    if (r.messages == 0) {
-        std::string saw = std::to_string(lines.clockRises) + " rising clock edges, " +
-                          std::to_string(lines.wordsAlone + lines.wordsShared) + " whole words of " +
-                          std::to_string(expect_.bits) + " bits";
-        return fail(
-            {0, 0, 0,
-             r.partialMessagesAtStart + r.partialMessagesAtEnd != 0
-                 ? "no complete message: the capture holds only part of one (" + saw + ")"
-                 : "no complete word of " + std::to_string(expect_.bits) + " clock pulses (" + saw + ")"});
-    }
-    const double ratio = r.bitNs / r.expectedBitNs;
-    if (bitCount_ != 0 && std::fabs(ratio - 1) > expect_.bitTolerance) {
-        char what[1024];  // room for any finite bit time
-        const double factor = ratio >= 1 ? ratio : 1 / ratio;
-        const double whole = std::round(factor);
-        if (factor > kMaxFactor) {
-            std::snprintf(what, sizeof what,
-                          "bit time %.1f ns is %s the expected %.1f ns: is the capture's time "
-                          "unit right, and the port clock (--port-clock-hz)?",
-                          r.bitNs, ratio >= 1 ? "over a million times" : "under a millionth of",
-                          r.expectedBitNs);
-        } else if (whole >= 2 && std::fabs(factor - whole) < 0.02 * whole) {
-            const std::string times = std::to_string(static_cast<long>(whole));
-            std::snprintf(what, sizeof what, "bit time %.1f ns is %s the expected %.1f ns: %s", r.bitNs,
-                          (ratio >= 1 ? times + " times" : "1/" + times + " of").c_str(), r.expectedBitNs,
-                          "a port clock or clock-rate setting off by that factor (--port-clock-hz)");
-        } else {
-            std::snprintf(what, sizeof what, "bit time %.1f ns is %.1f%% %s than the expected %.1f ns",
-                          r.bitNs, std::fabs(ratio - 1) * 100, ratio > 1 ? "longer" : "shorter",
-                          r.expectedBitNs);
-        }
-        Mismatch m = badBitTime_;
-        m.what = what;
-        if (m.message == 0) {
-            m = {0, 1, 0, what};
-        }
-        return fail(m);
-    }
-    if (!badBitCount_.what.empty()) {
-        return fail(badBitCount_);
-    }
-    if (!badBytes_.what.empty()) {
-        // Where the data changes tells the phase; then the bit order.
-        Mismatch m = badBytes_;
-        const bool otherPhase = dataAtRise_ > dataAtFall_;
-        const unsigned right = otherPhase ? rightOtherPhase_ : rightLsbFirst_;
-        if (otherPhase && (rightOtherPhase_ == wrongMessages_ || rightBoth_ == wrongMessages_)) {
-            m = {badBytesMessageStart_, m.message, 0,
-                 std::string(
-                     "the data changes on the rising clock edge and is right only sampled on the falling "
-                     "one: the other clock phase (CPHA 1)") +
-                     (rightOtherPhase_ != wrongMessages_ ? ", and LSB first" : "")};
-        } else if (!otherPhase && right == wrongMessages_) {
-            m = {badBytesMessageStart_, m.message, 0,
-                 "bits in reverse order: the bytes read right LSB first"};
-        } else if (otherPhase) {
-            m.what += "; the data changes on the rising clock edge (the other clock phase?)";
-        }
-        return fail(m);
-    }
-    if (!badInterval_.what.empty()) {
-        return fail(badInterval_);
-    }
-    r.match = true;
     return r;
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "tools/varkel-check/capture.h"
+#include "tools/varkel-check/diagnosis.h"
 #include "tools/varkel-check/frames.h"
 
 namespace check {
@@ -25,17 +26,11 @@ struct Expectation {
     double BitSeconds() const { return (clockRate + 1) / portClockHz; }
 };
 
-struct Mismatch {
-    double seconds = 0;
-    unsigned message = 0;  // from 1; 0: not about one message
-    unsigned byte = 0;     // from 1; 0: not about one byte
-    std::string what;
-};
-
 struct Report {
     bool match = false;
-    Mismatch mismatch;
-    unsigned messages = 0;  // complete messages checked
+    Mismatch mismatch;             // the likeliest cause
+    std::vector<Mismatch> causes;  // all of them, likeliest first
+    unsigned messages = 0;         // complete messages checked
     std::uint64_t frames = 0;
     unsigned partialFramesAtStart = 0, partialFramesAtEnd = 0;
     unsigned partialMessagesAtStart = 0, partialMessagesAtEnd = 0;
@@ -49,9 +44,6 @@ struct Report {
     std::uint64_t bitsChangedOnEdgeSample = 0;
 };
 
-// A count with its thousands grouped: "1,204".
-std::string Grouped(std::uint64_t n);
-
 // Takes frames as the decoder finds them; holds only one message at a time.
 class Checker {
   public:
@@ -63,7 +55,8 @@ class Checker {
   private:
     void CloseGroup(bool last);
     void CheckMessage(const std::vector<WireFrame>& frames);
-    void Note(double seconds, unsigned message, unsigned byte, const std::string& what, Mismatch& into);
+    static void Note(double seconds, unsigned message, unsigned byte, const std::string& what,
+                     Mismatch& into);
     double Seconds(std::uint64_t tick) const { return static_cast<double>(tick) * secondsPerTick_; }
 
     Expectation expect_;
@@ -76,19 +69,8 @@ class Checker {
     double intervalSum_ = 0;
     bool havePreviousStart_ = false;
     std::uint64_t previousStart_ = 0;
-    // The first fault of each kind, to pick the likeliest cause at the end.
-    Mismatch badBitTime_, badBitCount_, badBytes_, badInterval_;
-    std::uint64_t idleHighFrames_ = 0;
-    std::uint64_t phaseFrames_ = 0, phaseHintFrames_ = 0;  // frames that show where their data changes
-    std::uint64_t otherPhaseFrames_ = 0;                   // whose data changes mostly at a rising edge
-    std::uint64_t framesChangingOnRise_ = 0;               // the same, seen only on the edges' own samples
-    std::uint64_t framesSeen_ = 0;
-    double badBytesMessageStart_ = 0;
-    // Messages whose bytes were wrong as sent, and how many of those read
-    // right under each other reading (LSB first, other phase, both).
-    unsigned wrongMessages_ = 0;
-    unsigned rightLsbFirst_ = 0, rightOtherPhase_ = 0, rightBoth_ = 0;
-    std::uint64_t dataAtRise_ = 0, dataAtFall_ = 0;
+    ModeEvidence mode_;
+    Findings found_;
 };
 
 }  // namespace check

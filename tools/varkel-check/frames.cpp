@@ -5,18 +5,8 @@
 namespace check {
 namespace {
 
-constexpr std::size_t kMaxEdges = 64;  // a word's bits fit in 32; more is noise
 constexpr int kClock = static_cast<int>(Line::Sclk), kSelect = static_cast<int>(Line::Sfrm),
               kData = static_cast<int>(Line::Txd);
-
-// How far `tick` is from the nearest of `edges` (sorted).
-std::uint64_t Distance(const std::vector<std::uint64_t>& edges, std::uint64_t tick) {
-    std::uint64_t best = ~std::uint64_t{0};
-    for (const std::uint64_t edge : edges) {
-        best = std::min(best, edge > tick ? edge - tick : tick - edge);
-    }
-    return best;
-}
 
 }  // namespace
 
@@ -80,6 +70,8 @@ void FrameDecoder::Settle() {
         activity_.selectPeriods += periodCut_ ? 0 : 1;
         periodWords_ = 0;
         periodRises_ = 0;
+        burstRises_ = 0;
+        burstCut_ = periodCut_;
         StartWord(true);
     }
     if (active_ && (rising || falling)) {
@@ -88,15 +80,28 @@ void FrameDecoder::Settle() {
         if (rising && (level_[kData] == '0' || level_[kData] == '1') && level_[kData] != next_[kData]) {
             ++activity_.bitsChangedOnEdgeSample;
         }
-        activity_.risesWhileActive += rising ? 1 : 0;
-        periodRises_ += rising ? 1 : 0;
+        // Changes since the last edge count once this edge shows the clock
+        // did not pause between: in a pause the sender is between words.
+        const std::uint64_t half = tick_ - lastEdge_;
+        if (inWord_ && half <= 2 * lastHalf_) {
+            word_.dataChangesWhileHigh += pendingHigh_;
+            word_.dataChangesWhileLow += pendingLow_;
+        }
+        pendingHigh_ = pendingLow_ = 0;
+        lastHalf_ = half;
+        lastEdge_ = tick_;
+        if (rising) {
+            Rise();
+        }
         Edge(rising, bit);
     }
+    // Changes before a word's first edge, or between words, are the
+    // sender at rest and say nothing of its phase.
     if (active_ && inWord_ && level_[kData] != next_[kData] && tick_ != word_.startTick) {
         if (rising || falling) {
             (rising ? word_.dataChangesOnRise : word_.dataChangesOnFall)++;
-        } else if (dataChanges_.size() < kMaxEdges) {
-            dataChanges_.push_back(tick_);
+        } else if (word_.rises + word_.falls != 0) {
+            (level_[kClock] == '1' ? pendingHigh_ : pendingLow_)++;
         }
     }
     if (active_ && !nowActive) {
@@ -112,9 +117,7 @@ void FrameDecoder::StartWord(bool firstInPeriod) {
     word_.clockIdleHigh = (level_[kClock] == '?' ? next_[kClock] : level_[kClock]) == '1';
     word_.firstInPeriod = firstInPeriod;
     word_.periodCutAtStart = periodCut_;
-    edges_[0].clear();
-    edges_[1].clear();
-    dataChanges_.clear();
+    pendingHigh_ = pendingLow_ = 0;
     inWord_ = true;
 }
 
@@ -133,9 +136,6 @@ void FrameDecoder::Edge(bool rising, std::uint32_t bit) {
         word_.fallingValue = (word_.fallingValue << 1) | bit;
         ++word_.falls;
     }
-    if (edges_[rising].size() < kMaxEdges) {
-        edges_[rising].push_back(tick_);
-    }
     // Whole once both edges have taken their bits: in every clock mode the
     // word's last edge is then behind it.
     if (word_.rises >= settings_.bits && word_.falls >= settings_.bits) {
@@ -147,11 +147,6 @@ void FrameDecoder::EndWord(bool complete) {
     inWord_ = false;
     word_.complete = complete;
     word_.endTick = tick_;
-    for (const std::uint64_t change : dataChanges_) {  // halfway between says nothing
-        const std::uint64_t toRise = Distance(edges_[1], change), toFall = Distance(edges_[0], change);
-        word_.dataChangesAtRise += toRise < toFall ? 1 : 0;
-        word_.dataChangesAtFall += toFall < toRise ? 1 : 0;
-    }
     ++periodWords_;
     if (!complete && periodCut_ && word_.firstInPeriod) {
         ++activity_.partialAtStart;  // cut by the capture's start, not by its select
@@ -182,8 +177,32 @@ void FrameDecoder::EndPeriod() {
     if (!periodCut_) {
         ++activity_.periodsByRises[std::min<std::uint64_t>(periodRises_, LineActivity::kTrackedRises)];
     }
+    EndBurst();
     active_ = false;
     inWord_ = false;
+}
+
+void FrameDecoder::Rise() {
+    ++activity_.risesWhileActive;
+    ++periodRises_;
+    if (burstRises_ != 0) {
+        const std::uint64_t gap = tick_ - lastRise_;
+        if (burstRises_ >= 2 && gap > 2 * shortestGap_) {
+            EndBurst();
+        } else {
+            shortestGap_ = burstRises_ == 1 ? gap : std::min(shortestGap_, gap);
+        }
+    }
+    ++burstRises_;
+    lastRise_ = tick_;
+}
+
+void FrameDecoder::EndBurst() {
+    if (burstRises_ != 0 && !burstCut_) {
+        ++activity_.burstsByRises[std::min<std::uint64_t>(burstRises_, LineActivity::kTrackedRises)];
+    }
+    burstRises_ = 0;
+    burstCut_ = false;
 }
 
 void FrameDecoder::Emit(const WireFrame& word) {

@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
-#include <vector>
 
 #include "tools/varkel-check/capture.h"
 
@@ -31,10 +30,12 @@ struct WireFrame {
     std::uint64_t firstRiseTick = 0;
     std::uint64_t lastRiseTick = 0;
     bool clockIdleHigh = false;  // the clock's level as the word began
-    // Data changes nearest a rising or a falling clock edge: where the
-    // sender changes its data tells its clock phase.
-    unsigned dataChangesAtRise = 0;
-    unsigned dataChangesAtFall = 0;
+    // Data changes between the word's first and last clock edge, by the
+    // clock's level, leaving out any in a pause of the clock: a sender changes its data while the clock is at
+    // the level before the edge it does not sample on, so changes while high mean sampling on the falling
+    // edge, while low on the rising one.
+    unsigned dataChangesWhileHigh = 0;
+    unsigned dataChangesWhileLow = 0;
     // Data changes on an edge's own sample: just before it or just after,
     // the capture cannot tell.
     unsigned dataChangesOnRise = 0;
@@ -71,6 +72,10 @@ struct LineActivity {
     // clock edges; longer ones all count in the last.
     static constexpr unsigned kTrackedRises = 256;
     std::uint64_t periodsByRises[kTrackedRises + 1] = {};
+    // Bursts of clock pulses within a select period, by their rising
+    // edges: a pause in the clock of over twice its period ends one. Bursts
+    // the capture's edges cut are left out.
+    std::uint64_t burstsByRises[kTrackedRises + 1] = {};
 };
 
 class FrameDecoder : public CaptureSink {
@@ -90,6 +95,8 @@ class FrameDecoder : public CaptureSink {
     void Edge(bool rising, std::uint32_t bit);
     void EndWord(bool complete);
     void EndPeriod();
+    void Rise();
+    void EndBurst();
     void Emit(const WireFrame& word);
 
     DecoderSettings settings_;
@@ -105,8 +112,12 @@ class FrameDecoder : public CaptureSink {
     unsigned periodWords_ = 0;
     std::uint64_t periodRises_ = 0;
     WireFrame word_;
-    std::vector<std::uint64_t> edges_[2];  // this word's falling and rising clock edges
-    std::vector<std::uint64_t> dataChanges_;
+    std::uint64_t burstRises_ = 0;
+    std::uint64_t lastRise_ = 0;
+    std::uint64_t shortestGap_ = 0;              // between this burst's rising edges
+    bool burstCut_ = false;                      // begun before the capture did
+    std::uint64_t lastEdge_ = 0, lastHalf_ = 0;  // the last clock edge, and the time since the one before
+    unsigned pendingHigh_ = 0, pendingLow_ = 0;  // data changes since the last edge, by the clock's level
     // A period's first word waits for the next to begin, or the period to
     // end, so that it is known whether it shares the period.
     std::optional<WireFrame> first_;

@@ -44,6 +44,9 @@ constexpr const char* kUsage =
     "  --bits N              bits a word, 1 to 32 (default 8, the program's)\n"
     "  --select-active low|high\n"
     "                        the frame (select) line's active level (default low)\n"
+    "  --message HEX         the bytes a message holds, 1 to 64 in hex (default\n"
+    "                        5A454C204E53535000, the program's): to read a port sending\n"
+    "                        something else, and to judge its bit order and phase\n"
     "  --json FILE           the verdict and figures as JSON\n"
     "  --help, --version\n"
     "\n"
@@ -90,6 +93,26 @@ constexpr NumberOption kNumbers[] = {
     {"--bits", 1, 32, true},
 };
 
+constexpr std::size_t kMaxMessage = 64;
+
+// "5a6B" to {0x5A, 0x6B}; false for anything else, or over kMaxMessage bytes.
+bool ParseHex(const std::string& text, std::vector<std::uint8_t>& bytes) {
+    if (text.empty() || text.size() % 2 != 0 || text.size() > 2 * kMaxMessage) {
+        return false;
+    }
+    std::vector<std::uint8_t> out;
+    for (std::size_t i = 0; i < text.size(); i += 2) {
+        unsigned byte = 0;
+        const auto [ptr, ec] = std::from_chars(text.data() + i, text.data() + i + 2, byte, 16);
+        if (ec != std::errc{} || ptr != text.data() + i + 2) {
+            return false;
+        }
+        out.push_back(static_cast<std::uint8_t>(byte));
+    }
+    bytes = std::move(out);
+    return true;
+}
+
 std::string Number(double value) {
     char text[32];
     std::snprintf(text, sizeof text, "%g", value);
@@ -124,7 +147,8 @@ int Parse(const std::vector<std::string>& args, Options& o, std::string& text, s
             number = arg == n.name ? &n : number;
         }
         const bool known = number != nullptr || arg == "--sclk" || arg == "--sfrm" || arg == "--txd" ||
-                           arg == "--frames" || arg == "--json" || arg == "--select-active";
+                           arg == "--frames" || arg == "--json" || arg == "--select-active" ||
+                           arg == "--message";
         const std::string shown = platform::Escaped(arg);
         if (!known) {
             error = "unknown option '" + shown + "' (see --help)";
@@ -165,6 +189,12 @@ int Parse(const std::vector<std::string>& args, Options& o, std::string& text, s
                 return kExitUnreadable;
             }
             r.expect.selectActiveHigh = value == "high";
+        } else if (arg == "--message") {
+            if (!ParseHex(value, r.expect.message)) {
+                error = "option --message takes 1 to " + std::to_string(kMaxMessage) +
+                        " bytes in hex, as 5A454C, not '" + platform::Escaped(value, 64) + "'";
+                return kExitUnreadable;
+            }
         } else if (arg == "--sclk" || arg == "--sfrm" || arg == "--txd") {
             (arg == "--sclk" ? r.names.sclk : arg == "--sfrm" ? r.names.sfrm : r.names.txd) = value;
         } else {

@@ -112,6 +112,9 @@ std::string Details(const Outcome& outcome, const CheckRequest& request) {
     } else {
         text << "n/a (fewer than two messages)\n";
     }
+    for (std::size_t i = 1; i < r.causes.size(); ++i) {
+        text << "  also: " << r.causes[i].what << "\n";
+    }
     if (r.bitsChangedOnEdgeSample != 0) {
         text << "  warning: sample faster: " << Grouped(r.bitsChangedOnEdgeSample)
              << " bits changed on the sample of their clock edge, and were read as changed\n";
@@ -126,13 +129,22 @@ std::string Json(const Outcome& outcome, const CheckRequest& request, const char
       << tools::JsonString(version) << ",\n  \"capture\": " << tools::JsonString(request.path)
       << ",\n  \"format\": " << tools::JsonString(outcome.info.format) << ",\n"
       << "  \"verdict\": \"" << (r.match ? "match" : "mismatch") << "\",\n";
+    auto mismatch = [&](const Mismatch& m) {
+        j << "{\"seconds\": " << Fixed(m.seconds, 9) << ", \"message\": " << m.message
+          << ", \"byte\": " << m.byte << ", \"what\": " << tools::JsonString(m.what) << "}";
+    };
+    j << "  \"mismatch\": ";
     if (r.match) {
-        j << "  \"mismatch\": null,\n";
+        j << "null";
     } else {
-        j << "  \"mismatch\": {\"seconds\": " << Fixed(r.mismatch.seconds, 9)
-          << ", \"message\": " << r.mismatch.message << ", \"byte\": " << r.mismatch.byte
-          << ", \"what\": " << tools::JsonString(r.mismatch.what) << "},\n";
+        mismatch(r.mismatch);
     }
+    j << ",\n  \"causes\": [";  // the mismatch first, then the others, likeliest first
+    for (std::size_t i = 0; i < r.causes.size(); ++i) {
+        j << (i == 0 ? "\n    " : ",\n    ");
+        mismatch(r.causes[i]);
+    }
+    j << (r.causes.empty() ? "],\n" : "\n  ],\n");
     j << "  \"messages\": " << r.messages << ",\n  \"frames\": " << r.frames << ",\n"
       << "  \"partial_frames_left_out\": " << r.partialFramesAtStart + r.partialFramesAtEnd << ",\n"
       << "  \"partial_messages_left_out\": " << r.partialMessagesAtStart + r.partialMessagesAtEnd << ",\n"

@@ -1,0 +1,62 @@
+// Why a capture does not match: the evidence the words and the lines give,
+// weighed into causes, likeliest first. A cause is named only when most of
+// the words that can show it do, and it says how many ("2 of 2,681").
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tools/varkel-check/frames.h"
+
+namespace check {
+
+// A count with its thousands grouped: "1,204".
+std::string Grouped(std::uint64_t n);
+
+struct Mismatch {
+    double seconds = 0;
+    unsigned message = 0;  // from 1; 0: not about one message
+    unsigned byte = 0;     // from 1; 0: not about one byte
+    std::string what;
+};
+
+// What the words show of the clock mode, gathered one word at a time.
+struct ModeEvidence {
+    std::uint64_t wordsWithIdle = 0, idleHigh = 0;  // words whose clock's rest level is seen
+    // Words whose data changes between edges, and those of them whose data
+    // changes mostly while the clock is high.
+    std::uint64_t wordsWithPhase = 0, changesWhileHigh = 0;
+    // Words whose data changes only on edges' own samples, and those of
+    // them mostly on a rising edge's.
+    std::uint64_t wordsWithHint = 0, changesOnRiseSample = 0;
+};
+void Weigh(ModeEvidence& evidence, const WireFrame& word);
+
+// The faults the checker found holding messages against the expected wire,
+// the first of each kind, and how the wrong messages read otherwise.
+struct Findings {
+    unsigned messages = 0;  // complete messages checked
+    unsigned partialMessages = 0;
+    Mismatch bitTime;  // its text is written here, from the mean below
+    double bitNs = 0, expectedBitNs = 0, bitTolerance = 0;
+    bool bitTimed = false;
+    Mismatch bitCount, bytes, interval;
+    double wrongMessageStart = 0;  // of the first wrong message
+    unsigned wrongMessages = 0;
+    // Of the wrong messages, those that read right LSB first, sampled on
+    // the falling edge, and both.
+    unsigned rightLsbFirst = 0, rightOnFall = 0, rightBoth = 0;
+};
+
+struct DiagnosisSettings {
+    unsigned bits = 8;
+    bool selectActiveHigh = false;
+    std::size_t messageWords = 9;
+};
+
+// The causes, likeliest first; none when the capture matches.
+std::vector<Mismatch> Diagnose(const LineActivity& lines, const ModeEvidence& mode, const Findings& found,
+                               const DiagnosisSettings& settings);
+
+}  // namespace check
