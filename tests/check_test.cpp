@@ -216,6 +216,10 @@ TEST_F(CheckTest, AnUnreadableCaptureIsOneLineAndExitTwoWithNothingWritten) {
                                            " (it has: sclk, sfrm, txd); name it with --txd"},
         {"--bit-tolerance x a.vcd",
          "varkel-check: option --bit-tolerance takes a number from 0.01 to 50, not 'x'"},
+        {"--message 5A4 a.vcd",
+         "varkel-check: option --message takes 1 to 64 bytes in hex, as 5A454C, not '5A4'"},
+        {"--message 0x5A a.vcd",
+         "varkel-check: option --message takes 1 to 64 bytes in hex, as 5A454C, not '0x5A'"},
     };
     for (const auto& [args, line] : cases) {
         SCOPED_TRACE(args);
@@ -461,6 +465,7 @@ struct RealCapture {
     std::string file, clock, select, data;
     int cpol, cpha;
     bool lsbFirst, selectHigh;
+    unsigned wordBits;  // from the note, when it names a width; 0 if not
 };
 
 std::vector<RealCapture> RealCaptures() {
@@ -470,8 +475,11 @@ std::vector<RealCapture> RealCaptures() {
         R"(\| (spi/\S+\.sr) \| (\S+) \| (\S+) \| (\S+) \| ([01]) ([01]) \| (msb|lsb) \| (low|high) \|.*)");
     for (std::string line; std::getline(readme, line);) {
         std::smatch m;
+        std::smatch width;
         if (std::regex_match(line, m, row)) {
-            out.push_back({m[1], m[2], m[3], m[4], m[5] == "1", m[6] == "1", m[7] == "lsb", m[8] == "high"});
+            const bool named = std::regex_search(line, width, std::regex(R"(\| (\d+)-bit words?)"));
+            out.push_back({m[1], m[2], m[3], m[4], m[5] == "1", m[6] == "1", m[7] == "lsb", m[8] == "high",
+                           named ? static_cast<unsigned>(std::stoul(width[1])) : 0u});
         }
     }
     return out;
@@ -483,7 +491,7 @@ TEST_F(CheckTest, RealCapturesReadAsSigrokReadsThemAndOtherModesAreNamed) {
     }
     const std::vector<RealCapture> captures = RealCaptures();
     ASSERT_GE(captures.size(), 70u);
-    unsigned compared = 0, diagnosed = 0;
+    unsigned compared = 0, diagnosed = 0, widths = 0;
     for (const RealCapture& c : captures) {
         SCOPED_TRACE(c.file);
         const std::string path = std::string(VARKEL_CAPTURES_DIR) + "/" + c.file;
@@ -517,9 +525,45 @@ TEST_F(CheckTest, RealCapturesReadAsSigrokReadsThemAndOtherModesAreNamed) {
                 " --sclk '" + c.clock + "' --sfrm '" + c.select + "' --txd '" + c.data + "'";
             EXPECT_NE(Run(path, asLow).lines.at(0).find("(--select-active high)"), std::string::npos);
         }
+        if (c.wordBits != 0) {  // another word width: among the causes, and read with --bits
+            const std::string hint = std::to_string(c.wordBits) + "-bit words?";
+            bool named = false;
+            for (const std::string& line : r.lines) {
+                named = named || line.find(hint) != std::string::npos;
+            }
+            EXPECT_TRUE(named) << hint;
+            ++widths;
+        }
     }
     EXPECT_GE(compared, 31u);
     EXPECT_GE(diagnosed, 40u);
+    EXPECT_GE(widths, 6u);
+
+    // Nine-bit words, read as such, are sigrok's nine-bit words.
+    const std::string nine = std::string(VARKEL_CAPTURES_DIR) + "/spi/wordwidths/9bit_spi.sr";
+    ASSERT_EQ(Run(nine, "--sclk CLK --sfrm CS# --txd MOSI --bits 9 --frames " + (dir / "nine.txt")).status,
+              1);
+    std::vector<unsigned long> expected, seen;  // sigrok writes no leading zeros
+    for (const std::string& line :
+         Shell("sigrok-cli -i " + nine + " -P spi:clk=CLK:mosi=MOSI:cs=CS#:wordsize=9 -A spi=mosi-data")
+             .lines) {
+        expected.push_back(std::stoul(line.substr(line.find(": ") + 2), nullptr, 16));
+    }
+    for (const std::string& line : Lines(ReadFile(dir / "nine.txt"))) {
+        seen.push_back(std::stoul(line.substr(line.find(" 0x") + 3), nullptr, 16));
+    }
+    ASSERT_FALSE(expected.empty());
+    EXPECT_EQ(seen, expected);
+
+    // Bit order needs the bytes a port meant to send: this one sends its
+    // five twice, LSB first, in mode 1.
+    const Result lsb = Run(std::string(VARKEL_CAPTURES_DIR) +
+                               "/spi/allmodes/spi_0x5a6b7c8d9e_cpol0_cpha1_trigger_cs_falling_lsbfirst_ok.sr",
+                           "--sclk CLK --sfrm CS# --txd MOSI --message 5a6b7c8d9e5a6b7c8d9e");
+    EXPECT_EQ(lsb.lines.at(0),
+              "varkel-check: mismatch: the data changes on the rising clock edge in 10 of 10 frames and is "
+              "right only sampled on the falling one: the other clock phase (CPHA 1, SPI mode 1), and LSB "
+              "first");
 }
 
 }  // namespace

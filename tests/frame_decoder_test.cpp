@@ -38,6 +38,22 @@ class Wire {
             tick += 10;
         }
     }
+    // As Shift, but the data changes `at` ticks into each bit: 2, while the
+    // clock is low (a mode-0 sender); 7, while it is high (mode 1).
+    void ShiftAt(std::uint32_t value, unsigned bits, unsigned at) {
+        for (unsigned i = bits; i-- > 0;) {
+            const char bit = (value >> i & 1u) != 0 ? '1' : '0';
+            if (at < 5) {
+                decoder.Change(tick + at, Line::Txd, bit);
+            }
+            decoder.Change(tick + 5, Line::Sclk, '1');
+            if (at >= 5) {
+                decoder.Change(tick + at, Line::Txd, bit);
+            }
+            decoder.Change(tick + 10, Line::Sclk, '0');
+            tick += 10;
+        }
+    }
     void End() { decoder.End(tick + 10); }
 
     std::vector<std::uint32_t> Values() const {
@@ -182,6 +198,68 @@ TEST(FrameDecoder, AnEdgeOnTheSampleWhereTheSelectEndsIsInsideIt) {
     w.tick += 20;
     w.End();
     EXPECT_EQ(w.Values(), std::vector<std::uint32_t>{0x03});
+}
+
+TEST(FrameDecoder, TheClocksLevelAtEachDataChangeIsCountedButNotInAPause) {
+    Wire low, high;
+    for (auto [w, at] : {std::pair{&low, 2u}, std::pair{&high, 7u}}) {
+        w->Start('0', '1', '0');
+        w->Select('0');
+        w->ShiftAt(0xAA, 8, at);
+        w->Select('1');
+        w->End();
+        ASSERT_EQ(w->words.size(), 1u);
+    }
+    // 1,0,1,0,1,0,1,0: the first is set before any edge, and says nothing.
+    EXPECT_EQ(low.words[0].dataChangesWhileLow, 7u);
+    EXPECT_EQ(low.words[0].dataChangesWhileHigh, 0u);
+    EXPECT_EQ(high.words[0].dataChangesWhileHigh, 8u);  // mode 1: set after the rise, the first too
+    EXPECT_EQ(high.words[0].dataChangesWhileLow, 0u);
+    EXPECT_EQ(high.words[0].fallingValue, 0xAAu);                // right on the fall
+    EXPECT_EQ(high.Values(), std::vector<std::uint32_t>{0x55});  // a bit late on the rise
+
+    // Nine-bit words read as bytes: the pause between words falls inside a
+    // byte, and the data's change there is left out.
+    Wire nine;
+    nine.Start('1', '1', '0');  // clock idle high; data changes while low
+    nine.Select('0');
+    for (int word = 0; word < 2; ++word) {
+        for (int i = 0; i < 9; ++i) {
+            nine.decoder.Change(nine.tick, Line::Sclk, '0');
+            nine.decoder.Change(nine.tick + 2, Line::Txd, i % 2 == 0 ? '1' : '0');
+            nine.decoder.Change(nine.tick + 5, Line::Sclk, '1');
+            nine.tick += 10;
+        }
+        nine.decoder.Change(nine.tick + 20, Line::Txd, '0');  // the last bit was 1
+        nine.tick += 50;
+    }
+    nine.Select('1');
+    nine.End();
+    ASSERT_GE(nine.words.size(), 2u);
+    EXPECT_EQ(nine.words[1].dataChangesWhileHigh, 0u);
+    EXPECT_GT(nine.words[1].dataChangesWhileLow, 0u);
+}
+
+TEST(FrameDecoder, ClockBurstsWithinASelectPeriodAreCountedWholeOnly) {
+    Wire w;
+    w.Start('0', '0', '0');  // the capture begins inside a burst: left out
+    w.Shift(0x1FF, 9);
+    w.tick += 100;
+    for (int burst = 0; burst < 3; ++burst) {
+        w.Shift(0x155, 9);
+        w.tick += 100;
+    }
+    w.Select('1');
+    w.Select('0');
+    w.Shift(0x3, 2);  // the capture ends inside one: left out
+    w.End();
+    const check::LineActivity& a = w.decoder.activity();
+    EXPECT_EQ(a.burstsByRises[9], 3u);
+    std::uint64_t all = 0;
+    for (const std::uint64_t n : a.burstsByRises) {
+        all += n;
+    }
+    EXPECT_EQ(all, 3u);
 }
 
 }  // namespace

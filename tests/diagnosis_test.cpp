@@ -1,0 +1,172 @@
+// The diagnosis on evidence stated as counts: which cause wins, which is
+// only mentioned, and which is never named on a minority.
+#include "tools/varkel-check/diagnosis.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using check::Diagnose;
+using check::Findings;
+using check::LineActivity;
+using check::ModeEvidence;
+
+// Lines with a select that went active and most clock edges inside it.
+LineActivity Busy() {
+    LineActivity lines;
+    for (std::uint64_t& n : lines.changes) {
+        n = 100;
+    }
+    lines.selectWentActive = true;
+    lines.clockRises = lines.risesWhileActive = 800;
+    lines.periodsByRises[8] = 100;
+    lines.burstsByRises[8] = 100;
+    return lines;
+}
+
+// Messages checked and read right.
+Findings Right(unsigned messages) {
+    Findings f;
+    f.messages = messages;
+    return f;
+}
+
+// One message checked, its bytes wrong, at the program's bit time.
+Findings OneWrongMessage() {
+    Findings f;
+    f.messages = 1;
+    f.wrongMessages = 1;
+    f.bytes = {0.5, 1, 2, "expected 0x45 'E', seen 0x44 'D' (bit 0 differs)"};
+    f.wrongMessageStart = 0.5;
+    f.bitTimed = true;
+    f.bitNs = f.expectedBitNs = 700;
+    f.bitTolerance = 0.05;
+    return f;
+}
+
+std::vector<std::string> Causes(const LineActivity& lines, const ModeEvidence& mode, const Findings& found,
+                                unsigned bits = 8) {
+    std::vector<std::string> out;
+    for (const check::Mismatch& m : Diagnose(lines, mode, found, {bits, false, 9})) {
+        out.push_back(m.what);
+    }
+    return out;
+}
+
+TEST(Diagnosis, TheClockModeIsNamedFromMostWordsNeverFromAFew) {
+    ModeEvidence mode;
+    mode.wordsWithIdle = 2681;
+    mode.idleHigh = 2;  // two start-up words begin with the clock high
+    mode.wordsWithPhase = 2681;
+    EXPECT_EQ(Causes(Busy(), mode, OneWrongMessage()),
+              std::vector<std::string>{"expected 0x45 'E', seen 0x44 'D' (bit 0 differs)"});
+
+    mode.idleHigh = 2681;  // all of them: the polarity, with the phase from the data's changes
+    EXPECT_EQ(Causes(Busy(), mode, OneWrongMessage()).at(0),
+              "the clock idles high in 2,681 of 2,681 frames: the other clock polarity (CPOL 1; the data "
+              "changes on its falling edge: SPI mode 3)");
+    mode.changesWhileHigh = 2681;
+    EXPECT_EQ(Causes(Busy(), mode, OneWrongMessage()).at(0),
+              "the clock idles high in 2,681 of 2,681 frames: the other clock polarity (CPOL 1; the data "
+              "changes on its rising edge: SPI mode 2)");
+    mode.changesWhileHigh = 1500;  // split: the phase is not named
+    EXPECT_EQ(
+        Causes(Busy(), mode, OneWrongMessage()).at(0),
+        "the clock idles high in 2,681 of 2,681 frames: the other clock polarity (CPOL 1; SPI mode 2 or 3)");
+
+    mode = {};
+    mode.wordsWithIdle = mode.wordsWithPhase = 36;
+    mode.changesWhileHigh = 26;  // under three in four: the phase stands
+    EXPECT_EQ(Causes(Busy(), mode, OneWrongMessage()).size(), 1u);
+    mode.changesWhileHigh = 27;
+    EXPECT_EQ(Causes(Busy(), mode, OneWrongMessage()).at(0),
+              "the data changes on the rising clock edge in 27 of 36 frames: the other clock phase (CPHA 1, "
+              "SPI mode 1)");
+}
+
+TEST(Diagnosis, ChangesOnTheEdgesOwnSamplesOnlyHintAtThePhase) {
+    ModeEvidence mode;
+    mode.wordsWithIdle = mode.wordsWithHint = mode.changesOnRiseSample = 255;
+    const std::string hint =
+        "the data changes on the sample of the rising clock edge in 255 of 255 frames: the other clock phase "
+        "(CPHA 1, SPI mode 1), or under a sample of set-up time: sample faster to tell";
+    Findings found = OneWrongMessage();
+    EXPECT_EQ(Causes(Busy(), mode, found).at(0), hint);
+
+    EXPECT_TRUE(Causes(Busy(), mode, Right(3)).empty());  // messages that read right outweigh a hint
+
+    found.rightOnFall = 1;  // the wrong message reads right on the falling edge: no longer a hint
+    EXPECT_EQ(Causes(Busy(), mode, found).at(0),
+              "the data changes on the rising clock edge in 255 of 255 frames and is right only sampled on "
+              "the falling one: the other clock phase (CPHA 1, SPI mode 1)");
+    found.rightOnFall = 0;
+    found.rightBoth = 1;
+    EXPECT_EQ(Causes(Busy(), mode, found).at(0),
+              "the data changes on the rising clock edge in 255 of 255 frames and is right only sampled on "
+              "the falling one: the other clock phase (CPHA 1, SPI mode 1), and LSB first");
+}
+
+TEST(Diagnosis, BitOrderAndWordWidthAreNamedWhereTheyExplainTheBytes) {
+    Findings found = OneWrongMessage();
+    found.rightLsbFirst = 1;
+    EXPECT_EQ(Causes(Busy(), {}, found),
+              std::vector<std::string>{"bits in reverse order: the bytes read right LSB first"});
+
+    LineActivity nine = Busy();  // a select held, the clock in bursts of nine
+    nine.burstsByRises[8] = 0;
+    nine.burstsByRises[9] = 7;
+    EXPECT_EQ(Causes(nine, {}, OneWrongMessage()).at(0),
+              "7 of 7 clock bursts hold 9 pulses, no whole number of 8-bit words: 9-bit words? (--bits 9)");
+    EXPECT_TRUE(Causes(nine, {}, Right(2), 9).empty());  // read as 9-bit words, and right
+
+    // Periods of sixteen read as two bytes each are sound framing: named
+    // only when the bytes are wrong, and after them.
+    LineActivity sixteen = Busy();
+    sixteen.periodsByRises[8] = 0;
+    sixteen.periodsByRises[16] = 29;
+    EXPECT_TRUE(Causes(sixteen, {}, Right(2)).empty());
+    EXPECT_EQ(Causes(sixteen, {}, OneWrongMessage()).at(1),
+              "29 of 29 select periods hold 16 clock pulses, not 8 or 72: 16-bit words? (--bits 16)");
+    sixteen.periodsByRises[16] = 0;
+    sixteen.periodsByRises[64] = 17;
+    EXPECT_EQ(Causes(sixteen, {}, OneWrongMessage()).at(1),
+              "17 of 17 select periods hold 64 clock pulses, not 8 or 72: 64-bit words? (wider than --bits "
+              "reads, 32)");
+    sixteen.periodsByRises[64] = 0;
+    sixteen.periodsByRises[72] = 10;  // a message in one select period: the held framing
+    EXPECT_EQ(Causes(sixteen, {}, OneWrongMessage()).size(), 1u);
+}
+
+TEST(Diagnosis, CausesAreRankedAndAnInvertedSelectStandsAlone) {
+    LineActivity inverted = Busy();
+    inverted.risesWhileActive = 8;
+    ModeEvidence mode;
+    mode.wordsWithIdle = mode.idleHigh = 1;
+    EXPECT_EQ(Causes(inverted, mode, OneWrongMessage()),
+              std::vector<std::string>{"792 of 800 rising clock edges come while the frame line is high: a "
+                                       "select that is active high (--select-active high), or not the frame "
+                                       "line (--sfrm)?"});
+
+    Findings found = OneWrongMessage();  // the bit time three times long, and a late message
+    found.bitNs = 2100;
+    found.bitTime = {0.25, 1, 1, "bit time"};
+    found.interval = {1.5, 2, 0, "message interval 1500.000 ms since message 1, expected 1000 ms +/- 5 ms"};
+    const std::vector<check::Mismatch> causes = Diagnose(Busy(), mode, found, {8, false, 9});
+    ASSERT_EQ(causes.size(), 4u);
+    EXPECT_EQ(causes[0].what.substr(0, 28), "the clock idles high in 1 of");
+    EXPECT_EQ(
+        causes[1].what,
+        "bit time 2100.0 ns is 3 times the expected 700.0 ns: a port clock or clock-rate setting off by "
+        "that factor (--port-clock-hz)");
+    EXPECT_EQ(causes[1].seconds, 0.25);  // where the first strayed
+    EXPECT_EQ(causes[2].byte, 2u);
+    EXPECT_EQ(causes[3].message, 2u);
+
+    LineActivity silent;
+    EXPECT_EQ(Causes(silent, mode, found).size(), 1u);
+}
+
+}  // namespace
