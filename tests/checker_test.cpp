@@ -1,0 +1,83 @@
+// The checker in memory: words as the decoder hands them over, held
+// against the program's messages.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "tools/varkel-check/check.h"
+
+namespace {
+
+constexpr std::uint64_t kBitNs = 700;  // ticks of 1 ns
+constexpr std::uint8_t kMessage[] = {'Z', 'E', 'L', ' ', 'N', 'S', 'S', 'P', 0};
+
+// The words of message `m` (from 0), a second apart, each 8 bits.
+std::vector<check::WireFrame> Message(unsigned m, bool cutAtStart = false) {
+    std::vector<check::WireFrame> out;
+    std::uint64_t t = 1'000'000 + m * 1'000'000'000ull;
+    for (const std::uint8_t byte : kMessage) {
+        check::WireFrame w;
+        w.startTick = t;
+        w.firstRiseTick = t + kBitNs / 2;
+        w.lastRiseTick = w.firstRiseTick + 7 * kBitNs;
+        w.endTick = t + 8 * kBitNs;
+        w.risingValue = w.fallingValue = byte;
+        w.rises = w.falls = 8;
+        w.periodCutAtStart = cutAtStart && out.empty();
+        out.push_back(w);
+        t = w.endTick + 2 * kBitNs;
+    }
+    return out;
+}
+
+check::Report Check(const std::vector<std::vector<check::WireFrame>>& messages) {
+    check::CaptureInfo info;
+    info.secondsPerTick = 1e-9;
+    check::Checker checker(check::Expectation{}, info);
+    check::LineActivity lines;
+    for (const auto& words : messages) {
+        for (const check::WireFrame& w : words) {
+            checker.Add(w);
+            ++lines.wordsAlone;
+        }
+    }
+    lines.changes[0] = lines.changes[1] = lines.changes[2] = 1;
+    lines.selectWentActive = true;
+    return checker.Finish(lines);
+}
+
+TEST(Checker, MessagesAreGroupedByTheirGapsAndHeldAgainstTheProgramsBytes) {
+    check::Report r = Check({Message(0), Message(1), Message(2)});
+    EXPECT_TRUE(r.match) << r.mismatch.what;
+    EXPECT_EQ(r.messages, 3u);
+    EXPECT_EQ(r.frames, 27u);
+    EXPECT_EQ(r.intervals, 2u);
+    EXPECT_DOUBLE_EQ(r.bitNs, 700);
+
+    std::vector<check::WireFrame> dropped = Message(1);
+    dropped.erase(dropped.begin() + 4);
+    r = Check({Message(0), dropped, Message(2)});
+    ASSERT_FALSE(r.match);
+    EXPECT_EQ(r.mismatch.message, 2u);
+    EXPECT_EQ(r.mismatch.byte, 5u);
+    EXPECT_EQ(r.mismatch.what, "frame 5 (0x4E 'N') is missing");
+}
+
+TEST(Checker, AFirstMessageWhoseSelectWasActiveIsCheckedOnlyWhenWhole) {
+    // Begun on the select's own edge: all nine words are there.
+    check::Report r = Check({Message(0, true), Message(1)});
+    EXPECT_TRUE(r.match) << r.mismatch.what;
+    EXPECT_EQ(r.messages, 2u);
+
+    std::vector<check::WireFrame> tail = Message(0, true);  // begun inside it: its tail
+    tail.erase(tail.begin(), tail.begin() + 3);
+    tail.front().periodCutAtStart = true;
+    r = Check({tail, Message(1)});
+    EXPECT_TRUE(r.match) << r.mismatch.what;
+    EXPECT_EQ(r.messages, 1u);
+    EXPECT_EQ(r.partialMessagesAtStart, 1u);
+    EXPECT_EQ(r.partialFramesAtStart, 6u);
+}
+
+}  // namespace
