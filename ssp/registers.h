@@ -23,11 +23,12 @@ inline constexpr std::uint32_t kPinDirection64 = 0x14;
 // Alternate function for pins 80..95: pin 80 + k owns bits [2k+1:2k].
 inline constexpr std::uint32_t kAltFunction80 = 0x68;
 
-constexpr std::uint32_t PinDirectionBit(std::uint32_t pin) {
+consteval std::uint32_t PinDirectionBit(std::uint32_t pin) {
     return Bit(pin - 64);
 }
+// A pin outside 80..95 owns no field here: its mask is empty.
 constexpr std::uint32_t AltFunctionField(std::uint32_t pin) {
-    return GenMask(2 * (pin - 80) + 1, 2 * (pin - 80));
+    return pin >= 80 && pin <= 95 ? GenMask(1, 0) << (2 * (pin - 80)) : 0;
 }
 
 // The port's four pins in the order the set-up routes them, and the
