@@ -4,7 +4,7 @@
 
 #include "app/build_stamp.h"
 #include "app/exit_status.h"
-#include "app/port_test.h"
+#include "app/sequence.h"
 #include "app/program_texts.h"
 #include "hw/map_physical.h"
 #include "hw/register_blocks.h"

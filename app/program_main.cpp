@@ -5,7 +5,7 @@
 
 #include "app/exit_status.h"
 #include "app/loopback_sequence.h"
-#include "app/port_test.h"
+#include "app/sequence.h"
 #include "platform/escape.h"
 #include "platform/platform.h"
 

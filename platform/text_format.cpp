@@ -22,7 +22,7 @@ bool IsOneOf(CharT c, const char* set) {
 // Copies `format` into the C library's convention, or returns false when
 // it holds a conversion the library must not see.
 template <typename CharT>
-bool Translate(const CharT* format, bool wideText, std::basic_string<CharT>& out) {
+bool ToLibraryFormat(const CharT* format, bool wideText, std::basic_string<CharT>& out) {
     for (const CharT* p = format; *p != 0; ++p) {
         out.push_back(*p);
         if (*p != '%' || *++p == '%') {
@@ -92,7 +92,7 @@ void AppendFormat(std::string& out, const CharT* format, bool wideText, va_list 
     // UTF-8 whatever the process's locale.
     static const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
     std::basic_string<CharT> translated;
-    if (Translate(format, wideText, translated)) {
+    if (ToLibraryFormat(format, wideText, translated)) {
         const locale_t previous = utf8 != nullptr ? uselocale(utf8) : nullptr;
         int n = -1;
         for (std::size_t size = 256; n < 0 && size <= kMaxChars; size *= 16) {

@@ -24,8 +24,8 @@ const char* BlockName(Block block) {
 const char* RegisterName(Block block, std::uint32_t offset) {
     switch (block) {
         case Block::Gpio:
-            return offset == map::kGpioDirectionHigh    ? "direction"
-                   : offset == map::kGpioAltFunctionTop ? "altfn"
+            return offset == map::kGpioDirection64    ? "direction"
+                   : offset == map::kGpioAltFunction80 ? "altfn"
                                                         : nullptr;
         case Block::ClockManager:
             return offset == map::kClockManagerEnable ? "enable" : nullptr;
@@ -57,7 +57,7 @@ std::string DescribeStatus(std::uint32_t status) {
 Board::Board(const BoardOptions& options) : options_(options), time_(options.time), port_(*this) {
     port_.txStuck = options.txStuck;
     port_.slowFactor = options.txSlow;
-    gpio_.altFunctionStuck = options.pinsUnrouted;
+    gpio_.pinsUnrouted = options.pinsUnrouted;
     port_.SetClockGate(clockManager_.SerialPortClockOn() && !options.clockOff, 0);
 }
 
@@ -130,7 +130,7 @@ std::uint32_t Board::BusAccess(bool write, std::uint64_t physical, std::uint32_t
                       target.block == Block::None ? "device" : "register");
         Note(line);
     }
-    TrackTransmitWait(write, target, value);
+    TrackSendGiveUp(write, target, value);
     Notify(Access{now, write, target.block, target.offset, physical, value});
     if (write && target.block == Block::Gpio) {
         UpdateRouting(now);
@@ -144,10 +144,10 @@ void Board::CountMissed(Block block, std::uint64_t count) {
     (block == Block::None ? stats_.noDeviceAccesses : stats_.unknownRegisterAccesses) += count;
 }
 
-std::uint64_t Board::QuietReads(std::uint64_t physical, std::uint64_t reads) const {
+std::uint64_t Board::ReadsBeforeChange(std::uint64_t physical, std::uint64_t reads) const {
     const Target target = Decode(physical);
     if (time_.mode() != TimeMode::Virtual || options_.oneReadAtATime ||
-        (target.block == Block::SerialPort && SspModel::ReadTakes(target.offset))) {
+        (target.block == Block::SerialPort && SspModel::ReadChangesPort(target.offset))) {
         return 0;
     }
     // Registers change only by a write or by the port's next event, so
@@ -166,7 +166,7 @@ bool Board::Poll(std::uint64_t physical, std::uint32_t mask, std::uint64_t reads
         if ((value & mask) != 0) {
             return true;
         }
-        const std::uint64_t same = QuietReads(physical, reads);
+        const std::uint64_t same = ReadsBeforeChange(physical, reads);
         if (same > 0) {
             const Target target = Decode(physical);
             const Access run{
@@ -177,7 +177,7 @@ bool Board::Poll(std::uint64_t physical, std::uint32_t mask, std::uint64_t reads
                 CountMissed(target.block, same);
             }
             reads -= same;
-            TrackTransmitWait(false, target, value);  // its count stops at 2: once stands for all
+            TrackSendGiveUp(false, target, value);  // its count stops at 2: once stands for all
             Notify(run);
         }
     }
@@ -188,20 +188,20 @@ bool Board::Poll(std::uint64_t physical, std::uint32_t mask, std::uint64_t reads
 // room), followed by anything but another status read or a store of data,
 // are a send that gave up. One such read alone is no wait: a look at the
 // receive side sees the transmit bits too.
-void Board::TrackTransmitWait(bool write, Target target, std::uint32_t value) {
+void Board::TrackSendGiveUp(bool write, Target target, std::uint32_t value) {
     const bool port = target.block == Block::SerialPort;
     if (port && !write && target.offset == map::kPortStatus) {
         fullStatusReads_ = (value & map::kPortStatusTxNotFull) != 0 ? 0 : std::min(fullStatusReads_ + 1, 2u);
         return;
     }
     if (fullStatusReads_ >= 2 && !(port && write && target.offset == map::kPortData)) {
-        ++stats_.transmitWaitsAbandoned;
+        ++stats_.sendsGaveUp;
     }
     fullStatusReads_ = 0;
 }
 
 void Board::PlatformCall() {
-    TrackTransmitWait(false, {Block::None, 0}, 0);
+    TrackSendGiveUp(false, {Block::None, 0}, 0);
     for (BoardListener* listener : listeners_) {
         listener->OnPlatformCall();
     }
@@ -239,7 +239,7 @@ void Board::FrameStarted(const Frame& frame) {
 void Board::FrameEnded(const Frame& frame, std::uint64_t endNs, bool complete) {
     const FrameFate fate = !complete         ? FrameFate::Cut
                            : frameTxdRouted_ ? FrameFate::OnWire
-                                             : FrameFate::TxdUnrouted;
+                                             : FrameFate::Unrouted;
     ++(fate == FrameFate::OnWire ? stats_.framesOnWire
        : fate == FrameFate::Cut  ? stats_.framesCut
                                  : stats_.framesUnrouted);
@@ -269,7 +269,7 @@ bool Board::Sleep(std::uint64_t ns) {
 void Board::Finish() {
     const std::uint64_t now = time_.Now();
     port_.Sync(now);
-    TrackTransmitWait(false, {Block::None, 0}, 0);
+    TrackSendGiveUp(false, {Block::None, 0}, 0);
     for (BoardListener* listener : listeners_) {
         listener->OnFinish(now);
     }

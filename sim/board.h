@@ -51,7 +51,7 @@ struct Access {
 
 enum class FrameFate {
     OnWire,       // shifted in full with the transmit pin routed throughout
-    TxdUnrouted,  // shifted in full, but the transmit pin was not routed all along
+    Unrouted,  // shifted in full, but the transmit pin was not routed all along
     Cut,          // cut short by the clock gate or the enable bit
 };
 
@@ -90,7 +90,7 @@ struct BoardStats {
     std::uint64_t framesCut = 0;
     // The program read the status again and again, saw the transmit FIFO
     // full, and went on without storing a frame: a send that gave up.
-    std::uint64_t transmitWaitsAbandoned = 0;
+    std::uint64_t sendsGaveUp = 0;
 };
 
 class Board : private SspEvents {
@@ -149,8 +149,8 @@ class Board : private SspEvents {
     static Target Decode(std::uint64_t physical);
 
     std::uint32_t BusAccess(bool write, std::uint64_t physical, std::uint32_t value);
-    std::uint64_t QuietReads(std::uint64_t physical, std::uint64_t reads) const;
-    void TrackTransmitWait(bool write, Target target, std::uint32_t value);
+    std::uint64_t ReadsBeforeChange(std::uint64_t physical, std::uint64_t reads) const;
+    void TrackSendGiveUp(bool write, Target target, std::uint32_t value);
     // Accesses where the board has no device, or no register in a device.
     void CountMissed(Block block, std::uint64_t count);
     void UpdateRouting(std::uint64_t now);

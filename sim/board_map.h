@@ -19,8 +19,8 @@ inline constexpr std::uint64_t kClockManagerBlock = 0x41300000;
 inline constexpr std::uint64_t kSerialPortBlock = 0x41900000;
 
 // GPIO block.
-inline constexpr std::uint32_t kGpioDirectionHigh = 0x14;    // pins 64..95: bit (pin - 64), 1 = output
-inline constexpr std::uint32_t kGpioAltFunctionTop = 0x68;  // pins 80..95: bits [2k+1:2k] for pin 80 + k
+inline constexpr std::uint32_t kGpioDirection64 = 0x14;    // pins 64..95: bit (pin - 64), 1 = output
+inline constexpr std::uint32_t kGpioAltFunction80 = 0x68;  // pins 80..95: bits [2k+1:2k] for pin 80 + k
 inline constexpr std::uint32_t kGpioDirectionFirstPin = 64;
 inline constexpr std::uint32_t kGpioAltFunctionFirstPin = 80;
 

@@ -6,10 +6,10 @@ namespace sim {
 
 bool GpioModel::Read(std::uint32_t offset, std::uint32_t& value) const {
     switch (offset) {
-        case map::kGpioDirectionHigh:
+        case map::kGpioDirection64:
             value = directionHigh;
             return true;
-        case map::kGpioAltFunctionTop:
+        case map::kGpioAltFunction80:
             value = altFunctionTop;
             return true;
         default:
@@ -20,11 +20,11 @@ bool GpioModel::Read(std::uint32_t offset, std::uint32_t& value) const {
 
 bool GpioModel::Write(std::uint32_t offset, std::uint32_t value) {
     switch (offset) {
-        case map::kGpioDirectionHigh:
+        case map::kGpioDirection64:
             directionHigh = value;
             return true;
-        case map::kGpioAltFunctionTop:
-            if (!altFunctionStuck) {
+        case map::kGpioAltFunction80:
+            if (!pinsUnrouted) {
                 altFunctionTop = value;
             }
             return true;

@@ -18,7 +18,7 @@ struct GpioModel {
     std::uint32_t directionHigh = kGpioDirectionReset;
     std::uint32_t altFunctionTop = kGpioAltFunctionReset;
     // Board fault: the alternate-function register ignores writes.
-    bool altFunctionStuck = false;
+    bool pinsUnrouted = false;
 
     // Both return false for an offset the model does not know.
     bool Read(std::uint32_t offset, std::uint32_t& value) const;

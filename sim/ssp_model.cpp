@@ -107,7 +107,7 @@ void SspModel::CheckSettings() {
     stats.unmodelledSettings += unmodelled_ ? 1 : 0;
 }
 
-bool SspModel::ReadTakes(std::uint32_t offset) {
+bool SspModel::ReadChangesPort(std::uint32_t offset) {
     return offset == map::kPortData;
 }
 

@@ -70,7 +70,7 @@ class SspModel {
     bool Read(std::uint32_t offset, std::uint32_t& value);
     bool Write(std::uint32_t offset, std::uint32_t value, std::uint64_t now);
     // Reading this register changes the port (it takes a frame).
-    static bool ReadTakes(std::uint32_t offset);
+    static bool ReadChangesPort(std::uint32_t offset);
 
     // Runs the shifter up to `now`.
     void Sync(std::uint64_t now);

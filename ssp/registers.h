@@ -37,7 +37,7 @@ constexpr std::uint32_t AltFunctionField(std::uint32_t pin) {
 inline constexpr std::uint32_t kSspPins[4] = {81, 82, 83, 84};
 inline constexpr std::uint32_t kSspFunction = 1;
 inline constexpr std::uint32_t kSspOutputBits = Bit(17) | Bit(19) | Bit(20);  // pins 81, 83, 84
-inline constexpr std::uint32_t kSspInputBits = Bit(18);                      // pin 82
+inline constexpr std::uint32_t kSspInputBits = Bit(18);                       // pin 82
 
 }  // namespace gpio
 

@@ -84,8 +84,8 @@ TEST_F(BoardModelTest, FramesReachTheWireOnlyWithTheTransmitPinRoutedThroughout)
     SspWriteByte(0x33);
     Spend(100);
     ASSERT_EQ(frames.ended.size(), 3u);
-    EXPECT_EQ(frames.ended[0].fate, sim::FrameFate::TxdUnrouted);
-    EXPECT_EQ(frames.ended[1].fate, sim::FrameFate::TxdUnrouted);
+    EXPECT_EQ(frames.ended[0].fate, sim::FrameFate::Unrouted);
+    EXPECT_EQ(frames.ended[1].fate, sim::FrameFate::Unrouted);
     EXPECT_EQ(frames.ended[2].fate, sim::FrameFate::OnWire);
     EXPECT_EQ(board->stats().framesUnrouted, 2u);
     EXPECT_EQ(board->stats().framesOnWire, 1u);
@@ -174,7 +174,7 @@ TEST_F(BoardModelTest, AStoreToAFullFifoIsALostFrameNotAGaveUpSend) {
     EXPECT_EQ(board->portStats().txDropped, 2u);
     EXPECT_EQ(SspSendBuffer(kMessage, 9), 0);
     board->Finish();
-    EXPECT_EQ(board->stats().transmitWaitsAbandoned, 1u);
+    EXPECT_EQ(board->stats().sendsGaveUp, 1u);
     EXPECT_EQ(board->framesQueued(), 16u);
 }
 

@@ -12,7 +12,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/port_test.h"
+#include "app/sequence.h"
 #include "hw/map_physical.h"
 #include "hw/reg_io.h"
 #include "platform/channels.h"

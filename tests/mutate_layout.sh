@@ -61,8 +61,8 @@ ssp/ssp.cpp @ RegWrite(SspRegPtr, ssp::kStatus, ssp::kStatusRxOverrun);  // writ
 ssp/ssp.cpp @ result = 0;\n            break; @ result = 0;
 ssp/ssp.cpp @ RegRead(SspRegPtr, ssp::kData) & 0xFF) @ RegRead(SspRegPtr, ssp::kData))
 hw/reg_io.h @ RegWrite(window, offset, (value & ~clear) | set); @ RegWrite(window, offset, (value & ~(clear & 0u)) | set);
-app/port_test.cpp @         SleepMs(kMessageIntervalMs); @         if (i + 1 < kMessageCount) SleepMs(kMessageIntervalMs);
-app/port_test.cpp @ ReleasePhysicalAddr(v_pClkRegs);\n    ReleasePhysicalAddr(SspRegPtr); @ ReleasePhysicalAddr(SspRegPtr);\n    ReleasePhysicalAddr(v_pClkRegs);
+app/sequence.cpp @         SleepMs(kMessageIntervalMs); @         if (i + 1 < kMessageCount) SleepMs(kMessageIntervalMs);
+app/sequence.cpp @ ReleasePhysicalAddr(v_pClkRegs);\n    ReleasePhysicalAddr(SspRegPtr); @ ReleasePhysicalAddr(SspRegPtr);\n    ReleasePhysicalAddr(v_pClkRegs);
 app/loopback_sequence.cpp @ SspFlushReceive(); stale > 0 @ 0; stale > 0
 app/loopback_sequence.cpp @ if (received[i] == message[i]) { @ if (received[i] >= 0) {
 platform/host/sim_bus.cpp @ std::uint64_t{limit} + 1 @ std::uint64_t{limit}

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/port_test.h"
+#include "app/sequence.h"
 #include "hw/map_physical.h"
 #include "hw/reg_io.h"
 #include "sim/trace_log.h"
@@ -226,7 +226,7 @@ class WaitExactnessTest : public ViewsTest {
         SendMessages(messages);
         board->Finish();
         const sim::BoardStats& s = board->stats();
-        return {{board->Now(), s.accesses, s.framesOnWire, s.transmitWaitsAbandoned, board->portStats().framesReceived,
+        return {{board->Now(), s.accesses, s.framesOnWire, s.sendsGaveUp, board->portStats().framesReceived,
                  board->portStats().rxDropped},
                 traffic.traffic, wire.text, vcd.text, trace.text, counter.events};
     }

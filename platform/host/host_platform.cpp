@@ -108,7 +108,7 @@ std::vector<Reserved> Reservations() {
     return out;
 }
 
-bool Translate(std::uintptr_t address, std::uint64_t& physical) {
+bool ToPhysical(std::uintptr_t address, std::uint64_t& physical) {
     if ((address & 3) != 0) {
         return false;
     }

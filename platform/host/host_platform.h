@@ -63,7 +63,7 @@ std::vector<Reserved> Reservations();
 
 // The physical address behind a program address, or false when no binding
 // covers it or it is not word-aligned.
-bool Translate(std::uintptr_t address, std::uint64_t& physical);
+bool ToPhysical(std::uintptr_t address, std::uint64_t& physical);
 // Counts (and notes once) `count` register accesses that no binding covers.
 void Stray(std::uintptr_t address, bool write, std::uint64_t count = 1);
 std::uint64_t StrayAccesses();

@@ -10,7 +10,7 @@ namespace {
 
 bool ToBoard(RegisterWindow window, std::uint32_t offset, bool write, std::uint64_t& physical) {
     const std::uintptr_t address = reinterpret_cast<std::uintptr_t>(window) + offset;
-    if (host::AttachedBoard() == nullptr || !host::Translate(address, physical)) {
+    if (host::AttachedBoard() == nullptr || !host::ToPhysical(address, physical)) {
         host::Stray(address, write);
         return false;
     }

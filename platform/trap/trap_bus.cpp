@@ -33,7 +33,7 @@ class BoardBus : public arm::Bus {
   public:
     std::uint32_t Read(std::uint32_t address) override {
         std::uint64_t physical = 0;
-        if (host::AttachedBoard() == nullptr || !host::Translate(address, physical)) {
+        if (host::AttachedBoard() == nullptr || !host::ToPhysical(address, physical)) {
             host::Stray(address, false);
             return 0;
         }
@@ -41,7 +41,7 @@ class BoardBus : public arm::Bus {
     }
     void Write(std::uint32_t address, std::uint32_t value) override {
         std::uint64_t physical = 0;
-        if (host::AttachedBoard() == nullptr || !host::Translate(address, physical)) {
+        if (host::AttachedBoard() == nullptr || !host::ToPhysical(address, physical)) {
             host::Stray(address, true);
             return;
         }

@@ -4,7 +4,7 @@
 #include <charconv>
 #include <cmath>
 
-#include "app/port_test.h"
+#include "app/sequence.h"
 #include "platform/escape.h"
 
 namespace runner {

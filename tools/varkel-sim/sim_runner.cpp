@@ -11,7 +11,7 @@
 #include <iostream>
 #include <memory>
 
-#include "app/port_test.h"
+#include "app/sequence.h"
 #include "app/program_main.h"
 #include "platform/channels.h"
 #include "platform/host/host_platform.h"

@@ -40,7 +40,7 @@ std::vector<Figure> CollectFigures(const sim::Board& board, std::uint64_t strayA
         {"frames_cut", "frames cut short by the clock gate or the enable bit", b.framesCut},
         {"frames_dropped", "frames lost to a full transmit FIFO", p.txDropped},
         {"frames_left_in_fifo", "frames left in the transmit FIFO", board.framesQueued()},
-        {"sends_gave_up", "sends that gave up waiting for transmit room", b.transmitWaitsAbandoned},
+        {"sends_gave_up", "sends that gave up waiting for transmit room", b.sendsGaveUp},
         {"frames_received", "frames received", p.framesReceived},
         {"receive_dropped", "frames lost to a full receive FIFO (overrun)", p.rxDropped},
         {"unmodelled_settings", "writes of port settings the board does not model", p.unmodelledSettings},

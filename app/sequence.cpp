@@ -1,4 +1,4 @@
-#include "app/port_test.h"
+#include "app/sequence.h"
 
 #include <cstdint>
 

@@ -1,5 +1,5 @@
 // The test sequence as a whole: its texts, early stops and a full run.
-#include "app/port_test.h"
+#include "app/sequence.h"
 
 #include <cstdint>
 #include <regex>
