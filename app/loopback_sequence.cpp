@@ -4,8 +4,8 @@
 
 #include "app/build_stamp.h"
 #include "app/exit_status.h"
-#include "app/sequence.h"
 #include "app/program_texts.h"
+#include "app/sequence.h"
 #include "hw/map_physical.h"
 #include "hw/register_blocks.h"
 #include "platform/platform.h"

@@ -52,7 +52,8 @@ void BM_FullVirtualRun(benchmark::State& state, const char* fault) {
         std::ostringstream out;
         std::ostringstream err;
         ::dup2(console, 1);
-        std::vector<std::string> args = {"--time", "virtual", "--wire", d + "/w.txt", "--debug-log", d + "/d.txt"};
+        std::vector<std::string> args = {"--time",     "virtual",     "--wire",
+                                         d + "/w.txt", "--debug-log", d + "/d.txt"};
         if (*fault != 0) {
             args.insert(args.end(), {"--fault", fault});
         }

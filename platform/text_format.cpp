@@ -56,7 +56,8 @@ bool ToLibraryFormat(const CharT* format, bool wideText, std::basic_string<CharT
             if (wideText) {
                 emitted = length == "h" ? "" : "l";  // the program's %s is wide, its %hs narrow
             }
-        } else if (!IsOneOf(*p, "diouxXeEfFgGaAp") || (length.size() == 2 && length != "hh" && length != "ll")) {
+        } else if (!IsOneOf(*p, "diouxXeEfFgGaAp") ||
+                   (length.size() == 2 && length != "hh" && length != "ll")) {
             return false;
         }
         out.append(emitted.begin(), emitted.end());

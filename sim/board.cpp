@@ -24,9 +24,9 @@ const char* BlockName(Block block) {
 const char* RegisterName(Block block, std::uint32_t offset) {
     switch (block) {
         case Block::Gpio:
-            return offset == map::kGpioDirection64    ? "direction"
+            return offset == map::kGpioDirection64     ? "direction"
                    : offset == map::kGpioAltFunction80 ? "altfn"
-                                                        : nullptr;
+                                                       : nullptr;
         case Block::ClockManager:
             return offset == map::kClockManagerEnable ? "enable" : nullptr;
         case Block::SerialPort:

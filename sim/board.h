@@ -50,9 +50,9 @@ struct Access {
 };
 
 enum class FrameFate {
-    OnWire,       // shifted in full with the transmit pin routed throughout
+    OnWire,    // shifted in full with the transmit pin routed throughout
     Unrouted,  // shifted in full, but the transmit pin was not routed all along
-    Cut,          // cut short by the clock gate or the enable bit
+    Cut,       // cut short by the clock gate or the enable bit
 };
 
 // Sees what happens on the board, in time order. Every hook is optional.

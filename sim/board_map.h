@@ -34,7 +34,7 @@ inline constexpr std::uint32_t kPortControl0DataSize = 0x0000000F;     // [3:0] 
 inline constexpr std::uint32_t kPortControl0FrameFormat = 0x00000030;  // [5:4] 0 = clocked frames (SPI-style)
 inline constexpr std::uint32_t kPortControl0ExternalClock = 0x00000040;  // [6]
 inline constexpr std::uint32_t kPortControl0Enable = 0x00000080;         // [7]
-inline constexpr std::uint32_t kPortControl0ClockRate = 0x0000FF00;      // [15:8] bit time = rate + 1 base clocks
+inline constexpr std::uint32_t kPortControl0ClockRate = 0x0000FF00;  // [15:8] bit time = rate + 1 base clocks
 inline constexpr std::uint32_t kPortControl1 = 0x04;
 inline constexpr std::uint32_t kPortStatus = 0x08;
 inline constexpr std::uint32_t kPortStatusTxNotFull = 1u << 2;
@@ -43,10 +43,10 @@ inline constexpr std::uint32_t kPortStatusRxOverrun = 1u << 7;  // write 1 to cl
 inline constexpr std::uint32_t kPortData = 0x10;
 
 // The serial port's pins, and the alternate function that gives a pin to it.
-inline constexpr std::uint32_t kPinSerialClock = 81;    // output
-inline constexpr std::uint32_t kPinReceiveData = 82;    // input
-inline constexpr std::uint32_t kPinFrame = 83;          // output
-inline constexpr std::uint32_t kPinTransmitData = 84;   // output
+inline constexpr std::uint32_t kPinSerialClock = 81;   // output
+inline constexpr std::uint32_t kPinReceiveData = 82;   // input
+inline constexpr std::uint32_t kPinFrame = 83;         // output
+inline constexpr std::uint32_t kPinTransmitData = 84;  // output
 inline constexpr std::uint32_t kSerialPortFunction = 1;
 
 }  // namespace sim::map

@@ -96,7 +96,9 @@ void VcdWriter::OnFrameStart(const Frame& frame) {
     RenderUntil(frame.startNs);
     const std::uint64_t t0 = frame.startNs;
     const std::uint64_t bit = frame.bitNs;
-    auto level = [&](std::uint32_t i) { return ((frame.value >> (frame.bits - 1 - i)) & 1u) != 0 ? '1' : '0'; };
+    auto level = [&](std::uint32_t i) {
+        return ((frame.value >> (frame.bits - 1 - i)) & 1u) != 0 ? '1' : '0';
+    };
     edges_.assign({{t0, kSfrm, '0'}, {t0, kTxd, level(0)}});
     for (std::uint32_t i = 0; i < frame.bits; ++i) {
         edges_.push_back({t0 + i * bit + bit / 2, kSclk, '1'});
@@ -115,7 +117,8 @@ void VcdWriter::OnFrameEnd(const Frame& frame, std::uint64_t endNs, FrameFate fa
     Drive(endNs, kTxd, '0');
     edges_.clear();
     nextEdge_ = 0;
-    if (fate != FrameFate::OnWire || frame.startNs < window_.startNs || endNs > window_.endNs || burstClosed_) {
+    if (fate != FrameFate::OnWire || frame.startNs < window_.startNs || endNs > window_.endNs ||
+        burstClosed_) {
         return;
     }
     burstClosed_ = !burst_.empty() && frame.startNs - burst_.back().endNs() > kBurstGapBits * frame.bitNs;

@@ -63,7 +63,7 @@ class VcdWriter : public BoardListener {
     Routing routing_;
     std::array<char, kSignals> port_{'0', '1', '0', 'z'};  // what the port drives
     std::array<char, kSignals> pin_{'z', 'z', 'z', 'z'};   // what the pins show
-    std::vector<Edge> edges_;                             // of the frame shifting now
+    std::vector<Edge> edges_;                              // of the frame shifting now
     std::size_t nextEdge_ = 0;
     bool opened_ = false;
     std::uint64_t lastNs_ = 0;

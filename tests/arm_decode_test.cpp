@@ -36,7 +36,7 @@ arm::Cpu Registers() {
 struct Form {
     const char* text;  // as the assembler writes it
     std::uint32_t instruction;
-    std::vector<std::string> bus;  // empty: refused as misaligned
+    std::vector<std::string> bus;                        // empty: refused as misaligned
     std::vector<std::pair<int, std::uint32_t>> changed;  // registers loaded or written back, besides pc
 };
 
@@ -95,14 +95,14 @@ TEST(ArmDecode, RrxTakesTheCarryAndPcBaseReadsEightAhead) {
 
 TEST(ArmDecode, EveryOtherFormIsRefusedWithItsReasonAndChangesNothing) {
     const std::vector<std::pair<std::uint32_t, const char*>> refused = {
-        {0xe5d10000, "a byte access, not a 32-bit word"},                                 // ldrb r0, [r1]
+        {0xe5d10000, "a byte access, not a 32-bit word"},                                   // ldrb r0, [r1]
         {0xe1d100b0, "a halfword, signed-byte or doubleword access, not one 32-bit word"},  // ldrh r0, [r1]
         {0xe1c200f0, "a halfword, signed-byte or doubleword access, not one 32-bit word"},  // strd r0, [r2]
-        {0xe8910005, "a load or store of several registers, not one 32-bit word"},         // ldm r1, {r0, r2}
-        {0xe591f000, "a load into pc"},                                                    // ldr pc, [r1]
-        {0xe5b11004, "write-back to pc or to the register loaded or stored"},              // ldr r1, [r1, #4]!
-        {0xe4b10004, "an unprivileged (T) access"},                                        // ldrt r0, [r1], #4
-        {0xe0810002, "not a load or store"},                                               // add r0, r1, r2
+        {0xe8910005, "a load or store of several registers, not one 32-bit word"},  // ldm r1, {r0, r2}
+        {0xe591f000, "a load into pc"},                                             // ldr pc, [r1]
+        {0xe5b11004, "write-back to pc or to the register loaded or stored"},       // ldr r1, [r1, #4]!
+        {0xe4b10004, "an unprivileged (T) access"},                                 // ldrt r0, [r1], #4
+        {0xe0810002, "not a load or store"},                                        // add r0, r1, r2
     };
     for (const auto& [instruction, why] : refused) {
         SCOPED_TRACE(why);

@@ -54,8 +54,9 @@ TEST_F(BoardModelTest, ReceiveLineCarriesWhatItIsGiven) {
         bool unrouteTxd;
         std::int32_t received;
     };
-    for (const Case& c : {Case{"low", sim::RxdLine::Low, false, 0x00}, Case{"loopback", sim::RxdLine::Loopback, false, 0x5A},
-                          Case{"loopback, txd unrouted", sim::RxdLine::Loopback, true, 0xFF}}) {
+    for (const Case& c :
+         {Case{"low", sim::RxdLine::Low, false, 0x00}, Case{"loopback", sim::RxdLine::Loopback, false, 0x5A},
+          Case{"loopback, txd unrouted", sim::RxdLine::Loopback, true, 0xFF}}) {
         SCOPED_TRACE(c.name);
         MakeBoard({.rxd = c.line});
         MapAndConfigure();
@@ -76,8 +77,8 @@ TEST_F(BoardModelTest, ReceiveLineCarriesWhatItIsGiven) {
 TEST_F(BoardModelTest, FramesReachTheWireOnlyWithTheTransmitPinRoutedThroughout) {
     MapAndConfigure();
     SspWriteByte(0x11);
-    Spend(20);                                        // mid-frame
-    RegWrite(GpioRegPtr, 0x68, 0x054);                // pin 84 loses its function
+    Spend(20);                          // mid-frame
+    RegWrite(GpioRegPtr, 0x68, 0x054);  // pin 84 loses its function
     SspWriteByte(0x22);
     Spend(200);
     RegWrite(GpioRegPtr, 0x68, 0x154);
@@ -152,11 +153,13 @@ TEST_F(BoardModelTest, UnmodelledSettingsAreNotedCountedAndStandStill) {
     // control register 1 written with the external clock still selected,
     // then control register 0 made plain while control register 1 is set.
     EXPECT_EQ(board->portStats().unmodelledSettings, 8u);
-    EXPECT_EQ(notes, (std::vector<std::string>{
-                         "serial port: a data size below 4 bits is not modelled; the port stands still while it is set",
-                         "serial port: a frame format other than 0 is not modelled; the port stands still while it is set",
-                         "serial port: the external clock is not modelled; the port stands still while it is set",
-                         "serial port: control register 1 is not modelled; the port stands still while it is set"}));
+    EXPECT_EQ(
+        notes,
+        (std::vector<std::string>{
+            "serial port: a data size below 4 bits is not modelled; the port stands still while it is set",
+            "serial port: a frame format other than 0 is not modelled; the port stands still while it is set",
+            "serial port: the external clock is not modelled; the port stands still while it is set",
+            "serial port: control register 1 is not modelled; the port stands still while it is set"}));
     RegWrite(SspRegPtr, 0x04, 0);
     Spend(600);
     EXPECT_EQ(frames.OnWire(), (std::vector<std::uint32_t>{0x55, 0x55, 0x55}));

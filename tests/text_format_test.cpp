@@ -1,5 +1,7 @@
 // The program's text: its wide printf conventions rendered by the C
 // library, formats it must refuse, and the order of the two channels.
+#include "platform/text_format.h"
+
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <locale.h>
@@ -12,7 +14,6 @@
 #include <string>
 
 #include "platform/channels.h"
-#include "platform/text_format.h"
 #include "tests/board_fixture.h"
 
 namespace {
@@ -39,7 +40,9 @@ TEST(TextFormat, WideFormatsTakeWideStringsAndWriteUtf8) {
     EXPECT_EQ(Wide(L"  431806-52774 built %s %s\r\n", L"Jul  8 2008", L"09:03:52"),
               "  431806-52774 built Jul  8 2008 09:03:52\r\n");
     EXPECT_EQ(Wide(L"%s|%hs|%c%hc|\u00b5s \U0001F600", L"Gr\u00fc\u00dfe", "\xE2\x82\xAC", L'\u00e9', 'a'),
-              "Gr\xC3\xBC\xC3\x9F" "e|\xE2\x82\xAC|\xC3\xA9" "a|\xC2\xB5s \xF0\x9F\x98\x80");
+              "Gr\xC3\xBC\xC3\x9F"
+              "e|\xE2\x82\xAC|\xC3\xA9"
+              "a|\xC2\xB5s \xF0\x9F\x98\x80");
     // Widths and precisions count characters, narrow UTF-8 ones too.
     EXPECT_EQ(Wide(L"[%6s][%-4s][%.2hs]", L"\u00e9t\u00e9", L"ab", "\xC3\xA9t\xC3\xA9"),
               "[   \xC3\xA9t\xC3\xA9][ab  ][\xC3\xA9t]");

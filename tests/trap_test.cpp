@@ -19,7 +19,8 @@ class TrapTest : public ::testing::Test {
         host::Attach(board.get());
         base = static_cast<std::uint8_t*>(ReserveRegion(nullptr, 0x2000, kMemReserve, kPageNoAccess));
         ASSERT_NE(base, nullptr);
-        ASSERT_EQ(VirtualCopy(base, 0x40E00000 >> 8, 0x1000, 0x604), 1);  // the GPIO block; the next page unbound
+        ASSERT_EQ(VirtualCopy(base, 0x40E00000 >> 8, 0x1000, 0x604),
+                  1);  // the GPIO block; the next page unbound
     }
     void TearDown() override { host::Reset(); }
 
@@ -65,7 +66,8 @@ TEST_F(TrapDeathTest, ByteAndMisalignedAccessesEndTheRunNamingTheInstruction) {
             std::uint32_t v;
             asm volatile("ldrb %0, [%1]" : "=r"(v) : "r"(base + 0x14) : "memory");
         },
-        ::testing::ExitedWithCode(2), "instruction 0xE5D.*cannot be emulated: a byte access, not a 32-bit word");
+        ::testing::ExitedWithCode(2),
+        "instruction 0xE5D.*cannot be emulated: a byte access, not a 32-bit word");
     EXPECT_EXIT(
         {
             std::uint32_t v;

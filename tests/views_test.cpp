@@ -75,7 +75,8 @@ TEST_F(ViewsTest, WaveformIsMsbFirstAtTheProgrammedRate) {
     // data changing on the falling edge; the jumpered RXD follows TXD.
     for (const std::string& piece :
          {"#" + std::to_string(t0) + "\n0\"\n1#\n1$\n", "#" + std::to_string(t0 + 100) + "\n1!\n",
-          "#" + std::to_string(t0 + 400) + "\n0!\n0#\n0$\n", "#" + std::to_string(t0 + 1400) + "\n0!\n1#\n1$\n",
+          "#" + std::to_string(t0 + 400) + "\n0!\n0#\n0$\n",
+          "#" + std::to_string(t0 + 1400) + "\n0!\n1#\n1$\n",
           "#" + std::to_string(t0 + 1600) + "\n0!\n1\"\n0#\n0$\n"}) {
         EXPECT_NE(text.find(piece), std::string::npos) << piece;
     }
@@ -115,8 +116,9 @@ TEST_F(ViewsTest, UnroutedPinsAndCutFramesShowOnTheWaveform) {
     EXPECT_EQ(whileUnrouted.at("sclk"), (std::set<char>{'0', '1'}));
     EXPECT_EQ(whileUnrouted.count("txd"), 0u);  // went to z at `unrouted`, stayed
     EXPECT_EQ(whileUnrouted.count("rxd"), 0u);  // the receive line idles high throughout
-    EXPECT_EQ(SignalLevels(sink.text, cut - 1, cut).at("sfrm"), (std::set<char>{'1'}));  // the frame ends at the cut
-    EXPECT_TRUE(SignalLevels(sink.text, cut).empty());                                // and nothing follows
+    EXPECT_EQ(SignalLevels(sink.text, cut - 1, cut).at("sfrm"),
+              (std::set<char>{'1'}));                   // the frame ends at the cut
+    EXPECT_TRUE(SignalLevels(sink.text, cut).empty());  // and nothing follows
 }
 
 TEST_F(ViewsTest, WindowWritesOnlyItsOwnStretchOfBoardTime) {
@@ -216,7 +218,8 @@ class WaitExactnessTest : public ViewsTest {
         sim::VcdWriter vcdWriter(vcd, options.rxd, {});
         sim::TraceLog traceLog(trace);
         EventCounter counter;
-        for (sim::BoardListener* l : std::initializer_list<sim::BoardListener*>{&wireLog, &vcdWriter, &traceLog, &counter}) {
+        for (sim::BoardListener* l :
+             std::initializer_list<sim::BoardListener*>{&wireLog, &vcdWriter, &traceLog, &counter}) {
             board->AddListener(l);
         }
         MapAndConfigure();
@@ -228,7 +231,11 @@ class WaitExactnessTest : public ViewsTest {
         const sim::BoardStats& s = board->stats();
         return {{board->Now(), s.accesses, s.framesOnWire, s.sendsGaveUp, board->portStats().framesReceived,
                  board->portStats().rxDropped},
-                traffic.traffic, wire.text, vcd.text, trace.text, counter.events};
+                traffic.traffic,
+                wire.text,
+                vcd.text,
+                trace.text,
+                counter.events};
     }
 };
 
@@ -239,9 +246,10 @@ TEST_F(WaitExactnessTest, OneStepAnswersAreExactlyTheReadsOneByOne) {
         int prefill;
         int messages;
     };
-    for (const Case& c : {Case{"slow port, stalls that end", {.txSlow = 3}, 15, 3},
-                          Case{"very slow port, waits that give up mid-frame", {.txSlow = 20000}, 15, 3},
-                          Case{"stopped clock", {.clockOff = true}, 0, 3}, Case{"stuck FIFO", {.txStuck = true}, 0, 2}}) {
+    for (const Case& c :
+         {Case{"slow port, stalls that end", {.txSlow = 3}, 15, 3},
+          Case{"very slow port, waits that give up mid-frame", {.txSlow = 20000}, 15, 3},
+          Case{"stopped clock", {.clockOff = true}, 0, 3}, Case{"stuck FIFO", {.txStuck = true}, 0, 2}}) {
         SCOPED_TRACE(c.name);
         sim::BoardOptions slow = c.options;
         slow.oneReadAtATime = true;
@@ -264,12 +272,13 @@ TEST_F(WaitExactnessTest, AWaitWhereTheBoardHasNothingIsCountedTheSame) {
         MapAndConfigure();
         RegisterWindow nothing = MapPhysicalAddr(0x50000000, 4);
         EXPECT_FALSE(RegPollUntilSet(SspRegPtr, 0x0C, 0x04, 999));  // no register at +0x0C
-        EXPECT_FALSE(RegPollUntilSet(nothing, 0, 0x04, 499));        // no device at all
+        EXPECT_FALSE(RegPollUntilSet(nothing, 0, 0x04, 499));       // no device at all
         const sim::BoardStats& s = board->stats();
         figures[exact] = {board->Now(), s.accesses, s.unknownRegisterAccesses, s.noDeviceAccesses};
         seen[exact] = traffic.traffic;
     }
-    EXPECT_EQ(figures[0], (std::vector<std::uint64_t>{2000 + 150000, 20 + 1500, 1000, 500}));  // after the set-up's 20
+    EXPECT_EQ(figures[0],
+              (std::vector<std::uint64_t>{2000 + 150000, 20 + 1500, 1000, 500}));  // after the set-up's 20
     EXPECT_EQ(figures[1], figures[0]);
     EXPECT_EQ(seen[1], seen[0]);
 }
@@ -302,8 +311,9 @@ TEST_F(ViewsTest, SigrokDecodesEveryMessageOfAFullRun) {
     // Idle seconds compressed and 50 ns samples, as the README gives it.
     auto decode = [&](const std::string& file, int cpha) {
         std::string output;
-        const std::string command = "sigrok-cli -I vcd:compress=1000:downsample=50 -P spi:clk=sclk:mosi=txd:cs=sfrm:cpha=" +
-                                    std::to_string(cpha) + " -B spi=mosi -i " + (dir / file) + " 2>&1";
+        const std::string command =
+            "sigrok-cli -I vcd:compress=1000:downsample=50 -P spi:clk=sclk:mosi=txd:cs=sfrm:cpha=" +
+            std::to_string(cpha) + " -B spi=mosi -i " + (dir / file) + " 2>&1";
         if (FILE* pipe = ::popen(command.c_str(), "r")) {
             char buffer[4096];
             for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {

@@ -10,7 +10,7 @@ set -euo pipefail
 
 sim=(cmake ninja-build g++)
 all=("${sim[@]}"
-    clang                                    # the second compiler
+    clang clang-format                       # the second compiler, and the sources' format
     libgtest-dev libbenchmark-dev            # tests and benchmarks
     zlib1g-dev sigrok-cli                    # varkel-check unpacks sigrok sessions; tests decode with sigrok
     crossbuild-essential-armel qemu-user     # the board binary, and the ARM builds run under emulation

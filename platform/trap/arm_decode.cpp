@@ -25,7 +25,7 @@ const char* Refusal(std::uint32_t i, const Cpu& cpu) {
     }
     if (Field(i, 27, 26) != 1) {
         const bool extra = Field(i, 27, 25) == 0 && Field(i, 7, 7) == 1 && Field(i, 4, 4) == 1;
-        return extra ? "a halfword, signed-byte or doubleword access, not one 32-bit word"
+        return extra                   ? "a halfword, signed-byte or doubleword access, not one 32-bit word"
                : Field(i, 27, 25) == 4 ? "a load or store of several registers, not one 32-bit word"
                                        : "not a load or store";
     }
@@ -75,8 +75,9 @@ std::uint32_t Offset(std::uint32_t i, const Cpu& cpu) {
 }
 
 Form Decode(std::uint32_t i) {
-    return {Field(i, 20, 20) == 1, Field(i, 24, 24) == 1, Field(i, 23, 23) == 1,
-            Field(i, 24, 24) == 0 || Field(i, 21, 21) == 1, Field(i, 19, 16), Field(i, 15, 12)};
+    return {Field(i, 20, 20) == 1, Field(i, 24, 24) == 1,
+            Field(i, 23, 23) == 1, Field(i, 24, 24) == 0 || Field(i, 21, 21) == 1,
+            Field(i, 19, 16),      Field(i, 15, 12)};
 }
 
 std::uint32_t OffsetAddress(std::uint32_t i, const Cpu& cpu, const Form& f) {

@@ -50,9 +50,9 @@ class BoardBus : public arm::Bus {
 };
 
 unsigned long& Register(mcontext_t& m, unsigned n) {
-    unsigned long* const registers[] = {&m.arm_r0, &m.arm_r1, &m.arm_r2,  &m.arm_r3, &m.arm_r4, &m.arm_r5,
-                                        &m.arm_r6, &m.arm_r7, &m.arm_r8,  &m.arm_r9, &m.arm_r10, &m.arm_fp,
-                                        &m.arm_ip, &m.arm_sp, &m.arm_lr,  &m.arm_pc};
+    unsigned long* const registers[] = {&m.arm_r0, &m.arm_r1, &m.arm_r2, &m.arm_r3, &m.arm_r4,  &m.arm_r5,
+                                        &m.arm_r6, &m.arm_r7, &m.arm_r8, &m.arm_r9, &m.arm_r10, &m.arm_fp,
+                                        &m.arm_ip, &m.arm_sp, &m.arm_lr, &m.arm_pc};
     return *registers[n];
 }
 
@@ -65,7 +65,8 @@ void OnFault(int signal, siginfo_t* info, void* context) {
     cpu.cpsr = static_cast<std::uint32_t>(m.arm_cpsr);
     std::uint32_t address = 0;
     std::string reason;
-    const std::uint32_t instruction = (cpu.cpsr & (1u << 5)) == 0 ? *reinterpret_cast<const std::uint32_t*>(cpu.r[15]) : 0;
+    const std::uint32_t instruction =
+        (cpu.cpsr & (1u << 5)) == 0 ? *reinterpret_cast<const std::uint32_t*>(cpu.r[15]) : 0;
     const bool decoded = arm::AccessAddress(instruction, cpu, address, reason);
     if (!InReservation(decoded ? address : reinterpret_cast<std::uintptr_t>(info->si_addr))) {
         ::signal(signal, SIG_DFL);  // not a register window: an ordinary crash, reported as one
@@ -74,8 +75,10 @@ void OnFault(int signal, siginfo_t* info, void* context) {
     BoardBus bus;
     if (!arm::Emulate(instruction, cpu, bus, reason)) {
         char line[256];
-        std::snprintf(line, sizeof line, "the program's register access at pc 0x%08X (instruction 0x%08X) cannot be emulated: %s",
-                      cpu.r[15], instruction, reason.c_str());
+        std::snprintf(
+            line, sizeof line,
+            "the program's register access at pc 0x%08X (instruction 0x%08X) cannot be emulated: %s",
+            cpu.r[15], instruction, reason.c_str());
         host::Abandon(line);
     }
     for (unsigned n = 0; n < 16; ++n) {

@@ -11,8 +11,8 @@
 #include <iostream>
 #include <memory>
 
-#include "app/sequence.h"
 #include "app/program_main.h"
+#include "app/sequence.h"
 #include "platform/channels.h"
 #include "platform/host/host_platform.h"
 #include "sim/trace_log.h"
