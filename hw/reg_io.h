@@ -11,6 +11,14 @@
 
 #include "hw/register_window.h"
 
+// RegPollUntilSet reads register `offset` until `(value & mask) != 0`. The
+// first read is free; after it, `limit` more are allowed, so a wait that
+// gives up has read exactly PollReads(limit) times. It never sleeps or
+// yields and returns whether the bit was seen set.
+constexpr std::uint64_t PollReads(std::uint32_t limit) {
+    return std::uint64_t{limit} + 1;
+}
+
 #if defined(VARKEL_MMIO)
 
 inline std::uint32_t RegRead(RegisterWindow window, std::uint32_t offset) {
@@ -41,11 +49,6 @@ void RegWrite(RegisterWindow window, std::uint32_t offset, std::uint32_t value);
 bool RegPollUntilSet(RegisterWindow window, std::uint32_t offset, std::uint32_t mask, std::uint32_t limit);
 
 #endif
-
-// RegPollUntilSet reads register `offset` until `(value & mask) != 0`. The
-// first read is free; after it, `limit` more are allowed, so a wait that
-// gives up has read exactly limit + 1 times. It never sleeps or yields and
-// returns whether the bit was seen set.
 
 // Read-modify-write: one read, clear `clear`, set `set`, one write.
 // Not for registers with side effects on write (data, write-1-to-clear).

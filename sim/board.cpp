@@ -123,7 +123,7 @@ std::uint32_t Board::BusAccess(bool write, std::uint64_t physical, std::uint32_t
     }
     lastAccessMissed_ = !known;
     if (!known) {
-        CountMissed(target.block, 1);
+        CountMissed(target.block == Block::None ? Miss::NoDevice : Miss::NoRegister, 1);
         char line[96];
         std::snprintf(line, sizeof line, "%s of 0x%08llX, where the board has no %s",
                       write ? "write" : "read", static_cast<unsigned long long>(physical),
@@ -140,8 +140,20 @@ std::uint32_t Board::BusAccess(bool write, std::uint64_t physical, std::uint32_t
     return value;
 }
 
-void Board::CountMissed(Block block, std::uint64_t count) {
-    (block == Block::None ? stats_.noDeviceAccesses : stats_.unknownRegisterAccesses) += count;
+void Board::CountMissed(Miss miss, std::uint64_t count) {
+    (miss == Miss::NoBinding  ? stats_.strayAccesses
+     : miss == Miss::NoDevice ? stats_.noDeviceAccesses
+                              : stats_.unknownRegisterAccesses) += count;
+}
+
+void Board::Unbound(std::uint64_t address, bool write, std::uint64_t count) {
+    if (stats_.strayAccesses == 0) {
+        char line[128];
+        std::snprintf(line, sizeof line, "register %s at 0x%llX, which no window binds (not reported again)",
+                      write ? "write" : "read", static_cast<unsigned long long>(address));
+        Note(line);
+    }
+    CountMissed(Miss::NoBinding, count);
 }
 
 std::uint64_t Board::ReadsBeforeChange(std::uint64_t physical, std::uint64_t reads) const {
@@ -174,7 +186,7 @@ bool Board::Poll(std::uint64_t physical, std::uint32_t mask, std::uint64_t reads
             time_.Advance(same * kBusAccessNs);
             stats_.accesses += same;
             if (lastAccessMissed_) {
-                CountMissed(target.block, same);
+                CountMissed(target.block == Block::None ? Miss::NoDevice : Miss::NoRegister, same);
             }
             reads -= same;
             TrackSendGiveUp(false, target, value);  // its count stops at 2: once stands for all

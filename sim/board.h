@@ -85,6 +85,7 @@ struct BoardStats {
     std::uint64_t accesses = 0;
     std::uint64_t noDeviceAccesses = 0;         // where the board has no device
     std::uint64_t unknownRegisterAccesses = 0;  // in a device's page, where it has no register
+    std::uint64_t strayAccesses = 0;            // at a program address no window binds
     std::uint64_t framesOnWire = 0;
     std::uint64_t framesUnrouted = 0;  // shifted with the transmit pin unrouted
     std::uint64_t framesCut = 0;
@@ -111,6 +112,10 @@ class Board : private SspEvents {
     // register whose read has no side effect, in virtual time) are
     // answered in one step.
     bool Poll(std::uint64_t physical, std::uint32_t mask, std::uint64_t reads);
+    // `count` accesses the bus could not translate: at a program address no
+    // window binds. They reach nothing and take no bus time; the first is
+    // noted.
+    void Unbound(std::uint64_t address, bool write, std::uint64_t count);
 
     // The program called its platform (text, sleep, mapping).
     void PlatformCall();
@@ -151,8 +156,10 @@ class Board : private SspEvents {
     std::uint32_t BusAccess(bool write, std::uint64_t physical, std::uint32_t value);
     std::uint64_t ReadsBeforeChange(std::uint64_t physical, std::uint64_t reads) const;
     void TrackSendGiveUp(bool write, Target target, std::uint32_t value);
-    // Accesses where the board has no device, or no register in a device.
-    void CountMissed(Block block, std::uint64_t count);
+    // Accesses that reached nothing: no binding, no device, or no register
+    // in a device. Each idea is counted here and only here.
+    enum class Miss { NoBinding, NoDevice, NoRegister };
+    void CountMissed(Miss miss, std::uint64_t count);
     void UpdateRouting(std::uint64_t now);
     void Notify(const Access& access);
 

@@ -60,15 +60,16 @@ TEST(ArmDecode, EachHandledFormMakesOneAccessAndUpdatesItsRegisters) {
         arm::Cpu cpu = Registers();
         const arm::Cpu before = cpu;
         RecordingBus bus;
-        std::string reason;
-        const bool done = arm::Emulate(f.instruction, cpu, bus, reason);
+        arm::Refusal why;
+        const bool done = arm::Emulate(f.instruction, cpu, bus, why);
         if (f.bus.empty()) {
             EXPECT_FALSE(done);
-            EXPECT_NE(reason.find("is not an aligned 32-bit word"), std::string::npos) << reason;
+            EXPECT_NE(std::string(why.text).find("is not an aligned 32-bit word"), std::string::npos)
+                << why.text;
             EXPECT_TRUE(bus.log.empty());
             continue;
         }
-        ASSERT_TRUE(done) << reason;
+        ASSERT_TRUE(done) << why.text;
         EXPECT_EQ(bus.log, f.bus);
         EXPECT_EQ(cpu.r[15], 0x8004u);
         arm::Cpu expected = before;
@@ -86,10 +87,10 @@ TEST(ArmDecode, RrxTakesTheCarryAndPcBaseReadsEightAhead) {
     cpu.r[2] = 0x8;
     cpu.cpsr = 1u << 29;  // carry set: rrx gives 0x80000004
     std::uint32_t address = 0;
-    std::string reason;
-    ASSERT_TRUE(arm::AccessAddress(0xe7910062, cpu, address, reason)) << reason;  // ldr r0, [r1, r2, rrx]
+    arm::Refusal why;
+    ASSERT_TRUE(arm::AccessAddress(0xe7910062, cpu, address, why)) << why.text;  // ldr r0, [r1, r2, rrx]
     EXPECT_EQ(address, 0x80002004u);
-    ASSERT_TRUE(arm::AccessAddress(0xe59f0008, cpu, address, reason)) << reason;  // ldr r0, [pc, #8]
+    ASSERT_TRUE(arm::AccessAddress(0xe59f0008, cpu, address, why)) << why.text;  // ldr r0, [pc, #8]
     EXPECT_EQ(address, 0x8010u);
 }
 
@@ -104,22 +105,22 @@ TEST(ArmDecode, EveryOtherFormIsRefusedWithItsReasonAndChangesNothing) {
         {0xe4b10004, "an unprivileged (T) access"},                                 // ldrt r0, [r1], #4
         {0xe0810002, "not a load or store"},                                        // add r0, r1, r2
     };
-    for (const auto& [instruction, why] : refused) {
-        SCOPED_TRACE(why);
+    for (const auto& [instruction, expected] : refused) {
+        SCOPED_TRACE(expected);
         arm::Cpu cpu = Registers();
         RecordingBus bus;
-        std::string reason;
-        EXPECT_FALSE(arm::Emulate(instruction, cpu, bus, reason));
-        EXPECT_EQ(reason, why);
+        arm::Refusal why;
+        EXPECT_FALSE(arm::Emulate(instruction, cpu, bus, why));
+        EXPECT_STREQ(why.text, expected);
         EXPECT_TRUE(bus.log.empty());
         EXPECT_EQ(cpu.r[15], 0x8000u);
     }
     arm::Cpu thumb = Registers();
     thumb.cpsr = 1u << 5;
     RecordingBus bus;
-    std::string reason;
-    EXPECT_FALSE(arm::Emulate(0xe5910008, thumb, bus, reason));
-    EXPECT_EQ(reason, "Thumb code is not decoded");
+    arm::Refusal why;
+    EXPECT_FALSE(arm::Emulate(0xe5910008, thumb, bus, why));
+    EXPECT_STREQ(why.text, "Thumb code is not decoded");
 }
 
 }  // namespace

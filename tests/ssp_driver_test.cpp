@@ -175,7 +175,7 @@ TEST_F(SspDriverTest, EmptySendsAndUnmappedWindowsTouchNothing) {
     EXPECT_EQ(SspSendBuffer(kMessage, -5), 1);
     EXPECT_EQ(SspSettleDelay(), 1);
     EXPECT_TRUE(traffic.traffic.empty());
-    EXPECT_EQ(host::StrayAccesses(), 0u);
+    EXPECT_EQ(board->stats().strayAccesses, 0u);
     EXPECT_EQ(debugText,
               "Data sent:     0x\r\nData sent:     0x\r\nData sent:     0x\r\nData sent:     0x\r\n");
 }

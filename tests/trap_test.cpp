@@ -54,7 +54,7 @@ TEST_F(TrapTest, EachFormReachesTheBoardAndUpdatesItsRegisters) {
 
     asm volatile("ldr %0, [%1]" : "=r"(loaded) : "r"(base + 0x1000) : "memory");  // reserved, not bound
     EXPECT_EQ(loaded, 0u);
-    EXPECT_EQ(host::StrayAccesses(), 1u);
+    EXPECT_EQ(board->stats().strayAccesses, 1u);
 }
 
 using TrapDeathTest = TrapTest;

@@ -33,7 +33,6 @@ struct State {
     std::uint32_t reserveRequests = 0;
     std::uint32_t bindRequests = 0;
     std::uint32_t pauses = 0;  // SleepMs calls so far
-    std::uint64_t strayAccesses = 0;
     void (*abandon)(const char*) = nullptr;
 };
 
@@ -108,6 +107,19 @@ std::vector<Reserved> Reservations() {
     return out;
 }
 
+bool InReservation(std::uintptr_t address) {
+    for (std::size_t i = 0; i < g_state.reservations.size(); ++i) {
+        if (address - g_state.reservations[i].base < g_state.reservations[i].size) {
+            return true;
+        }
+    }
+    return false;
+}
+
+namespace {
+
+// The physical address behind a program address, or false when no binding
+// covers it or it is not word-aligned.
 bool ToPhysical(std::uintptr_t address, std::uint64_t& physical) {
     if ((address & 3) != 0) {
         return false;
@@ -121,19 +133,42 @@ bool ToPhysical(std::uintptr_t address, std::uint64_t& physical) {
     return false;
 }
 
-void Stray(std::uintptr_t address, bool write, std::uint64_t count) {
-    const bool first = g_state.strayAccesses == 0;
-    g_state.strayAccesses += count;
-    if (first && g_state.board != nullptr && g_state.board->onNote) {
-        char line[128];
-        std::snprintf(line, sizeof line, "register %s at 0x%llX, which no window binds (not reported again)",
-                      write ? "write" : "read", static_cast<unsigned long long>(address));
-        g_state.board->onNote(line);
+}  // namespace
+
+std::uint32_t BusRead(std::uintptr_t address) {
+    std::uint64_t physical = 0;
+    if (g_state.board == nullptr) {
+        return 0;
     }
+    if (!ToPhysical(address, physical)) {
+        g_state.board->Unbound(address, false, 1);
+        return 0;
+    }
+    return g_state.board->Read(physical);
 }
 
-std::uint64_t StrayAccesses() {
-    return g_state.strayAccesses;
+void BusWrite(std::uintptr_t address, std::uint32_t value) {
+    std::uint64_t physical = 0;
+    if (g_state.board == nullptr) {
+        return;
+    }
+    if (!ToPhysical(address, physical)) {
+        g_state.board->Unbound(address, true, 1);
+        return;
+    }
+    g_state.board->Write(physical, value);
+}
+
+bool BusPoll(std::uintptr_t address, std::uint32_t mask, std::uint64_t reads) {
+    std::uint64_t physical = 0;
+    if (g_state.board == nullptr) {
+        return false;
+    }
+    if (!ToPhysical(address, physical)) {
+        g_state.board->Unbound(address, false, reads);  // each reads 0: the wait runs out
+        return false;
+    }
+    return g_state.board->Poll(physical, mask, reads);
 }
 
 std::uint32_t Pauses() {

@@ -60,13 +60,19 @@ void SetAbandon(void (*abandon)(const char* reason));
 
 // Ranges still reserved, in reservation order.
 std::vector<Reserved> Reservations();
+// Whether `address` lies in a range still reserved; allocates nothing, so
+// a fault handler may ask.
+bool InReservation(std::uintptr_t address);
 
-// The physical address behind a program address, or false when no binding
-// covers it or it is not word-aligned.
-bool ToPhysical(std::uintptr_t address, std::uint64_t& physical);
-// Counts (and notes once) `count` register accesses that no binding covers.
-void Stray(std::uintptr_t address, bool write, std::uint64_t count = 1);
-std::uint64_t StrayAccesses();
+// The bus: the program's register accesses at its own addresses, each
+// translated through the bindings to a physical address on the attached
+// board. An address no binding covers, or not word-aligned, goes to the
+// board as an access outside any window, which it counts; such a read is
+// 0. With no board attached, nothing is reached and reads are 0.
+std::uint32_t BusRead(std::uintptr_t address);
+void BusWrite(std::uintptr_t address, std::uint32_t value);
+// Reads `address` until (value & mask) != 0, at most `reads` times.
+bool BusPoll(std::uintptr_t address, std::uint32_t mask, std::uint64_t reads);
 // The program's pauses (SleepMs calls) so far.
 std::uint32_t Pauses();
 

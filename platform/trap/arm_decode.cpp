@@ -19,7 +19,7 @@ struct Form {
 };
 
 // Why an instruction is not one of the handled forms, or null.
-const char* Refusal(std::uint32_t i, const Cpu& cpu) {
+const char* Refused(std::uint32_t i, const Cpu& cpu) {
     if ((cpu.cpsr & kThumb) != 0) {
         return "Thumb code is not decoded";
     }
@@ -87,25 +87,23 @@ std::uint32_t OffsetAddress(std::uint32_t i, const Cpu& cpu, const Form& f) {
 
 }  // namespace
 
-bool AccessAddress(std::uint32_t instruction, const Cpu& cpu, std::uint32_t& address, std::string& reason) {
-    if (const char* refusal = Refusal(instruction, cpu)) {
-        reason = refusal;
+bool AccessAddress(std::uint32_t instruction, const Cpu& cpu, std::uint32_t& address, Refusal& why) {
+    if (const char* refusal = Refused(instruction, cpu)) {
+        std::snprintf(why.text, sizeof why.text, "%s", refusal);
         return false;
     }
     const Form f = Decode(instruction);
     address = f.preIndexed ? OffsetAddress(instruction, cpu, f) : cpu.r[f.rn];
     if ((address & 3) != 0) {
-        char text[64];
-        std::snprintf(text, sizeof text, "0x%08X is not an aligned 32-bit word", address);
-        reason = text;
+        std::snprintf(why.text, sizeof why.text, "0x%08X is not an aligned 32-bit word", address);
         return false;
     }
     return true;
 }
 
-bool Emulate(std::uint32_t instruction, Cpu& cpu, Bus& bus, std::string& reason) {
+bool Emulate(std::uint32_t instruction, Cpu& cpu, Bus& bus, Refusal& why) {
     std::uint32_t address = 0;
-    if (!AccessAddress(instruction, cpu, address, reason)) {
+    if (!AccessAddress(instruction, cpu, address, why)) {
         return false;
     }
     const Form f = Decode(instruction);

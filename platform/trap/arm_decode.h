@@ -14,7 +14,6 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
 
 namespace arm {
 
@@ -32,13 +31,19 @@ class Bus {
     virtual ~Bus() = default;
 };
 
-// The address the instruction at cpu.r[15] would access, or false with a
-// reason when it is not a form this emulator performs.
-bool AccessAddress(std::uint32_t instruction, const Cpu& cpu, std::uint32_t& address, std::string& reason);
+// Why an instruction is not emulated, in a buffer of its own: these run in
+// a fault handler, which must not allocate.
+struct Refusal {
+    char text[96] = {};
+};
+
+// The address the instruction at cpu.r[15] would access, or false with
+// the refusal when it is not a form this emulator performs.
+bool AccessAddress(std::uint32_t instruction, const Cpu& cpu, std::uint32_t& address, Refusal& why);
 
 // Performs the instruction: one access on `bus`, the loaded register or the
-// written-back base updated, pc moved past it. False, with a reason and
+// written-back base updated, pc moved past it. False, with the refusal and
 // nothing changed, when it cannot.
-bool Emulate(std::uint32_t instruction, Cpu& cpu, Bus& bus, std::string& reason);
+bool Emulate(std::uint32_t instruction, Cpu& cpu, Bus& bus, Refusal& why);
 
 }  // namespace arm

@@ -8,11 +8,9 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <string>
 
 #include "platform/host/host_platform.h"
 #include "platform/trap/arm_decode.h"
-#include "sim/board.h"
 
 #if !defined(__arm__)
 #error "the trapping bus decodes 32-bit ARM instructions; build it for the board's instruction set"
@@ -20,33 +18,10 @@
 
 namespace {
 
-bool InReservation(std::uintptr_t address) {
-    for (const host::Reserved& r : host::Reservations()) {
-        if (address - r.base < r.size) {
-            return true;
-        }
-    }
-    return false;
-}
-
 class BoardBus : public arm::Bus {
   public:
-    std::uint32_t Read(std::uint32_t address) override {
-        std::uint64_t physical = 0;
-        if (host::AttachedBoard() == nullptr || !host::ToPhysical(address, physical)) {
-            host::Stray(address, false);
-            return 0;
-        }
-        return host::AttachedBoard()->Read(physical);
-    }
-    void Write(std::uint32_t address, std::uint32_t value) override {
-        std::uint64_t physical = 0;
-        if (host::AttachedBoard() == nullptr || !host::ToPhysical(address, physical)) {
-            host::Stray(address, true);
-            return;
-        }
-        host::AttachedBoard()->Write(physical, value);
-    }
+    std::uint32_t Read(std::uint32_t address) override { return host::BusRead(address); }
+    void Write(std::uint32_t address, std::uint32_t value) override { host::BusWrite(address, value); }
 };
 
 unsigned long& Register(mcontext_t& m, unsigned n) {
@@ -64,21 +39,21 @@ void OnFault(int signal, siginfo_t* info, void* context) {
     }
     cpu.cpsr = static_cast<std::uint32_t>(m.arm_cpsr);
     std::uint32_t address = 0;
-    std::string reason;
+    arm::Refusal why;
     const std::uint32_t instruction =
         (cpu.cpsr & (1u << 5)) == 0 ? *reinterpret_cast<const std::uint32_t*>(cpu.r[15]) : 0;
-    const bool decoded = arm::AccessAddress(instruction, cpu, address, reason);
-    if (!InReservation(decoded ? address : reinterpret_cast<std::uintptr_t>(info->si_addr))) {
+    const bool decoded = arm::AccessAddress(instruction, cpu, address, why);
+    if (!host::InReservation(decoded ? address : reinterpret_cast<std::uintptr_t>(info->si_addr))) {
         ::signal(signal, SIG_DFL);  // not a register window: an ordinary crash, reported as one
         return;
     }
     BoardBus bus;
-    if (!arm::Emulate(instruction, cpu, bus, reason)) {
+    if (!arm::Emulate(instruction, cpu, bus, why)) {
         char line[256];
         std::snprintf(
             line, sizeof line,
             "the program's register access at pc 0x%08X (instruction 0x%08X) cannot be emulated: %s",
-            cpu.r[15], instruction, reason.c_str());
+            cpu.r[15], instruction, why.text);
         host::Abandon(line);
     }
     for (unsigned n = 0; n < 16; ++n) {

@@ -264,7 +264,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     }
     board->Finish();
     platform::FlushChannels();
-    summary.figures = CollectFigures(*board, host::StrayAccesses(), sim::MonotonicNs() - realStartNs);
+    summary.figures = CollectFigures(*board, sim::MonotonicNs() - realStartNs);
     summary.failedOutputs = CompleteOutputs(f, vcd, summary.signal, err);
     host::Reset();
     platform::SetInterruptFlag(nullptr);

@@ -30,8 +30,7 @@ std::uint64_t Summary::Value(std::string_view key) const {
     return 0;
 }
 
-std::vector<Figure> CollectFigures(const sim::Board& board, std::uint64_t strayAccesses,
-                                   std::uint64_t realNs) {
+std::vector<Figure> CollectFigures(const sim::Board& board, std::uint64_t realNs) {
     const sim::BoardStats& b = board.stats();
     const sim::SspStats& p = board.portStats();
     return {
@@ -48,7 +47,7 @@ std::vector<Figure> CollectFigures(const sim::Board& board, std::uint64_t strayA
         {"no_device_accesses", "register accesses where the board has no device", b.noDeviceAccesses},
         {"unknown_register_accesses", "register accesses where the board has no register",
          b.unknownRegisterAccesses},
-        {"stray_accesses", "register accesses outside any window", strayAccesses},
+        {"stray_accesses", "register accesses outside any window", b.strayAccesses},
         {"simulated_ns", "board time", board.Now(), true},
         {"real_ns", "real time", realNs, true},
     };

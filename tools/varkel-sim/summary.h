@@ -35,8 +35,7 @@ struct Summary {
 std::string SignalName(int signal);
 
 // The figures of a run, each declared once, here.
-std::vector<Figure> CollectFigures(const sim::Board& board, std::uint64_t strayAccesses,
-                                   std::uint64_t realNs);
+std::vector<Figure> CollectFigures(const sim::Board& board, std::uint64_t realNs);
 
 // Why the run fails, in plain words with counts; empty when it passes.
 std::vector<std::string> FailReasons(const Summary& summary);
