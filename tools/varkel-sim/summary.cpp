@@ -21,36 +21,78 @@ std::string SignalName(int signal) {
     return abbreviation != nullptr ? std::string("SIG") + abbreviation : "signal " + std::to_string(signal);
 }
 
-std::uint64_t Summary::Value(std::string_view key) const {
-    for (const Figure& figure : figures) {
-        if (key == figure.key) {
-            return figure.value;
+namespace {
+
+struct Sources {
+    const sim::Board& board;
+    const sim::BoardStats& b;
+    const sim::SspStats& p;
+    std::uint64_t realNs;
+};
+
+// Each figure's name, words and source, in one row.
+struct FigureName {
+    Fig id;
+    const char* key;
+    const char* label;
+    std::uint64_t (*value)(const Sources&);
+    bool nanoseconds = false;
+};
+
+constexpr FigureName kFigureNames[] = {
+    {Fig::FramesOnWire, "frames_on_wire", "frames put on the wire",
+     [](const Sources& s) -> std::uint64_t { return s.b.framesOnWire; }},
+    {Fig::FramesUnrouted, "frames_unrouted", "frames shifted with the transmit pin unrouted",
+     [](const Sources& s) -> std::uint64_t { return s.b.framesUnrouted; }},
+    {Fig::FramesCut, "frames_cut", "frames cut short by the clock gate or the enable bit",
+     [](const Sources& s) -> std::uint64_t { return s.b.framesCut; }},
+    {Fig::FramesDropped, "frames_dropped", "frames lost to a full transmit FIFO",
+     [](const Sources& s) -> std::uint64_t { return s.p.txDropped; }},
+    {Fig::FramesLeftInFifo, "frames_left_in_fifo", "frames left in the transmit FIFO",
+     [](const Sources& s) -> std::uint64_t { return s.board.framesQueued(); }},
+    {Fig::SendsGaveUp, "sends_gave_up", "sends that gave up waiting for transmit room",
+     [](const Sources& s) -> std::uint64_t { return s.b.sendsGaveUp; }},
+    {Fig::FramesReceived, "frames_received", "frames received",
+     [](const Sources& s) -> std::uint64_t { return s.p.framesReceived; }},
+    {Fig::ReceiveDropped, "receive_dropped", "frames lost to a full receive FIFO (overrun)",
+     [](const Sources& s) -> std::uint64_t { return s.p.rxDropped; }},
+    {Fig::UnmodelledSettings, "unmodelled_settings", "writes of port settings the board does not model",
+     [](const Sources& s) -> std::uint64_t { return s.p.unmodelledSettings; }},
+    {Fig::RegisterAccesses, "register_accesses", "register accesses",
+     [](const Sources& s) -> std::uint64_t { return s.b.accesses; }},
+    {Fig::NoDeviceAccesses, "no_device_accesses", "register accesses where the board has no device",
+     [](const Sources& s) -> std::uint64_t { return s.b.noDeviceAccesses; }},
+    {Fig::UnknownRegisterAccesses, "unknown_register_accesses",
+     "register accesses where the board has no register",
+     [](const Sources& s) -> std::uint64_t { return s.b.unknownRegisterAccesses; }},
+    {Fig::StrayAccesses, "stray_accesses", "register accesses outside any window",
+     [](const Sources& s) -> std::uint64_t { return s.b.strayAccesses; }},
+    {Fig::SimulatedNs, "simulated_ns", "board time",
+     [](const Sources& s) -> std::uint64_t { return s.board.Now(); }, true},
+    {Fig::RealNs, "real_ns", "real time", [](const Sources& s) -> std::uint64_t { return s.realNs; }, true},
+};
+
+// Summary::Value finds a figure by its place.
+constexpr bool InFigOrder() {
+    std::size_t i = 0;
+    for (const FigureName& name : kFigureNames) {
+        if (static_cast<std::size_t>(name.id) != i++) {
+            return false;
         }
     }
-    return 0;
+    return i == static_cast<std::size_t>(Fig::Count);
 }
+static_assert(InFigOrder());
+
+}  // namespace
 
 std::vector<Figure> CollectFigures(const sim::Board& board, std::uint64_t realNs) {
-    const sim::BoardStats& b = board.stats();
-    const sim::SspStats& p = board.portStats();
-    return {
-        {"frames_on_wire", "frames put on the wire", b.framesOnWire},
-        {"frames_unrouted", "frames shifted with the transmit pin unrouted", b.framesUnrouted},
-        {"frames_cut", "frames cut short by the clock gate or the enable bit", b.framesCut},
-        {"frames_dropped", "frames lost to a full transmit FIFO", p.txDropped},
-        {"frames_left_in_fifo", "frames left in the transmit FIFO", board.framesQueued()},
-        {"sends_gave_up", "sends that gave up waiting for transmit room", b.sendsGaveUp},
-        {"frames_received", "frames received", p.framesReceived},
-        {"receive_dropped", "frames lost to a full receive FIFO (overrun)", p.rxDropped},
-        {"unmodelled_settings", "writes of port settings the board does not model", p.unmodelledSettings},
-        {"register_accesses", "register accesses", b.accesses},
-        {"no_device_accesses", "register accesses where the board has no device", b.noDeviceAccesses},
-        {"unknown_register_accesses", "register accesses where the board has no register",
-         b.unknownRegisterAccesses},
-        {"stray_accesses", "register accesses outside any window", b.strayAccesses},
-        {"simulated_ns", "board time", board.Now(), true},
-        {"real_ns", "real time", realNs, true},
-    };
+    const Sources sources{board, board.stats(), board.portStats(), realNs};
+    std::vector<Figure> figures;
+    for (const FigureName& name : kFigureNames) {
+        figures.push_back({name.id, name.key, name.label, name.value(sources), name.nanoseconds});
+    }
+    return figures;
 }
 
 std::vector<std::string> FailReasons(const Summary& s) {
@@ -71,15 +113,15 @@ std::vector<std::string> FailReasons(const Summary& s) {
     if (!s.unfired.empty()) {
         reasons.push_back("fault " + s.unfired);
     }
-    if (const std::uint64_t n = s.Value("sends_gave_up")) {
+    if (const std::uint64_t n = s.Value(Fig::SendsGaveUp)) {
         reasons.push_back(Count(n, "send", "sends") + " gave up waiting for transmit room");
     }
-    if (const std::uint64_t n = s.Value("frames_dropped")) {
+    if (const std::uint64_t n = s.Value(Fig::FramesDropped)) {
         reasons.push_back(Count(n, "frame", "frames") + " lost (stored into a full transmit FIFO)");
     }
-    const std::uint64_t unrouted = s.Value("frames_unrouted");
-    const std::uint64_t cut = s.Value("frames_cut");
-    const std::uint64_t left = s.signal == 0 && s.abandoned.empty() ? s.Value("frames_left_in_fifo") : 0;
+    const std::uint64_t unrouted = s.Value(Fig::FramesUnrouted);
+    const std::uint64_t cut = s.Value(Fig::FramesCut);
+    const std::uint64_t left = s.signal == 0 && s.abandoned.empty() ? s.Value(Fig::FramesLeftInFifo) : 0;
     if (unrouted + cut + left != 0) {
         std::string parts;
         for (const auto& [n, what] :
@@ -92,8 +134,8 @@ std::vector<std::string> FailReasons(const Summary& s) {
         reasons.push_back(Count(unrouted + cut + left, "frame", "frames") + " never reached the wire (" +
                           parts + ")");
     }
-    if (const std::uint64_t n = s.Value("no_device_accesses") + s.Value("unknown_register_accesses") +
-                                s.Value("stray_accesses")) {
+    if (const std::uint64_t n = s.Value(Fig::NoDeviceAccesses) + s.Value(Fig::UnknownRegisterAccesses) +
+                                s.Value(Fig::StrayAccesses)) {
         reasons.push_back(Count(n, "register access", "register accesses") +
                           " where the board has nothing (see the notes above)");
     }

@@ -3,7 +3,6 @@
 
 #include <cstdint>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "sim/board.h"
@@ -11,7 +10,28 @@
 
 namespace runner {
 
+// Each figure of a run, in the order the summary gives them.
+enum class Fig {
+    FramesOnWire,
+    FramesUnrouted,
+    FramesCut,
+    FramesDropped,
+    FramesLeftInFifo,
+    SendsGaveUp,
+    FramesReceived,
+    ReceiveDropped,
+    UnmodelledSettings,
+    RegisterAccesses,
+    NoDeviceAccesses,
+    UnknownRegisterAccesses,
+    StrayAccesses,
+    SimulatedNs,
+    RealNs,
+    Count
+};
+
 struct Figure {
+    Fig id;
     const char* key;    // JSON name
     const char* label;  // words in the text summary
     std::uint64_t value;
@@ -28,13 +48,13 @@ struct Summary {
     std::vector<std::string> reasons;  // why the run FAILs; none: PASS
     int exitStatus = 0;
 
-    std::uint64_t Value(std::string_view key) const;
+    std::uint64_t Value(Fig figure) const { return figures.at(static_cast<std::size_t>(figure)).value; }
 };
 
 // "SIGINT" and the like.
 std::string SignalName(int signal);
 
-// The figures of a run, each declared once, here.
+// The figures of a run, each declared once, here, in Fig's order.
 std::vector<Figure> CollectFigures(const sim::Board& board, std::uint64_t realNs);
 
 // Why the run fails, in plain words with counts; empty when it passes.
