@@ -48,8 +48,9 @@ void Attach(sim::Board* board);
 sim::Board* AttachedBoard();
 void SetFaults(const Faults& faults);
 void SetCallObserver(std::function<void(const CallRecord&)> observer);
-// Called at the start of every platform operation; the place where a run
-// that must stop (a signal) can unwind. Empty: nothing is checked.
+// Called at the start of every platform operation, before it holds
+// anything, and after a sleep cut short: where a run that must stop (a
+// signal) may leave the program. Empty: nothing is checked.
 void SetInterruptCheck(std::function<void()> check);
 
 // Ends the program's run from wherever it is, even a signal handler, when a

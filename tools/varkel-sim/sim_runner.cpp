@@ -34,19 +34,25 @@ extern "C" void OnStopSignal(int signal) {
     }
 }
 
-// Thrown from a platform call once a signal asks the run to stop, so the
-// program unwinds to Run and the run ends through its usual path.
-struct Interrupted {};
-
-// Where a register access that cannot be performed at all (the board
-// binary's own code, trapped) ends the program; no C++ frame between here
-// and the access owns anything that needs unwinding.
-sigjmp_buf g_abandonJump;
+// The one way a run ends early from inside the program, back to
+// RunProgram, and from there through the usual end: a signal seen at a
+// platform call, or a register access that cannot be performed at all (the
+// board binary's own code, trapped). No frame between RunProgram and
+// either place owns anything that needs unwinding: the program's code
+// holds no such object, and the platform checks before making any.
+sigjmp_buf g_endEarly;
+enum EndedEarly { kInterrupted = 1, kAbandoned = 2 };
 char g_abandonReason[320];
 
 [[noreturn]] void AbandonRun(const char* reason) {
     std::snprintf(g_abandonReason, sizeof g_abandonReason, "%s", reason);
-    siglongjmp(g_abandonJump, 1);
+    siglongjmp(g_endEarly, kAbandoned);
+}
+
+void StopIfSignalled() {
+    if (g_signal != 0) {
+        siglongjmp(g_endEarly, kInterrupted);
+    }
 }
 
 // Runs the program with `args`, as the board binary gets them; false when
@@ -59,15 +65,16 @@ bool RunProgram(const std::vector<std::string>& args, Summary& summary) {
         argv.push_back(arg.data());
     }
     argv.push_back(nullptr);
-    if (sigsetjmp(g_abandonJump, 1) != 0) {
-        return false;
+    switch (sigsetjmp(g_endEarly, 1)) {
+        case 0:
+            summary.programStatus = ProgramMain(static_cast<int>(strings.size()), argv.data());
+            return true;
+        case kInterrupted:
+            summary.signal = g_signal;
+            return true;
+        default:
+            return false;
     }
-    try {
-        summary.programStatus = ProgramMain(static_cast<int>(strings.size()), argv.data());
-    } catch (const Interrupted&) {
-        summary.signal = g_signal;
-    }
-    return true;
 }
 
 // In real time, with nothing of the program's on the terminal, one line
@@ -242,11 +249,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     host::Reset();
     host::Attach(board.get());
     host::SetFaults(host::Faults{o.refuseReserve, o.refuseBind, o.txStuckMessage});
-    host::SetInterruptCheck([] {
-        if (g_signal != 0) {
-            throw Interrupted{};
-        }
-    });
+    host::SetInterruptCheck(StopIfSignalled);
     host::SetAbandon(AbandonRun);
     platform::SetChannelFd(platform::Channel::Debug, debugFd);
     platform::SetChannelFd(platform::Channel::Console, consoleFd);
