@@ -7,53 +7,6 @@
 
 namespace sim {
 
-const char* BlockName(Block block) {
-    switch (block) {
-        case Block::Gpio:
-            return "gpio";
-        case Block::ClockManager:
-            return "clock";
-        case Block::SerialPort:
-            return "ssp";
-        case Block::None:
-            break;
-    }
-    return "none";
-}
-
-const char* RegisterName(Block block, std::uint32_t offset) {
-    switch (block) {
-        case Block::Gpio:
-            return offset == map::kGpioDirection64     ? "direction"
-                   : offset == map::kGpioAltFunction80 ? "altfn"
-                                                       : nullptr;
-        case Block::ClockManager:
-            return offset == map::kClockManagerEnable ? "enable" : nullptr;
-        case Block::SerialPort:
-            return offset == map::kPortControl0   ? "control0"
-                   : offset == map::kPortControl1 ? "control1"
-                   : offset == map::kPortStatus   ? "status"
-                   : offset == map::kPortData     ? "data"
-                                                  : nullptr;
-        case Block::None:
-            break;
-    }
-    return nullptr;
-}
-
-std::string DescribeStatus(std::uint32_t status) {
-    std::string text = "{";
-    for (const auto& [bit, name] : {std::pair{map::kPortStatusTxNotFull, "tx-not-full"},
-                                    std::pair{map::kPortStatusRxNotEmpty, "rx-not-empty"},
-                                    std::pair{map::kPortStatusRxOverrun, "rx-overrun"}}) {
-        if ((status & bit) != 0) {
-            text += text.size() > 1 ? "," : "";
-            text += name;
-        }
-    }
-    return text + "}";
-}
-
 Board::Board(const BoardOptions& options) : options_(options), time_(options.time), port_(*this) {
     port_.txStuck = options.txStuck;
     port_.slowFactor = options.txSlow;

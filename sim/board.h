@@ -183,10 +183,4 @@ class Board : private SspEvents {
     const volatile std::sig_atomic_t* wake_ = nullptr;
 };
 
-const char* BlockName(Block block);
-// Register name within a block, or null for an offset the board does not model.
-const char* RegisterName(Block block, std::uint32_t offset);
-// The serial port's status bits by name, as "{tx-not-full,rx-not-empty}".
-std::string DescribeStatus(std::uint32_t status);
-
 }  // namespace sim

@@ -6,6 +6,59 @@
 #include "sim/board_map.h"
 
 namespace sim {
+namespace {
+
+// The trace's words for blocks, registers and status bits.
+const char* BlockName(Block block) {
+    switch (block) {
+        case Block::Gpio:
+            return "gpio";
+        case Block::ClockManager:
+            return "clock";
+        case Block::SerialPort:
+            return "ssp";
+        case Block::None:
+            break;
+    }
+    return "none";
+}
+
+// Register name within a block, or null for an offset the board does not model.
+const char* RegisterName(Block block, std::uint32_t offset) {
+    switch (block) {
+        case Block::Gpio:
+            return offset == map::kGpioDirection64     ? "direction"
+                   : offset == map::kGpioAltFunction80 ? "altfn"
+                                                       : nullptr;
+        case Block::ClockManager:
+            return offset == map::kClockManagerEnable ? "enable" : nullptr;
+        case Block::SerialPort:
+            return offset == map::kPortControl0   ? "control0"
+                   : offset == map::kPortControl1 ? "control1"
+                   : offset == map::kPortStatus   ? "status"
+                   : offset == map::kPortData     ? "data"
+                                                  : nullptr;
+        case Block::None:
+            break;
+    }
+    return nullptr;
+}
+
+// The serial port's status bits by name, as "{tx-not-full,rx-not-empty}".
+std::string DescribeStatus(std::uint32_t status) {
+    std::string text = "{";
+    for (const auto& [bit, name] : {std::pair{map::kPortStatusTxNotFull, "tx-not-full"},
+                                    std::pair{map::kPortStatusRxNotEmpty, "rx-not-empty"},
+                                    std::pair{map::kPortStatusRxOverrun, "rx-overrun"}}) {
+        if ((status & bit) != 0) {
+            text += text.size() > 1 ? "," : "";
+            text += name;
+        }
+    }
+    return text + "}";
+}
+
+}  // namespace
 
 TraceLog::TraceLog(TextSink& out) : out_(out) {
     out_.Write("# time_s R/W block register offset physical value [xcount] [status bits]\n");

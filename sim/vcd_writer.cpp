@@ -8,8 +8,6 @@ namespace sim {
 namespace {
 
 constexpr char kIds[] = {'!', '"', '#', '$'};
-// Frames closer than this many bit times belong to one burst.
-constexpr std::uint64_t kBurstGapBits = 16;
 
 }  // namespace
 
@@ -110,21 +108,13 @@ void VcdWriter::OnFrameStart(const Frame& frame) {
     nextEdge_ = 0;
 }
 
-void VcdWriter::OnFrameEnd(const Frame& frame, std::uint64_t endNs, FrameFate fate) {
+void VcdWriter::OnFrameEnd(const Frame& /*frame*/, std::uint64_t endNs, FrameFate /*fate*/) {
     RenderUntil(endNs);
     Drive(endNs, kSclk, '0');
     Drive(endNs, kSfrm, '1');
     Drive(endNs, kTxd, '0');
     edges_.clear();
     nextEdge_ = 0;
-    if (fate != FrameFate::OnWire || frame.startNs < window_.startNs || endNs > window_.endNs ||
-        burstClosed_) {
-        return;
-    }
-    burstClosed_ = !burst_.empty() && frame.startNs - burst_.back().endNs() > kBurstGapBits * frame.bitNs;
-    if (!burstClosed_) {
-        burst_.push_back(frame);
-    }
 }
 
 void VcdWriter::OnFinish(std::uint64_t ns) {

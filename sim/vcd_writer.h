@@ -38,10 +38,6 @@ class VcdWriter : public BoardListener {
     void OnIdle() override { out_.Flush(); }
     void OnFinish(std::uint64_t ns) override;
 
-    // The first burst of frames on the wire inside the window (frames less
-    // than 16 bit times apart): what a viewer opens on.
-    const std::vector<Frame>& firstBurst() const { return burst_; }
-
   private:
     enum Signal { kSclk, kSfrm, kTxd, kRxd, kSignals };
     struct Edge {
@@ -67,8 +63,6 @@ class VcdWriter : public BoardListener {
     std::size_t nextEdge_ = 0;
     bool opened_ = false;
     std::uint64_t lastNs_ = 0;
-    std::vector<Frame> burst_;
-    bool burstClosed_ = false;
 };
 
 }  // namespace sim

@@ -144,7 +144,7 @@ bool OpenOutputs(const Options& o, Outputs& f, std::string& error) {
 // The board's views for the outputs asked for, and in real time with
 // nothing of the program's on the terminal, a progress line.
 std::vector<std::unique_ptr<sim::BoardListener>> MakeViews(const Options& o, Outputs& f, int debugFd,
-                                                           int consoleFd, sim::VcdWriter*& vcd) {
+                                                           int consoleFd, FirstBurst*& burst) {
     std::vector<std::unique_ptr<sim::BoardListener>> views;
     if (f.wire.isOpen()) {
         views.push_back(std::make_unique<sim::WireLog>(f.wire));
@@ -152,9 +152,10 @@ std::vector<std::unique_ptr<sim::BoardListener>> MakeViews(const Options& o, Out
     if (f.vcd.isOpen()) {
         const sim::VcdWriter::Window window =
             o.hasVcdWindow ? sim::VcdWriter::Window{o.vcdStartNs, o.vcdEndNs} : sim::VcdWriter::Window{};
-        auto writer = std::make_unique<sim::VcdWriter>(f.vcd, o.board.rxd, window);
-        vcd = writer.get();
-        views.push_back(std::move(writer));
+        views.push_back(std::make_unique<sim::VcdWriter>(f.vcd, o.board.rxd, window));
+        auto first = std::make_unique<FirstBurst>(window.startNs, window.endNs);
+        burst = first.get();
+        views.push_back(std::move(first));
     }
     if (f.trace.isOpen()) {
         views.push_back(std::make_unique<sim::TraceLog>(f.trace));
@@ -169,7 +170,7 @@ std::vector<std::unique_ptr<sim::BoardListener>> MakeViews(const Options& o, Out
 // Completes every output, or removes it when a write failed; says why on
 // `err` and returns how many failed. A pipe whose reader left is the stop
 // itself, not a further failure.
-int CompleteOutputs(Outputs& f, const sim::VcdWriter* vcd, int signal, std::ostream& err) {
+int CompleteOutputs(Outputs& f, const FirstBurst* burst, int signal, std::ostream& err) {
     int failed = 0;
     for (const auto& [channel, file, name] :
          {std::tuple{platform::Channel::Debug, &f.debugLog, "standard error"},
@@ -193,7 +194,7 @@ int CompleteOutputs(Outputs& f, const sim::VcdWriter* vcd, int signal, std::ostr
                 file->Discard();
                 continue;
             }
-            file->Write(GtkwaveSaveFile(f.vcd.target(), vcd->firstBurst()));
+            file->Write(GtkwaveSaveFile(f.vcd.target(), burst->frames()));
         }
         if (!file->Commit(error)) {
             ++failed;
@@ -241,8 +242,8 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         err << "varkel-sim: " << line << std::endl;
     };
     board->SetWakeFlag(&g_signal);
-    sim::VcdWriter* vcd = nullptr;
-    const auto views = MakeViews(o, f, debugFd, consoleFd, vcd);
+    FirstBurst* burst = nullptr;
+    const auto views = MakeViews(o, f, debugFd, consoleFd, burst);
     for (const auto& view : views) {
         board->AddListener(view.get());
     }
@@ -268,7 +269,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     board->Finish();
     platform::FlushChannels();
     summary.figures = CollectFigures(*board, sim::MonotonicNs() - realStartNs);
-    summary.failedOutputs = CompleteOutputs(f, vcd, summary.signal, err);
+    summary.failedOutputs = CompleteOutputs(f, burst, summary.signal, err);
     host::Reset();
     platform::SetInterruptFlag(nullptr);
 

@@ -9,9 +9,10 @@ namespace runner {
 namespace {
 
 constexpr int kWindowWidth = 1400;
-constexpr int kWaveWidth = 1150;         // pixels left for waves beside the signal panes
-constexpr double kPixelsPerFrame = 200;  // GTKWave's zoom: 2^-zoom time units per 200 pixels
-constexpr std::size_t kMarkers = 26;     // named markers A to Z
+constexpr int kWaveWidth = 1150;             // pixels left for waves beside the signal panes
+constexpr double kPixelsPerFrame = 200;      // GTKWave's zoom: 2^-zoom time units per 200 pixels
+constexpr std::size_t kMarkers = 26;         // named markers A to Z
+constexpr std::uint64_t kBurstGapBits = 16;  // a longer pause between frames ends a burst
 
 std::string Absolute(const std::string& path) {
     if (!path.empty() && path[0] == '/') {
@@ -32,6 +33,16 @@ std::string Label(std::uint32_t value) {
 }
 
 }  // namespace
+
+void FirstBurst::OnFrameEnd(const sim::Frame& frame, std::uint64_t endNs, sim::FrameFate fate) {
+    if (fate != sim::FrameFate::OnWire || frame.startNs < startNs_ || endNs > endNs_ || closed_) {
+        return;
+    }
+    closed_ = !frames_.empty() && frame.startNs - frames_.back().endNs() > kBurstGapBits * frame.bitNs;
+    if (!closed_) {
+        frames_.push_back(frame);
+    }
+}
 
 std::string GtkwavePath(const std::string& vcdPath) {
     const std::size_t slash = vcdPath.rfind('/');

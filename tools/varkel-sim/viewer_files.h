@@ -1,12 +1,27 @@
 // Files that open a run's waveform in a viewer, ready to read.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
-#include "sim/ssp_model.h"
+#include "sim/board.h"
 
 namespace runner {
+
+// Finds what a viewer opens on: the first burst of frames on the wire
+// between `startNs` and `endNs` (frames less than 16 bit times apart).
+class FirstBurst : public sim::BoardListener {
+  public:
+    FirstBurst(std::uint64_t startNs, std::uint64_t endNs) : startNs_(startNs), endNs_(endNs) {}
+    void OnFrameEnd(const sim::Frame& frame, std::uint64_t endNs, sim::FrameFate fate) override;
+    const std::vector<sim::Frame>& frames() const { return frames_; }
+
+  private:
+    std::uint64_t startNs_, endNs_;
+    std::vector<sim::Frame> frames_;
+    bool closed_ = false;
+};
 
 // The save file beside a dump: "run.vcd" gives "run.gtkw".
 std::string GtkwavePath(const std::string& vcdPath);
