@@ -83,7 +83,6 @@ std::uint32_t Board::BusAccess(bool write, std::uint64_t physical, std::uint32_t
                       target.block == Block::None ? "device" : "register");
         Note(line);
     }
-    TrackSendGiveUp(write, target, value);
     Notify(Access{now, write, target.block, target.offset, physical, value});
     if (write && target.block == Block::Gpio) {
         UpdateRouting(now);
@@ -142,31 +141,13 @@ bool Board::Poll(std::uint64_t physical, std::uint32_t mask, std::uint64_t reads
                 CountMissed(target.block == Block::None ? Miss::NoDevice : Miss::NoRegister, same);
             }
             reads -= same;
-            TrackSendGiveUp(false, target, value);  // its count stops at 2: once stands for all
             Notify(run);
         }
     }
     return false;
 }
 
-// Status reads showing a full transmit FIFO again and again (a wait for
-// room), followed by anything but another status read or a store of data,
-// are a send that gave up. One such read alone is no wait: a look at the
-// receive side sees the transmit bits too.
-void Board::TrackSendGiveUp(bool write, Target target, std::uint32_t value) {
-    const bool port = target.block == Block::SerialPort;
-    if (port && !write && target.offset == map::kPortStatus) {
-        fullStatusReads_ = (value & map::kPortStatusTxNotFull) != 0 ? 0 : std::min(fullStatusReads_ + 1, 2u);
-        return;
-    }
-    if (fullStatusReads_ >= 2 && !(port && write && target.offset == map::kPortData)) {
-        ++stats_.sendsGaveUp;
-    }
-    fullStatusReads_ = 0;
-}
-
 void Board::PlatformCall() {
-    TrackSendGiveUp(false, {Block::None, 0}, 0);
     for (BoardListener* listener : listeners_) {
         listener->OnPlatformCall();
     }
@@ -234,7 +215,6 @@ bool Board::Sleep(std::uint64_t ns) {
 void Board::Finish() {
     const std::uint64_t now = time_.Now();
     port_.Sync(now);
-    TrackSendGiveUp(false, {Block::None, 0}, 0);
     for (BoardListener* listener : listeners_) {
         listener->OnFinish(now);
     }

@@ -89,9 +89,6 @@ struct BoardStats {
     std::uint64_t framesOnWire = 0;
     std::uint64_t framesUnrouted = 0;  // shifted with the transmit pin unrouted
     std::uint64_t framesCut = 0;
-    // The program read the status again and again, saw the transmit FIFO
-    // full, and went on without storing a frame: a send that gave up.
-    std::uint64_t sendsGaveUp = 0;
 };
 
 class Board : private SspEvents {
@@ -155,7 +152,6 @@ class Board : private SspEvents {
 
     std::uint32_t BusAccess(bool write, std::uint64_t physical, std::uint32_t value);
     std::uint64_t ReadsBeforeChange(std::uint64_t physical, std::uint64_t reads) const;
-    void TrackSendGiveUp(bool write, Target target, std::uint32_t value);
     // Accesses that reached nothing: no binding, no device, or no register
     // in a device. Each idea is counted here and only here.
     enum class Miss { NoBinding, NoDevice, NoRegister };
@@ -175,8 +171,7 @@ class Board : private SspEvents {
     Routing routing_;
     bool frameTxdRouted_ = false;  // the shifting frame's pins have been routed all along
     bool frameRxdRouted_ = false;
-    std::uint32_t fullStatusReads_ = 0;  // in a row, showing the transmit FIFO full; counted up to 2
-    bool lastAccessMissed_ = false;      // the last access found no register
+    bool lastAccessMissed_ = false;  // the last access found no register
     std::vector<BoardListener*> listeners_;
     BoardStats stats_;
     std::vector<std::string> noted_;

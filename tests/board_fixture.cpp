@@ -53,12 +53,14 @@ void BoardTest::MakeBoard(const sim::BoardOptions& options) {
     SspClockRate = 6;
     traffic = {};
     frames = {};
+    giveUps = {};
     calls.clear();
     debugText.clear();
     consoleText.clear();
     board = std::make_unique<sim::Board>(options);
     board->AddListener(&frames);
     board->AddListener(&traffic);
+    board->AddListener(&giveUps);
     host::Attach(board.get());
     host::SetCallObserver([this](const host::CallRecord& record) { calls.push_back(record); });
     platform::CaptureChannel(platform::Channel::Debug, &debugText);
@@ -84,6 +86,7 @@ void BoardTest::MapAndConfigure() {
     ConfigureSspPort();
     traffic = {};
     frames = {};
+    giveUps = {};
 }
 
 std::vector<host::CallRecord> BoardTest::CallsOf(host::Call call) const {

@@ -12,6 +12,7 @@
 
 #include "platform/host/host_platform.h"
 #include "sim/board.h"
+#include "tools/varkel-sim/program_watch.h"
 
 // One bus access as the board's manual would state it: 'R' or 'W', the
 // physical address, the value, and for a run of identical reads within one
@@ -69,6 +70,7 @@ class BoardTest : public ::testing::Test {
     std::unique_ptr<sim::Board> board;
     TrafficRecorder traffic;
     FrameRecorder frames;
+    runner::GiveUpWatch giveUps;  // the program's sends that gave up
     std::vector<host::CallRecord> calls;
     std::string debugText;
     std::string consoleText;

@@ -136,7 +136,7 @@ TEST_F(LoopbackTest, ASendThatGivesUpIsTheVerdict) {
         consoleText,
         "loopback: FAIL: message 1: the send gave up waiting for transmit room (is the port's clock on?)\n");
     EXPECT_EQ(traffic.Reads(kStatus), 1 + kWaitReads);  // no receive wait after it
-    EXPECT_EQ(board->stats().sendsGaveUp, 1u);
+    EXPECT_EQ(giveUps.sendsGaveUp(), 1u);
 }
 
 TEST(LoopbackCause, ShiftedBytesReadAsClockPhaseAndOtherNoiseAsNoCause) {

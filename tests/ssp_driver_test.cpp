@@ -113,7 +113,7 @@ TEST_F(SspDriverTest, SendGivesUpAfterTheBoundedNumberOfReads) {
     EXPECT_EQ(SspSendBuffer(kMessage, 3), 0);
     EXPECT_EQ(traffic.traffic, (std::vector<Traffic>{{'R', kStatus, 0x00, 262144}}));
     EXPECT_EQ(debugText, "Data sent:     0x\r\n");
-    EXPECT_EQ(board->stats().sendsGaveUp, 1u);
+    EXPECT_EQ(giveUps.sendsGaveUp(), 1u);
 }
 
 TEST_F(SspDriverTest, ReadWaitsForAFrameThenTakesItsLowByte) {

@@ -231,8 +231,8 @@ class WaitExactnessTest : public ViewsTest {
         SendMessages(messages);
         board->Finish();
         const sim::BoardStats& s = board->stats();
-        return {{board->Now(), s.accesses, s.framesOnWire, s.sendsGaveUp, board->portStats().framesReceived,
-                 board->portStats().rxDropped},
+        return {{board->Now(), s.accesses, s.framesOnWire, giveUps.sendsGaveUp(),
+                 board->portStats().framesReceived, board->portStats().rxDropped},
                 traffic.traffic,
                 wire.text,
                 vcd.text,

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csetjmp>
 #include <csignal>
@@ -20,6 +21,7 @@
 #include "sim/wire_log.h"
 #include "tools/common/output_file.h"
 #include "tools/varkel-sim/options.h"
+#include "tools/varkel-sim/program_watch.h"
 #include "tools/varkel-sim/summary.h"
 #include "tools/varkel-sim/viewer_files.h"
 
@@ -78,11 +80,15 @@ bool RunProgram(const std::vector<std::string>& args, Summary& summary) {
 }
 
 // In real time, with nothing of the program's on the terminal, one line
-// that says how far the run has got.
+// that says how far the run has got: the program pauses once after each
+// message, so its pauses count the messages sent.
 class Progress : public sim::BoardListener {
   public:
     void OnIdle() override {
-        ++sent_;
+        sent_ = std::min(host::Pauses(), kMessageCount);
+        if (sent_ == 0) {
+            return;
+        }
         const std::uint64_t left = (kMessageCount - sent_) * kMessageIntervalMs / 1000;
         char line[96];
         const int n = std::snprintf(
@@ -247,6 +253,8 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     for (const auto& view : views) {
         board->AddListener(view.get());
     }
+    GiveUpWatch giveUps;
+    board->AddListener(&giveUps);
     host::Reset();
     host::Attach(board.get());
     host::SetFaults(host::Faults{o.refuseReserve, o.refuseBind, o.txStuckMessage});
@@ -268,7 +276,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     }
     board->Finish();
     platform::FlushChannels();
-    summary.figures = CollectFigures(*board, sim::MonotonicNs() - realStartNs);
+    summary.figures = CollectFigures(*board, giveUps, sim::MonotonicNs() - realStartNs);
     summary.failedOutputs = CompleteOutputs(f, burst, summary.signal, err);
     host::Reset();
     platform::SetInterruptFlag(nullptr);

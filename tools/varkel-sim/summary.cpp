@@ -27,6 +27,7 @@ struct Sources {
     const sim::Board& board;
     const sim::BoardStats& b;
     const sim::SspStats& p;
+    const GiveUpWatch& program;
     std::uint64_t realNs;
 };
 
@@ -51,7 +52,7 @@ constexpr FigureName kFigureNames[] = {
     {Fig::FramesLeftInFifo, "frames_left_in_fifo", "frames left in the transmit FIFO",
      [](const Sources& s) -> std::uint64_t { return s.board.framesQueued(); }},
     {Fig::SendsGaveUp, "sends_gave_up", "sends that gave up waiting for transmit room",
-     [](const Sources& s) -> std::uint64_t { return s.b.sendsGaveUp; }},
+     [](const Sources& s) -> std::uint64_t { return s.program.sendsGaveUp(); }},
     {Fig::FramesReceived, "frames_received", "frames received",
      [](const Sources& s) -> std::uint64_t { return s.p.framesReceived; }},
     {Fig::ReceiveDropped, "receive_dropped", "frames lost to a full receive FIFO (overrun)",
@@ -86,8 +87,9 @@ static_assert(InFigOrder());
 
 }  // namespace
 
-std::vector<Figure> CollectFigures(const sim::Board& board, std::uint64_t realNs) {
-    const Sources sources{board, board.stats(), board.portStats(), realNs};
+std::vector<Figure> CollectFigures(const sim::Board& board, const GiveUpWatch& giveUps,
+                                   std::uint64_t realNs) {
+    const Sources sources{board, board.stats(), board.portStats(), giveUps, realNs};
     std::vector<Figure> figures;
     for (const FigureName& name : kFigureNames) {
         figures.push_back({name.id, name.key, name.label, name.value(sources), name.nanoseconds});

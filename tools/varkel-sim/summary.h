@@ -7,6 +7,7 @@
 
 #include "sim/board.h"
 #include "tools/varkel-sim/options.h"
+#include "tools/varkel-sim/program_watch.h"
 
 namespace runner {
 
@@ -55,7 +56,7 @@ struct Summary {
 std::string SignalName(int signal);
 
 // The figures of a run, each declared once, here, in Fig's order.
-std::vector<Figure> CollectFigures(const sim::Board& board, std::uint64_t realNs);
+std::vector<Figure> CollectFigures(const sim::Board& board, const GiveUpWatch& giveUps, std::uint64_t realNs);
 
 // Why the run fails, in plain words with counts; empty when it passes.
 std::vector<std::string> FailReasons(const Summary& summary);
