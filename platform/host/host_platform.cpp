@@ -23,8 +23,24 @@ struct Binding {
     std::uint64_t physical;
 };
 
+// The attached board, as the bus's target.
+class BoardTarget : public BusTarget {
+  public:
+    std::uint32_t Read(std::uint64_t physical) override { return board->Read(physical); }
+    void Write(std::uint64_t physical, std::uint32_t value) override { board->Write(physical, value); }
+    bool Poll(std::uint64_t physical, std::uint32_t mask, std::uint64_t reads) override {
+        return board->Poll(physical, mask, reads);
+    }
+    void Unbound(std::uint64_t address, bool write, std::uint64_t count) override {
+        board->Unbound(address, write, count);
+    }
+    sim::Board* board = nullptr;
+};
+
 struct State {
     sim::Board* board = nullptr;
+    BoardTarget boardTarget;
+    BusTarget* bus = nullptr;
     Faults faults;
     std::function<void(const CallRecord&)> observer;
     std::function<void()> interruptCheck;
@@ -73,6 +89,12 @@ bool Refused(const std::vector<std::uint32_t>& list, std::uint32_t request) {
 
 void Attach(sim::Board* board) {
     g_state.board = board;
+    g_state.boardTarget.board = board;
+    g_state.bus = board != nullptr ? &g_state.boardTarget : nullptr;
+}
+void AttachBus(BusTarget* target) {
+    g_state.board = nullptr;
+    g_state.bus = target;
 }
 sim::Board* AttachedBoard() {
     return g_state.board;
@@ -137,38 +159,38 @@ bool ToPhysical(std::uintptr_t address, std::uint64_t& physical) {
 
 std::uint32_t BusRead(std::uintptr_t address) {
     std::uint64_t physical = 0;
-    if (g_state.board == nullptr) {
+    if (g_state.bus == nullptr) {
         return 0;
     }
     if (!ToPhysical(address, physical)) {
-        g_state.board->Unbound(address, false, 1);
+        g_state.bus->Unbound(address, false, 1);
         return 0;
     }
-    return g_state.board->Read(physical);
+    return g_state.bus->Read(physical);
 }
 
 void BusWrite(std::uintptr_t address, std::uint32_t value) {
     std::uint64_t physical = 0;
-    if (g_state.board == nullptr) {
+    if (g_state.bus == nullptr) {
         return;
     }
     if (!ToPhysical(address, physical)) {
-        g_state.board->Unbound(address, true, 1);
+        g_state.bus->Unbound(address, true, 1);
         return;
     }
-    g_state.board->Write(physical, value);
+    g_state.bus->Write(physical, value);
 }
 
 bool BusPoll(std::uintptr_t address, std::uint32_t mask, std::uint64_t reads) {
     std::uint64_t physical = 0;
-    if (g_state.board == nullptr) {
+    if (g_state.bus == nullptr) {
         return false;
     }
     if (!ToPhysical(address, physical)) {
-        g_state.board->Unbound(address, false, reads);  // each reads 0: the wait runs out
+        g_state.bus->Unbound(address, false, reads);  // each reads 0: the wait runs out
         return false;
     }
-    return g_state.board->Poll(physical, mask, reads);
+    return g_state.bus->Poll(physical, mask, reads);
 }
 
 std::uint32_t Pauses() {

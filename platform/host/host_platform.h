@@ -43,8 +43,24 @@ struct Reserved {
     std::uint32_t size;
 };
 
+// Where the bus's translated accesses go: the attached board, or a
+// test's script of the traffic it expects.
+class BusTarget {
+  public:
+    virtual std::uint32_t Read(std::uint64_t physical) = 0;
+    virtual void Write(std::uint64_t physical, std::uint32_t value) = 0;
+    // Reads `physical` until (value & mask) != 0, at most `reads` times.
+    virtual bool Poll(std::uint64_t physical, std::uint32_t mask, std::uint64_t reads) = 0;
+    // `count` accesses at a program address no binding covers.
+    virtual void Unbound(std::uint64_t address, bool write, std::uint64_t count) = 0;
+    virtual ~BusTarget() = default;
+};
+
 // Board that the bus and SleepMs drive; null detaches.
 void Attach(sim::Board* board);
+// Sends the bus to `target` instead, with no board behind it (a test's
+// script); null detaches.
+void AttachBus(BusTarget* target);
 sim::Board* AttachedBoard();
 void SetFaults(const Faults& faults);
 void SetCallObserver(std::function<void(const CallRecord&)> observer);
@@ -67,9 +83,9 @@ bool InReservation(std::uintptr_t address);
 
 // The bus: the program's register accesses at its own addresses, each
 // translated through the bindings to a physical address on the attached
-// board. An address no binding covers, or not word-aligned, goes to the
-// board as an access outside any window, which it counts; such a read is
-// 0. With no board attached, nothing is reached and reads are 0.
+// board (or bus target). An address no binding covers, or not word-aligned,
+// goes to it as an access outside any window, which it counts; such a read
+// is 0. With nothing attached, nothing is reached and reads are 0.
 std::uint32_t BusRead(std::uintptr_t address);
 void BusWrite(std::uintptr_t address, std::uint32_t value);
 // Reads `address` until (value & mask) != 0, at most `reads` times.
