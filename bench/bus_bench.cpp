@@ -21,7 +21,7 @@ namespace {
 // One send on a board whose transmit FIFO never reports room: 262,144
 // status reads, answered by the board in steps.
 void BM_GiveUpWait(benchmark::State& state) {
-    auto board = std::make_unique<sim::Board>(sim::BoardOptions{.txStuck = true});
+    auto board = std::make_unique<sim::Board>(sim::BoardOptions{.faults = {.txStuck = true}});
     host::Reset();
     host::Attach(board.get());
     std::string sink;

@@ -7,11 +7,12 @@
 
 namespace sim {
 
-Board::Board(const BoardOptions& options) : options_(options), time_(options.time), port_(*this) {
-    port_.txStuck = options.txStuck;
-    port_.slowFactor = options.txSlow;
-    gpio_.pinsUnrouted = options.pinsUnrouted;
-    port_.SetClockGate(clockManager_.SerialPortClockOn() && !options.clockOff, 0);
+Board::Board(const BoardOptions& options)
+    : options_(options), time_(options.time), gpio_(options_.faults), port_(*this, options_.faults) {
+    gpio_.Reset();
+    clockManager_.Reset();
+    port_.Reset();
+    port_.SetClockGate(PortClockOpen(), 0);
 }
 
 Board::Target Board::Decode(std::uint64_t physical) {
@@ -87,7 +88,7 @@ std::uint32_t Board::BusAccess(bool write, std::uint64_t physical, std::uint32_t
     if (write && target.block == Block::Gpio) {
         UpdateRouting(now);
     } else if (write && target.block == Block::ClockManager) {
-        port_.SetClockGate(clockManager_.SerialPortClockOn() && !options_.clockOff, now);
+        port_.SetClockGate(PortClockOpen(), now);
     }
     return value;
 }
@@ -154,7 +155,7 @@ void Board::PlatformCall() {
 }
 
 void Board::SetTransmitStuck(bool stuck) {
-    port_.txStuck = options_.txStuck || stuck;
+    options_.faults.txStuckNow = stuck;
 }
 
 void Board::UpdateRouting(std::uint64_t now) {
@@ -186,19 +187,24 @@ void Board::FrameEnded(const Frame& frame, std::uint64_t endNs, bool complete) {
     const FrameFate fate = !complete         ? FrameFate::Cut
                            : frameTxdRouted_ ? FrameFate::OnWire
                                              : FrameFate::Unrouted;
+    frameOnWire_ = fate == FrameFate::OnWire;
     ++(fate == FrameFate::OnWire ? stats_.framesOnWire
        : fate == FrameFate::Cut  ? stats_.framesCut
                                  : stats_.framesUnrouted);
     for (BoardListener* listener : listeners_) {
         listener->OnFrameEnd(frame, endNs, fate);
     }
-    if (complete && frameRxdRouted_) {
-        // An undriven line reads high, like an unconnected pin.
-        const std::uint32_t ones = (1u << frame.bits) - 1;
-        port_.Receive(options_.rxd == RxdLine::Low                                     ? 0
-                      : options_.rxd == RxdLine::Loopback && fate == FrameFate::OnWire ? frame.value
-                                                                                       : ones);
+}
+
+std::optional<std::uint32_t> Board::ReceiveLine(const Frame& frame) {
+    if (!frameRxdRouted_) {
+        return std::nullopt;
     }
+    // An undriven line reads high, like an unconnected pin.
+    const std::uint32_t ones = (1u << frame.bits) - 1;
+    return options_.rxd == RxdLine::Low                        ? 0
+           : options_.rxd == RxdLine::Loopback && frameOnWire_ ? frame.value
+                                                               : ones;
 }
 
 bool Board::Sleep(std::uint64_t ns) {

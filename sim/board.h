@@ -73,10 +73,7 @@ class BoardListener {
 struct BoardOptions {
     TimeMode time = TimeMode::Virtual;
     RxdLine rxd = RxdLine::High;
-    bool txStuck = false;       // transmit FIFO never reports room
-    bool clockOff = false;      // the port's clock gate stays closed
-    bool pinsUnrouted = false;  // the GPIO alternate-function register ignores writes
-    std::uint32_t txSlow = 1;   // the port shifts this many times slower
+    Faults faults = {};
     // Answer every read of a wait on its own, never several in one step.
     bool oneReadAtATime = false;
 };
@@ -117,7 +114,7 @@ class Board : private SspEvents {
     // The program called its platform (text, sleep, mapping).
     void PlatformCall();
     // A stall that comes and goes: while on, the transmit FIFO reports no
-    // room, as with BoardOptions::txStuck.
+    // room, as with Faults::txStuck.
     void SetTransmitStuck(bool stuck);
     // Lets board time pass (virtual: at once; real: sleeping). False when
     // the wake flag cut a real sleep short.
@@ -161,14 +158,18 @@ class Board : private SspEvents {
 
     void FrameStarted(const Frame& frame) override;
     void FrameEnded(const Frame& frame, std::uint64_t endNs, bool complete) override;
+    std::optional<std::uint32_t> ReceiveLine(const Frame& frame) override;
     void Note(const std::string& line) override;
+    // The port's clock gate: its enable bit, unless the clock-off fault holds it closed.
+    bool PortClockOpen() const { return clockManager_.SerialPortClockOn() && !options_.faults.clockOff; }
 
-    BoardOptions options_;
+    BoardOptions options_;  // its faults are the ones every model reads
     BoardTime time_;
     GpioModel gpio_;
     ClockManagerModel clockManager_;
     SspModel port_;
     Routing routing_;
+    bool frameOnWire_ = false;     // the frame that ended last reached the wire
     bool frameTxdRouted_ = false;  // the shifting frame's pins have been routed all along
     bool frameRxdRouted_ = false;
     bool lastAccessMissed_ = false;  // the last access found no register

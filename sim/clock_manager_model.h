@@ -15,6 +15,8 @@ inline constexpr std::uint32_t kClockEnableReset = 0x004003E1;
 struct ClockManagerModel {
     std::uint32_t enable = kClockEnableReset;
 
+    void Reset() { enable = kClockEnableReset; }
+
     bool Read(std::uint32_t offset, std::uint32_t& value) const;
     bool Write(std::uint32_t offset, std::uint32_t value);
     bool SerialPortClockOn() const;

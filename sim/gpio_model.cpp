@@ -4,13 +4,18 @@
 
 namespace sim {
 
+void GpioModel::Reset() {
+    direction64 = kGpioDirectionReset;
+    altFunction80 = kGpioAltFunctionReset;
+}
+
 bool GpioModel::Read(std::uint32_t offset, std::uint32_t& value) const {
     switch (offset) {
         case map::kGpioDirection64:
-            value = directionHigh;
+            value = direction64;
             return true;
         case map::kGpioAltFunction80:
-            value = altFunctionTop;
+            value = altFunction80;
             return true;
         default:
             value = 0;
@@ -21,11 +26,11 @@ bool GpioModel::Read(std::uint32_t offset, std::uint32_t& value) const {
 bool GpioModel::Write(std::uint32_t offset, std::uint32_t value) {
     switch (offset) {
         case map::kGpioDirection64:
-            directionHigh = value;
+            direction64 = value;
             return true;
         case map::kGpioAltFunction80:
-            if (!pinsUnrouted) {
-                altFunctionTop = value;
+            if (!faults_.pinsUnrouted) {
+                altFunction80 = value;
             }
             return true;
         default:
@@ -34,11 +39,11 @@ bool GpioModel::Write(std::uint32_t offset, std::uint32_t value) {
 }
 
 std::uint32_t GpioModel::Function(std::uint32_t pin) const {
-    return (altFunctionTop >> (2 * (pin - map::kGpioAltFunctionFirstPin))) & 3u;
+    return (altFunction80 >> (2 * (pin - map::kGpioAltFunctionFirstPin))) & 3u;
 }
 
 bool GpioModel::IsOutput(std::uint32_t pin) const {
-    return ((directionHigh >> (pin - map::kGpioDirectionFirstPin)) & 1u) != 0;
+    return ((direction64 >> (pin - map::kGpioDirectionFirstPin)) & 1u) != 0;
 }
 
 }  // namespace sim

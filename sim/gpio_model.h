@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+#include "sim/faults.h"
+
 namespace sim {
 
 // Pins reset as inputs with no alternate function, as the port's pins are
@@ -14,11 +16,13 @@ namespace sim {
 inline constexpr std::uint32_t kGpioDirectionReset = 0x00000000;
 inline constexpr std::uint32_t kGpioAltFunctionReset = 0x00000000;
 
-struct GpioModel {
-    std::uint32_t directionHigh = kGpioDirectionReset;
-    std::uint32_t altFunctionTop = kGpioAltFunctionReset;
-    // Board fault: the alternate-function register ignores writes.
-    bool pinsUnrouted = false;
+class GpioModel {
+  public:
+    explicit GpioModel(const Faults& faults) : faults_(faults) {}
+    void Reset();
+
+    std::uint32_t direction64 = kGpioDirectionReset;
+    std::uint32_t altFunction80 = kGpioAltFunctionReset;
 
     // Both return false for an offset the model does not know.
     bool Read(std::uint32_t offset, std::uint32_t& value) const;
@@ -28,6 +32,9 @@ struct GpioModel {
     // an output (64..95).
     std::uint32_t Function(std::uint32_t pin) const;
     bool IsOutput(std::uint32_t pin) const;
+
+  private:
+    const Faults& faults_;  // pinsUnrouted: the alternate-function register ignores writes
 };
 
 }  // namespace sim

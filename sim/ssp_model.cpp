@@ -8,7 +8,7 @@ namespace sim {
 
 std::uint32_t SspModel::Status() const {
     std::uint32_t status = 0;
-    if (!tx_.full() && !txStuck) {
+    if (!tx_.full() && !faults_.TransmitStuck()) {
         status |= map::kPortStatusTxNotFull;
     }
     if (!rx_.empty()) {
@@ -18,6 +18,16 @@ std::uint32_t SspModel::Status() const {
         status |= map::kPortStatusRxOverrun;
     }
     return status;
+}
+
+void SspModel::Reset() {
+    control0_ = control1_ = 0;
+    unmodelled_ = overrun_ = clockGate_ = shifting_ = false;
+    tx_.clear();
+    rx_.clear();
+    current_ = {};
+    freeAtNs_ = readyAtNs_ = 0;
+    notedSettings_ = 0;
 }
 
 bool SspModel::Running() const {
@@ -44,6 +54,9 @@ void SspModel::Sync(std::uint64_t now) {
             }
             shifting_ = false;
             events_.FrameEnded(current_, current_.endNs(), true);
+            if (const std::optional<std::uint32_t> in = events_.ReceiveLine(current_)) {
+                Receive(*in);
+            }
             continue;
         }
         const std::uint64_t start = std::max(readyAtNs_, freeAtNs_);
@@ -52,7 +65,7 @@ void SspModel::Sync(std::uint64_t now) {
         }
         const std::uint32_t bits = (control0_ & map::kPortControl0DataSize) + 1;
         const std::uint32_t rate = (control0_ & map::kPortControl0ClockRate) >> 8;
-        const std::uint64_t bitNs = (rate + 1) * kSspBaseClockNs * std::max<std::uint32_t>(slowFactor, 1);
+        const std::uint64_t bitNs = (rate + 1) * kSspBaseClockNs * std::max<std::uint32_t>(faults_.txSlow, 1);
         current_ = Frame{start, tx_.pop() & ((1u << bits) - 1), bits, bitNs};
         shifting_ = true;
         freeAtNs_ = current_.endNs() + bitNs;

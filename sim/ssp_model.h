@@ -1,11 +1,10 @@
 // Synchronous serial port of the simulated board.
 //
 // A 16-frame transmit FIFO feeds a shifter; a 16-frame receive FIFO takes
-// the frames the board clocks in from the receive line, one for each frame
-// shifted out. While the port is enabled, its clock gate is open and every
-// setting is one the model handles, each frame shifts out in (data size)
-// bit times; one further bit time, with frame high, separates frames. The
-// bit time is (clock rate + 1) periods of the 10 MHz base clock.
+// a frame from the receive line for each frame shifted out in full. While the port is enabled, its clock gate
+// is open and every setting is one the model handles, each frame shifts out in (data size) bit times; one
+// further bit time, with frame high, separates frames. The bit time is (clock rate + 1) periods of the 10 MHz
+// base clock.
 //
 // Simplifications:
 // - A frame cut short, because the clock gate closes or the enable bit is
@@ -21,8 +20,10 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
+#include "sim/faults.h"
 #include "sim/fifo.h"
 
 namespace sim {
@@ -40,12 +41,15 @@ struct Frame {
     std::uint64_t endNs() const { return startNs + bits * bitNs; }
 };
 
-// What the port tells the board around it.
+// What the port tells the board around it, and its receive-line input.
 class SspEvents {
   public:
     virtual void FrameStarted(const Frame& frame) = 0;
     // `complete`: all bits shifted; otherwise cut short at endNs.
     virtual void FrameEnded(const Frame& frame, std::uint64_t endNs, bool complete) = 0;
+    // What the receive pin carried while `frame` shifted out in full, or
+    // nothing when the pin did not reach the port.
+    virtual std::optional<std::uint32_t> ReceiveLine(const Frame& frame) = 0;
     virtual void Note(const std::string& line) = 0;
 
     virtual ~SspEvents() = default;
@@ -60,11 +64,10 @@ struct SspStats {
 
 class SspModel {
   public:
-    explicit SspModel(SspEvents& events) : events_(events) {}
-
-    // Faults the board can be given.
-    bool txStuck = false;          // the transmit FIFO never reports room
-    std::uint32_t slowFactor = 1;  // shifts this many times slower than programmed
+    // Reads txStuck, txStuckNow and txSlow from `faults`.
+    SspModel(SspEvents& events, const Faults& faults) : events_(events), faults_(faults) {}
+    // As at power-on: disabled, FIFOs empty, nothing shifting.
+    void Reset();
 
     // Callers Sync(now) first, so the FIFOs are as they are at `now`.
     bool Read(std::uint32_t offset, std::uint32_t& value);
@@ -72,14 +75,14 @@ class SspModel {
     // Reading this register changes the port (it takes a frame).
     static bool ReadChangesPort(std::uint32_t offset);
 
-    // Runs the shifter up to `now`.
+    // The one step: shifts frames out up to `now`, takes in from the
+    // receive line a frame for each one shifted in full, and keeps the
+    // status derived from the FIFOs.
     void Sync(std::uint64_t now);
     // The earliest time after which a read could see a change, or none.
     bool NextEvent(std::uint64_t& ns) const;
 
     void SetClockGate(bool open, std::uint64_t now);
-    // A frame clocked in from the receive line.
-    void Receive(std::uint32_t frame);
 
     // Status register, derived from the FIFOs: never stored.
     std::uint32_t Status() const;
@@ -92,8 +95,10 @@ class SspModel {
     bool Running() const;
     void Halt(std::uint64_t now);  // cuts the frame in the shifter if the port cannot run
     void CheckSettings();
+    void Receive(std::uint32_t frame);  // into the receive FIFO, or an overrun
 
     SspEvents& events_;
+    const Faults& faults_;
     std::uint32_t control0_ = 0;
     std::uint32_t control1_ = 0;
     bool unmodelled_ = false;

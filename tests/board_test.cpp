@@ -91,7 +91,7 @@ TEST_F(BoardModelTest, FramesReachTheWireOnlyWithTheTransmitPinRoutedThroughout)
     EXPECT_EQ(board->stats().framesUnrouted, 2u);
     EXPECT_EQ(board->stats().framesOnWire, 1u);
 
-    MakeBoard({.pinsUnrouted = true});
+    MakeBoard({.faults = {.pinsUnrouted = true}});
     MapAndConfigure();
     EXPECT_EQ(RegRead(GpioRegPtr, 0x68), 0u);  // the register ignored the set-up
     SendMessages(2);
@@ -166,7 +166,7 @@ TEST_F(BoardModelTest, UnmodelledSettingsAreNotedCountedAndStandStill) {
 }
 
 TEST_F(BoardModelTest, AStoreToAFullFifoIsALostFrameNotAGaveUpSend) {
-    MakeBoard({.clockOff = true});
+    MakeBoard({.faults = {.clockOff = true}});
     MapAndConfigure();
     for (int i = 0; i < 17; ++i) {
         SspWriteByte(static_cast<std::uint32_t>(i));

@@ -59,8 +59,8 @@ TEST_F(DriverOnBoardTest, SetUpKeepsEveryBitItDoesNotOwn) {
         RegWrite(v_pClkRegs, 0x04, garbage);
         SspClockRate = 0x2A;
         ConfigureSspPort();
-        EXPECT_EQ(board->gpio().directionHigh, (garbage | 0x1A0000u) & ~0x40000u);
-        EXPECT_EQ(board->gpio().altFunctionTop, (garbage & ~0x3FCu) | 0x154u);
+        EXPECT_EQ(board->gpio().direction64, (garbage | 0x1A0000u) & ~0x40000u);
+        EXPECT_EQ(board->gpio().altFunction80, (garbage & ~0x3FCu) | 0x154u);
         EXPECT_EQ(board->clockManager().enable, garbage | 0x200u);
         EXPECT_EQ(RegRead(SspRegPtr, 0x00), 0x2A87u);
     }
@@ -112,7 +112,7 @@ TEST_F(DriverOnBoardTest, StallOnTheThirdByteWaitsForRoomAndKeepsOrder) {
 }
 
 TEST_F(DriverOnBoardTest, SendGivesUpAfterTheBoundedNumberOfReads) {
-    MakeBoard({.txStuck = true});
+    MakeBoard({.faults = {.txStuck = true}});
     MapAndConfigure();
     EXPECT_EQ(SspSendBuffer(kMessage, 3), 0);
     EXPECT_EQ(traffic.traffic, (std::vector<Traffic>{{'R', kStatus, 0x00, 262144}}));
@@ -185,7 +185,7 @@ TEST_F(DriverOnBoardTest, EmptySendsAndUnmappedWindowsTouchNothing) {
 }
 
 TEST_F(DriverOnBoardTest, SendLineListsWhatWasStoredWhateverTheLength) {
-    MakeBoard({.clockOff = true});
+    MakeBoard({.faults = {.clockOff = true}});
     MapAndConfigure();
     EXPECT_EQ(SspSendBuffer(kMessage, 9), 1);
     EXPECT_EQ(SspSendBuffer(kMessage, 9), 0);  // the stopped port takes seven more

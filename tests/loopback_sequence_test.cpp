@@ -115,13 +115,13 @@ INSTANTIATE_TEST_SUITE_P(
                 {.rxd = sim::RxdLine::Low},
                 "loopback: FAIL: message 1 byte 1: sent 0x5A, received 0x00: the receive pin is held low"},
         Failure{"PinsNeverRouted",
-                {.rxd = sim::RxdLine::Loopback, .pinsUnrouted = true},
+                {.rxd = sim::RxdLine::Loopback, .faults = {.pinsUnrouted = true}},
                 "loopback: FAIL: message 1 byte 1: sent 0x5A, received nothing: the port is not receiving "
                 "(receive pin not routed, or the port's clock off)"}),
     [](const auto& test) { return test.param.name; });
 
 TEST_F(LoopbackTest, NothingReceivedIsNineWaitsThatGiveUpAndNoDataRead) {
-    MakeBoard({.rxd = sim::RxdLine::Loopback, .pinsUnrouted = true});
+    MakeBoard({.rxd = sim::RxdLine::Loopback, .faults = {.pinsUnrouted = true}});
     EXPECT_EQ(LoopbackTestMain(1), 4);
     // One status read before the flush, nine before the stores, then the
     // nine receive waits in full; the data register is never read.
@@ -130,7 +130,7 @@ TEST_F(LoopbackTest, NothingReceivedIsNineWaitsThatGiveUpAndNoDataRead) {
 }
 
 TEST_F(LoopbackTest, ASendThatGivesUpIsTheVerdict) {
-    MakeBoard({.rxd = sim::RxdLine::Loopback, .txStuck = true});
+    MakeBoard({.rxd = sim::RxdLine::Loopback, .faults = {.txStuck = true}});
     EXPECT_EQ(LoopbackTestMain(2), 4);
     EXPECT_EQ(
         consoleText,

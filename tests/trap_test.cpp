@@ -32,7 +32,7 @@ TEST_F(TrapTest, EachFormReachesTheBoardAndUpdatesItsRegisters) {
     std::uint8_t* p = base + 0x14;
     const std::uint32_t value = 0x1A0000;
     asm volatile("str %1, [%0]" : : "r"(p), "r"(value) : "memory");
-    EXPECT_EQ(board->gpio().directionHigh, 0x1A0000u);
+    EXPECT_EQ(board->gpio().direction64, 0x1A0000u);
 
     std::uint32_t loaded = 0;
     asm volatile("ldr %0, [%1, #0x14]" : "=r"(loaded) : "r"(base) : "memory");
@@ -44,7 +44,7 @@ TEST_F(TrapTest, EachFormReachesTheBoardAndUpdatesItsRegisters) {
     std::uint32_t altfn = 0x154;
     asm volatile("str %1, [%0], #-0x54" : "+r"(q) : "r"(altfn) : "memory");  // post-indexed
     EXPECT_EQ(q, base + 0x14);
-    EXPECT_EQ(board->gpio().altFunctionTop, 0x154u);
+    EXPECT_EQ(board->gpio().altFunction80, 0x154u);
 
     const std::uint32_t offset = 0x68 / 4;
     asm volatile("ldr %0, [%1, %2, lsl #2]" : "=r"(loaded) : "r"(base), "r"(offset) : "memory");

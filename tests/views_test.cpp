@@ -174,7 +174,7 @@ TEST_F(ViewsTest, GtkwaveFileOpensOnTheFirstMessageWithItsBytesMarked) {
 }
 
 TEST_F(ViewsTest, TraceNamesEveryColumnAndFoldsEachWaitOnItsOwn) {
-    MakeBoard({.txStuck = true});
+    MakeBoard({.faults = {.txStuck = true}});
     StringSink sink;
     sim::TraceLog trace(sink);
     board->AddListener(&trace);
@@ -249,9 +249,10 @@ TEST_F(WaitExactnessTest, OneStepAnswersAreExactlyTheReadsOneByOne) {
         int messages;
     };
     for (const Case& c :
-         {Case{"slow port, stalls that end", {.txSlow = 3}, 15, 3},
-          Case{"very slow port, waits that give up mid-frame", {.txSlow = 20000}, 15, 3},
-          Case{"stopped clock", {.clockOff = true}, 0, 3}, Case{"stuck FIFO", {.txStuck = true}, 0, 2}}) {
+         {Case{"slow port, stalls that end", {.faults = {.txSlow = 3}}, 15, 3},
+          Case{"very slow port, waits that give up mid-frame", {.faults = {.txSlow = 20000}}, 15, 3},
+          Case{"stopped clock", {.faults = {.clockOff = true}}, 0, 3},
+          Case{"stuck FIFO", {.faults = {.txStuck = true}}, 0, 2}}) {
         SCOPED_TRACE(c.name);
         sim::BoardOptions slow = c.options;
         slow.oneReadAtATime = true;

@@ -86,7 +86,7 @@ bool ParseFault(const std::string& spec, Options& options, std::string& error) {
         }
         const std::uint32_t made = name == "reserve" ? kProgramReservations : kProgramBindings;
         if (name == "tx-slow") {
-            options.board.txSlow = n;
+            options.board.faults.txSlow = n;
         } else if (n > made) {
             error = "fault '" + platform::Escaped(spec) + "' would never fire: the program makes " +
                     std::to_string(made) + (name == "reserve" ? " reservations" : " bindings");
@@ -95,7 +95,7 @@ bool ParseFault(const std::string& spec, Options& options, std::string& error) {
             (name == "reserve" ? options.refuseReserve : options.refuseBind).push_back(n);
         }
     } else if (name == "tx-stuck" && !hasArg) {
-        options.board.txStuck = true;
+        options.board.faults.txStuck = true;
     } else if (name == "tx-stuck") {
         if (!ParseCount(arg, n) || n > kMessageCount) {
             error = "fault '" + platform::Escaped(spec) + "' needs a message from 1 to " +
@@ -104,9 +104,9 @@ bool ParseFault(const std::string& spec, Options& options, std::string& error) {
         }
         options.txStuckMessage = n;
     } else if (name == "clock-off" && !hasArg) {
-        options.board.clockOff = true;
+        options.board.faults.clockOff = true;
     } else if (name == "pins-unrouted" && !hasArg) {
-        options.board.pinsUnrouted = true;
+        options.board.faults.pinsUnrouted = true;
     } else {
         error = "unknown fault '" + platform::Escaped(spec) +
                 "' (reserve:N, bind:N, tx-stuck, tx-stuck:N, clock-off, tx-slow:K, pins-unrouted)";
