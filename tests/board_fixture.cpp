@@ -125,6 +125,13 @@ std::vector<std::string> Lines(const std::string& text) {
     return lines;
 }
 
+void BoardTest::SendMessages(int count) {
+    for (int i = 0; i < count; ++i) {
+        SspSendBuffer(kProgramMessage, 9);
+        board->Sleep(1000000000);
+    }
+}
+
 void BoardTest::ShiftFrames(std::uint32_t value, int count) {
     for (int i = 0; i < count; ++i) {
         SspWriteByte(value);

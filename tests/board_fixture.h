@@ -12,7 +12,17 @@
 
 #include "platform/host/host_platform.h"
 #include "sim/board.h"
+#include "sim/text_sink.h"
 #include "tools/varkel-sim/program_watch.h"
+
+// The program's message, as the board's manual would have the wire carry it.
+inline constexpr std::uint8_t kProgramMessage[9] = {'Z', 'E', 'L', ' ', 'N', 'S', 'S', 'P', 0};
+
+// A text output held in memory.
+struct StringSink : sim::TextSink {
+    std::string text;
+    void Write(std::string_view more) override { text.append(more); }
+};
 
 // One bus access as the board's manual would state it: 'R' or 'W', the
 // physical address, the value, and for a run of identical reads within one
@@ -64,6 +74,8 @@ class BoardTest : public ::testing::Test {
     void MapAndConfigure();
     // Stores `value` `count` times, each after the port has shifted the last.
     void ShiftFrames(std::uint32_t value, int count);
+    // The program's loop, `count` times: a message, then a second of sleep.
+    void SendMessages(int count);
 
     std::vector<host::CallRecord> CallsOf(host::Call call) const;
 

@@ -16,13 +16,6 @@ constexpr std::uint32_t kStatus = 0x08;
 
 class BoardModelTest : public BoardTest {
   protected:
-    // The program's loop: a message, then a second of sleep.
-    void SendMessages(int count) {
-        for (int i = 0; i < count; ++i) {
-            SspSendBuffer(kMessage, 9);
-            board->Sleep(1000000000);
-        }
-    }
     // Lets board time pass by reading the status register `n` times.
     void Spend(int n) {
         for (int i = 0; i < n; ++i) {

@@ -88,7 +88,7 @@ TEST_F(PortTestMainTest, FullRunSendsEveryMessageAndEndsInOrder) {
     std::vector<std::string> tail;
     std::uint32_t consoleLines = 0;
     std::uint32_t sleepsAfterSend = 0;
-    std::uint32_t badSleeps = 0;
+    std::string firstBadPause;  // the first pause not of 1000 ms after a whole message, named
     bool sendLineOpen = false;
     std::string lastSendLine;
     host::SetCallObserver([&](const host::CallRecord& r) {
@@ -105,11 +105,16 @@ TEST_F(PortTestMainTest, FullRunSendsEveryMessageAndEndsInOrder) {
                     sendLineOpen = r.text != "\r\n";
                 }
                 break;
-            case host::Call::Sleep:
-                badSleeps += r.args[0] != 1000 ? 1 : 0;
-                sleepsAfterSend += lastSendLine == "Data sent:     0x5A454C204E53535000\r\n" ? 1 : 0;
+            case host::Call::Sleep: {
+                const bool afterSend = lastSendLine == "Data sent:     0x5A454C204E53535000\r\n";
+                ++sleepsAfterSend;
+                if (firstBadPause.empty() && (!afterSend || r.args[0] != 1000)) {
+                    firstBadPause = "pause " + std::to_string(sleepsAfterSend) + " of " +
+                                    std::to_string(r.args[0]) + " ms after \"" + lastSendLine + "\"";
+                }
                 lastSendLine.clear();
                 break;
+            }
             default:
                 break;
         }
@@ -127,7 +132,7 @@ TEST_F(PortTestMainTest, FullRunSendsEveryMessageAndEndsInOrder) {
 
     EXPECT_EQ(consoleLines, 10000u);
     EXPECT_EQ(sleepsAfterSend, 10000u);
-    EXPECT_EQ(badSleeps, 0u);
+    EXPECT_EQ(firstBadPause, "");
     EXPECT_EQ(tail, (std::vector<std::string>{"Data sent:     0x", "5A454C204E53535000", "\r\n", "sleep",
                                               "release 1", "release 1", "release 1", " NSSP: Done \r\n"}));
     EXPECT_TRUE(host::Reservations().empty());
@@ -135,17 +140,20 @@ TEST_F(PortTestMainTest, FullRunSendsEveryMessageAndEndsInOrder) {
     const std::uint8_t message[] = {'Z', 'E', 'L', ' ', 'N', 'S', 'S', 'P', 0};
     ASSERT_EQ(frames.ended.size(), 90000u);
     std::size_t mismatches = 0;
+    std::string first;  // the first frame that differs, named
     for (std::size_t i = 0; i < frames.ended.size(); ++i) {
         const FrameRecorder::Ended& e = frames.ended[i];
-        mismatches += e.frame.value != message[i % 9] || e.frame.bits != 8 || e.frame.bitNs != 700 ||
-                              e.fate != sim::FrameFate::OnWire
-                          ? 1
-                          : 0;
-        if (i > 0) {
-            mismatches += e.frame.startNs <= frames.ended[i - 1].frame.startNs ? 1 : 0;
+        const bool wrong = e.frame.value != message[i % 9] || e.frame.bits != 8 || e.frame.bitNs != 700 ||
+                           e.fate != sim::FrameFate::OnWire ||
+                           (i > 0 && e.frame.startNs <= frames.ended[i - 1].frame.startNs);
+        if (wrong && mismatches++ == 0) {
+            first = "frame " + std::to_string(i) + " (message " + std::to_string(i / 9 + 1) + ", byte " +
+                    std::to_string(i % 9 + 1) + "): value " + std::to_string(e.frame.value) + ", " +
+                    std::to_string(e.frame.bits) + " bits of " + std::to_string(e.frame.bitNs) + " ns at " +
+                    std::to_string(e.frame.startNs) + " ns";
         }
     }
-    EXPECT_EQ(mismatches, 0u);
+    EXPECT_EQ(mismatches, 0u) << "first: " << first;
     EXPECT_EQ(board->portStats().txDropped, 0u);
 }
 

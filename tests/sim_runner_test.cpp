@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sched.h>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -13,6 +14,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <climits>
 #include <csignal>
 #include <cstring>
 #include <filesystem>
@@ -30,6 +32,20 @@
 namespace fs = std::filesystem;
 
 namespace {
+
+// Returns once a pipe nobody reads holds as much as its writer can put in
+// it: a writer of lines shorter than PIPE_BUF is then blocked. Fails the
+// test rather than wait past ten seconds.
+void WaitUntilFull(int readEnd) {
+    const int capacity = ::fcntl(readEnd, F_GETPIPE_SZ);
+    ASSERT_GT(capacity, 0);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    int queued = 0;
+    while (::ioctl(readEnd, FIONREAD, &queued) == 0 && queued <= capacity - PIPE_BUF) {
+        ASSERT_LT(std::chrono::steady_clock::now(), deadline) << queued << " of " << capacity << " bytes";
+        std::this_thread::yield();
+    }
+}
 
 class SimRunnerTest : public ::testing::Test {
   protected:
@@ -517,7 +533,7 @@ TEST_F(SimRunnerTest, SignalsEndTheRunWithCompleteFilesEvenWhileAWriteIsBlocked)
             },
             [&](pid_t child) {
                 ::close(pipeFds[1]);
-                std::this_thread::sleep_for(std::chrono::milliseconds(500));  // long enough to fill the pipe
+                WaitUntilFull(pipeFds[0]);  // the console's write now blocks
                 ::kill(child, signal);
             });
         ::close(pipeFds[0]);

@@ -1,33 +1,24 @@
-// What a person sees of the board: the waveform and its viewer file, the
-// register trace, the wire log, and that answering a wait's reads in one
-// step changes none of them.
+// The waveform as a viewer or an analyser's decoder reads it: bit order
+// and rate, unrouted pins and cut frames, a window of board time, and
+// sigrok's reading of a whole run.
+#include "sim/vcd_writer.h"
+
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
 #include <map>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "app/sequence.h"
-#include "hw/map_physical.h"
 #include "hw/reg_io.h"
-#include "sim/trace_log.h"
-#include "sim/vcd_writer.h"
 #include "sim/wire_log.h"
 #include "ssp/ssp.h"
 #include "tests/board_fixture.h"
 #include "tools/varkel-sim/viewer_files.h"
 
 namespace {
-
-constexpr std::uint8_t kMessage[] = {'Z', 'E', 'L', ' ', 'N', 'S', 'S', 'P', 0};
-
-struct StringSink : sim::TextSink {
-    std::string text;
-    void Write(std::string_view more) override { text.append(more); }
-};
 
 // Values each VCD signal (by name) takes at times in (afterNs, untilNs].
 std::map<std::string, std::set<char>> SignalLevels(const std::string& vcd, std::uint64_t afterNs,
@@ -47,17 +38,9 @@ std::map<std::string, std::set<char>> SignalLevels(const std::string& vcd, std::
     return levels;
 }
 
-class ViewsTest : public BoardTest {
-  protected:
-    void SendMessages(int count) {
-        for (int i = 0; i < count; ++i) {
-            SspSendBuffer(kMessage, 9);
-            board->Sleep(1000000000);
-        }
-    }
-};
+class VcdWriterTest : public BoardTest {};
 
-TEST_F(ViewsTest, WaveformIsMsbFirstAtTheProgrammedRate) {
+TEST_F(VcdWriterTest, WaveformIsMsbFirstAtTheProgrammedRate) {
     StringSink sink;
     sim::VcdWriter vcd(sink, sim::RxdLine::Loopback, {});
     board->AddListener(&vcd);
@@ -91,7 +74,7 @@ TEST_F(ViewsTest, WaveformIsMsbFirstAtTheProgrammedRate) {
     EXPECT_GT(last, t0 + 1600);
 }
 
-TEST_F(ViewsTest, UnroutedPinsAndCutFramesShowOnTheWaveform) {
+TEST_F(VcdWriterTest, UnroutedPinsAndCutFramesShowOnTheWaveform) {
     StringSink sink;
     sim::VcdWriter vcd(sink, sim::RxdLine::High, {});
     board->AddListener(&vcd);
@@ -121,7 +104,7 @@ TEST_F(ViewsTest, UnroutedPinsAndCutFramesShowOnTheWaveform) {
     EXPECT_TRUE(SignalLevels(sink.text, cut).empty());  // and nothing follows
 }
 
-TEST_F(ViewsTest, WindowWritesOnlyItsOwnStretchOfBoardTime) {
+TEST_F(VcdWriterTest, WindowWritesOnlyItsOwnStretchOfBoardTime) {
     StringSink full;
     StringSink part;
     sim::VcdWriter all(full, sim::RxdLine::High, {});
@@ -155,138 +138,7 @@ TEST_F(ViewsTest, WindowWritesOnlyItsOwnStretchOfBoardTime) {
     EXPECT_GE(burst.frames()[0].startNs, 1000000000u);
 }
 
-TEST_F(ViewsTest, GtkwaveFileOpensOnTheFirstMessageWithItsBytesMarked) {
-    EXPECT_EQ(runner::GtkwavePath("out/run.vcd"), "out/run.gtkw");
-    EXPECT_EQ(runner::GtkwavePath("out.d/run"), "out.d/run.gtkw");
-    std::vector<sim::Frame> burst;
-    for (std::uint64_t i = 0; i < 9; ++i) {
-        burst.push_back({2100 + i * 6300, kMessage[i], 8, 700});
-    }
-    const auto lines = Lines(runner::GtkwaveSaveFile("/data/run.vcd", burst));
-    const std::vector<std::string> tail(lines.end() - 5, lines.end());
-    EXPECT_EQ(tail, (std::vector<std::string>{"@28", "ssp.sclk", "ssp.sfrm", "ssp.txd", "ssp.rxd"}));
-    EXPECT_EQ(lines[1], "[dumpfile] \"/data/run.vcd\"");
-    EXPECT_EQ(lines[2], "[timestart] 0");  // four bits before 2100 ns, clamped
-    EXPECT_EQ(lines[5].substr(0, 26), "*-13.370593 -1 2450 8750 1");
-    EXPECT_EQ(lines[6], "[markername] AZ");
-    EXPECT_EQ(lines[9], "[markername] D0x20");
-    EXPECT_EQ(lines[14], "[markername] I0x00");
-}
-
-TEST_F(ViewsTest, TraceNamesEveryColumnAndFoldsEachWaitOnItsOwn) {
-    MakeBoard({.faults = {.txStuck = true}});
-    StringSink sink;
-    sim::TraceLog trace(sink);
-    board->AddListener(&trace);
-    MapAndConfigure();
-    SspSendBuffer(kMessage, 9);
-    SspSendBuffer(kMessage, 9);
-    RegWrite(SspRegPtr, 0x10, 0x41);
-    (void)RegRead(SspRegPtr, 0x08);
-    (void)RegRead(SspRegPtr, 0x08);
-    board->Finish();
-
-    const auto lines = Lines(sink.text);
-    ASSERT_EQ(lines.size(), 25u);
-    EXPECT_EQ(lines[0], "# time_s R/W block register offset physical value [xcount] [status bits]");
-    EXPECT_EQ(lines[1], "0.000000100 R clock enable    +0x004 0x41300004 0x004003E1");
-    EXPECT_EQ(lines[15], "0.000001500 W ssp   status    +0x008 0x41900008 0x00000080 {rx-overrun}");
-    EXPECT_EQ(lines[21], "0.000002100 R ssp   status    +0x008 0x41900008 0x00000000 x262144 {}");
-    EXPECT_EQ(lines[22], "0.026216500 R ssp   status    +0x008 0x41900008 0x00000000 x262144 {}");
-    EXPECT_EQ(lines[23], "0.052430900 W ssp   data      +0x010 0x41900010 0x00000041");
-    EXPECT_EQ(lines[24], "0.052431000 R ssp   status    +0x008 0x41900008 0x00000000 x2 {}");
-}
-
-// The same run answered one read at a time and in one step per quiet
-// stretch: every figure and every file must agree.
-struct RunRecord {
-    std::vector<std::uint64_t> figures;
-    std::vector<Traffic> traffic;
-    std::string wire, vcd, trace;
-    std::uint64_t accessEvents = 0;
-};
-
-struct EventCounter : sim::BoardListener {
-    std::uint64_t events = 0;
-    void OnAccess(const sim::Access&) override { ++events; }
-};
-
-class WaitExactnessTest : public ViewsTest {
-  protected:
-    RunRecord Run(sim::BoardOptions options, int prefill, int messages) {
-        MakeBoard(options);
-        StringSink wire, vcd, trace;
-        sim::WireLog wireLog(wire);
-        sim::VcdWriter vcdWriter(vcd, options.rxd, {});
-        sim::TraceLog traceLog(trace);
-        EventCounter counter;
-        for (sim::BoardListener* l :
-             std::initializer_list<sim::BoardListener*>{&wireLog, &vcdWriter, &traceLog, &counter}) {
-            board->AddListener(l);
-        }
-        MapAndConfigure();
-        for (int i = 0; i < prefill; ++i) {
-            SspWriteByte(0xEE);
-        }
-        SendMessages(messages);
-        board->Finish();
-        const sim::BoardStats& s = board->stats();
-        return {{board->Now(), s.accesses, s.framesOnWire, giveUps.sendsGaveUp(),
-                 board->portStats().framesReceived, board->portStats().rxDropped},
-                traffic.traffic,
-                wire.text,
-                vcd.text,
-                trace.text,
-                counter.events};
-    }
-};
-
-TEST_F(WaitExactnessTest, OneStepAnswersAreExactlyTheReadsOneByOne) {
-    struct Case {
-        const char* name;
-        sim::BoardOptions options;
-        int prefill;
-        int messages;
-    };
-    for (const Case& c :
-         {Case{"slow port, stalls that end", {.faults = {.txSlow = 3}}, 15, 3},
-          Case{"very slow port, waits that give up mid-frame", {.faults = {.txSlow = 20000}}, 15, 3},
-          Case{"stopped clock", {.faults = {.clockOff = true}}, 0, 3},
-          Case{"stuck FIFO", {.faults = {.txStuck = true}}, 0, 2}}) {
-        SCOPED_TRACE(c.name);
-        sim::BoardOptions slow = c.options;
-        slow.oneReadAtATime = true;
-        const RunRecord fast = Run(c.options, c.prefill, c.messages);
-        const RunRecord exact = Run(slow, c.prefill, c.messages);
-        EXPECT_EQ(fast.figures, exact.figures);
-        EXPECT_EQ(fast.traffic, exact.traffic);
-        EXPECT_EQ(fast.wire, exact.wire);
-        EXPECT_EQ(fast.vcd, exact.vcd);
-        EXPECT_EQ(fast.trace, exact.trace);
-        EXPECT_GT(exact.accessEvents, 10 * fast.accessEvents);  // the shortcut did answer in steps
-    }
-}
-
-TEST_F(WaitExactnessTest, AWaitWhereTheBoardHasNothingIsCountedTheSame) {
-    std::vector<std::uint64_t> figures[2];
-    std::vector<Traffic> seen[2];
-    for (const bool exact : {false, true}) {
-        MakeBoard({.oneReadAtATime = exact});
-        MapAndConfigure();
-        RegisterWindow nothing = MapPhysicalAddr(0x50000000, 4);
-        EXPECT_FALSE(RegPollUntilSet(SspRegPtr, 0x0C, 0x04, 999));  // no register at +0x0C
-        EXPECT_FALSE(RegPollUntilSet(nothing, 0, 0x04, 499));       // no device at all
-        const sim::BoardStats& s = board->stats();
-        figures[exact] = {board->Now(), s.accesses, s.unknownRegisterAccesses, s.noDeviceAccesses};
-        seen[exact] = traffic.traffic;
-    }
-    EXPECT_EQ(figures[0],
-              (std::vector<std::uint64_t>{2000 + 150000, 20 + 1500, 1000, 500}));  // after the set-up's 20
-    EXPECT_EQ(figures[1], figures[0]);
-    EXPECT_EQ(seen[1], seen[0]);
-}
-
-TEST_F(ViewsTest, SigrokDecodesEveryMessageOfAFullRun) {
+TEST_F(VcdWriterTest, SigrokDecodesEveryMessageOfAFullRun) {
     if (std::system("command -v sigrok-cli >/dev/null 2>&1") != 0) {
         if (std::getenv("VARKEL_REQUIRE_SIGROK") != nullptr) {
             FAIL() << "sigrok-cli is required here but not installed";
@@ -328,7 +180,7 @@ TEST_F(ViewsTest, SigrokDecodesEveryMessageOfAFullRun) {
     };
     std::string expected;
     for (int i = 0; i < 10000; ++i) {
-        expected.append(std::begin(kMessage), std::end(kMessage));
+        expected.append(std::begin(kProgramMessage), std::end(kProgramMessage));
     }
     EXPECT_TRUE(decode("run.vcd", 0) == expected);
     EXPECT_EQ(decode("head.vcd", 0), expected.substr(0, 27));
