@@ -23,7 +23,7 @@ ssp/registers.h @ kClockEnableSsp = Bit(9) @ kClockEnableSsp = Bit(8)
 ssp/registers.h @ kPinDirection64 = 0x14 @ kPinDirection64 = 0x10
 ssp/registers.h @ kAltFunction80 = 0x68 @ kAltFunction80 = 0x64
 ssp/registers.h @ return Bit(pin - 64) @ return Bit(pin - 63)
-ssp/registers.h @ GenMask(2 * (pin - 80) + 1, 2 * (pin - 80)) @ GenMask(2 * (pin - 79) + 1, 2 * (pin - 79))
+ssp/registers.h @ GenMask(1, 0) << (2 * (pin - 80)) @ GenMask(1, 0) << (2 * (pin - 79))
 ssp/registers.h @ kSspPins[4] = {81, 82, 83, 84} @ kSspPins[4] = {82, 81, 83, 84}
 ssp/registers.h @ kSspFunction = 1 @ kSspFunction = 2
 ssp/registers.h @ Bit(17) | Bit(19) | Bit(20) @ Bit(17) | Bit(19) | Bit(21)
@@ -65,7 +65,7 @@ app/sequence.cpp @         SleepMs(kMessageIntervalMs); @         if (i + 1 < kM
 app/sequence.cpp @ ReleasePhysicalAddr(v_pClkRegs);\n    ReleasePhysicalAddr(SspRegPtr); @ ReleasePhysicalAddr(SspRegPtr);\n    ReleasePhysicalAddr(v_pClkRegs);
 app/loopback_sequence.cpp @ SspFlushReceive(); stale > 0 @ 0; stale > 0
 app/loopback_sequence.cpp @ if (received[i] == message[i]) { @ if (received[i] >= 0) {
-platform/host/sim_bus.cpp @ std::uint64_t{limit} + 1 @ std::uint64_t{limit}
+hw/reg_io.h @ return std::uint64_t{limit} + 1; @ return std::uint64_t{limit};
 platform/host/host_platform.cpp @ g_state.pauses + 1 == g_state.faults.txStuckMessage @ g_state.pauses == g_state.faults.txStuckMessage
 hw/reg_io.h @ if (counter == 0) { @ if (counter == 1) { @ arm-mmio'
 
