@@ -6,10 +6,15 @@
 #include <zlib.h>
 
 #include <cstdint>
+#include <cstdlib>
+#include <random>
 #include <string>
 #include <vector>
 
+#include "tests/board_fixture.h"
 #include "tools/varkel-check/capture.h"
+#include "tools/varkel-check/logic_stream.h"
+#include "tools/varkel-check/run.h"
 
 namespace {
 
@@ -120,6 +125,114 @@ TEST(CaptureReader, ASessionGivesItsChannelsByNameAcrossItsLogicEntries) {
     Recorder spoilt;
     EXPECT_FALSE(Read(damaged, spoilt, info, error));
     EXPECT_NE(error.find("logic-1-1 fails its checksum"), std::string::npos) << error;
+}
+
+// The simulated board's wire, from its own dump, as an analyser would pack
+// it: `rate` samples a second, two bytes each, sclk in bit 3, sfrm in bit
+// 9, txd in bit 12.
+std::string BoardWireSamples(const std::string& vcd, std::uint64_t rate) {
+    Recorder levels;
+    check::CaptureInfo info;
+    std::string error;
+    EXPECT_TRUE(Read(vcd, levels, info, error)) << error;
+    const int bits[3] = {3, 9, 12};
+    std::string out;
+    unsigned state = 0;
+    std::size_t next = 0;
+    const std::uint64_t samples = levels.end * rate / 1000000000u;
+    for (std::uint64_t i = 0; i < samples; ++i) {
+        const std::uint64_t ns = i * 1000000000u / rate;
+        for (; next < levels.changes.size(); ++next) {  // "<ns><line><level>", in time order
+            const std::string& c = levels.changes[next];
+            const std::size_t at = c.find_first_not_of("0123456789");
+            if (std::stoull(c.substr(0, at)) > ns) {
+                break;
+            }
+            const int line = c[at] == 'c' ? 0 : c[at] == 's' ? 1 : 2;
+            state = c[at + 1] == '1' ? state | 1u << bits[line] : state & ~(1u << bits[line]);
+        }
+        out += static_cast<char>(state & 0xFF);
+        out += static_cast<char>(state >> 8);
+    }
+    return out;
+}
+
+// The verdict and details of `samples` fed in pieces of the given sizes
+// (cycled; 0: all at once).
+std::string Verdict(const std::string& samples, const std::vector<std::size_t>& pieces) {
+    check::CaptureInfo info;
+    info.format = "sigrok session";
+    info.resolution = "10000000 samples a second";
+    info.secondsPerTick = 1e-7;
+    check::CheckPipeline pipeline(check::Expectation{}, info);
+    const int bits[3] = {3, 9, 12};
+    check::LogicStream stream(2, bits, pipeline);
+    for (std::size_t at = 0, i = 0; at < samples.size(); ++i) {
+        const std::size_t n =
+            pieces.empty() ? samples.size() : std::min(pieces[i % pieces.size()], samples.size() - at);
+        stream.Take(std::string_view(samples).substr(at, n));
+        at += n;
+    }
+    info.endTick = stream.count();
+    pipeline.End(stream.count());
+    check::Outcome outcome{info, pipeline.Finish()};
+    return check::VerdictLine(outcome.report) + "\n" +
+           check::Details(outcome, check::CheckRequest{"live", {}, {}});
+}
+
+TEST(LogicStream, PiecesCutAnywhereGiveTheWholeStreamsVerdict) {
+    TempDir dir;
+    const std::string vcd = dir.path() + "/wire.vcd";
+    ASSERT_EQ(std::system((std::string(VARKEL_SIM_BINARY) + " --time virtual --quiet --vcd " + vcd +
+                           " --vcd-window 0:0.0005 > " + dir.path() + "/out.txt 2>&1")
+                              .c_str()),
+              0);
+    std::string samples = BoardWireSamples(ReadFile(vcd), 10000000);
+    const std::string whole = Verdict(samples, {});
+    EXPECT_EQ(
+        whole.substr(0, whole.find('\n')),
+        "varkel-check: match: 1 messages (9 frames), bit time 700.0 ns (expected 700.0 ns), message interval "
+        "n/a (one message)");
+    // Pieces of one byte (inside a sample), odd sizes, and sizes that end
+    // inside frames.
+    std::mt19937 random(19);
+    std::vector<std::size_t> uneven;
+    for (int i = 0; i < 64; ++i) {
+        uneven.push_back(std::uniform_int_distribution<std::size_t>(1, 777)(random));
+    }
+    for (const std::vector<std::size_t>& pieces :
+         {std::vector<std::size_t>{1}, std::vector<std::size_t>{3, 1, 2}, uneven}) {
+        EXPECT_EQ(Verdict(samples, pieces), whole);
+    }
+    // The same samples in a session file take the same path to the same verdict.
+    const std::string metadata =
+        "[device 1]\ncapturefile=logic-1\ntotal probes=16\nsamplerate=10 MHz\nprobe4=sclk\nprobe10=sfrm\n"
+        "probe13=txd\nunitsize=2\n";
+    const int fd = Memory(Zip({{"version", "2"}, {"metadata", metadata}, {"logic-1-1", samples}}));
+    check::Outcome file;
+    std::string error;
+    const check::CheckRequest request{"live", {}, {}};
+    ASSERT_TRUE(check::CheckCapture(fd, request, nullptr, nullptr, file, error)) << error;
+    ::close(fd);
+    EXPECT_EQ(check::VerdictLine(file.report) + "\n" + check::Details(file, request), whole);
+
+    // A bit flipped mid-message: the same mismatch, however the stream is cut.
+    std::size_t first = 1;  // the first sample inside a frame (its second byte)
+    while (first < samples.size() && (samples[first] & 0x02) != 0) {
+        first += 2;
+    }
+    for (std::size_t at = first + 2 * 200; at < samples.size(); at += 2) {  // 20 us on: the fourth frame
+        if ((samples[at] & 0x02) != 0) {  // sfrm active low: inside a frame, flip txd for a while
+            continue;
+        }
+        for (std::size_t j = at; j < at + 2 * 8 && j < samples.size(); j += 2) {
+            samples[j] ^= 0x10;
+        }
+        break;
+    }
+    const std::string spoilt = Verdict(samples, {});
+    EXPECT_EQ(spoilt.rfind("varkel-check: mismatch", 0), 0u) << spoilt;
+    EXPECT_EQ(Verdict(samples, uneven), spoilt);
 }
 
 }  // namespace

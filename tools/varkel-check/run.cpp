@@ -35,28 +35,40 @@ std::string Framing(const Report& r) {
 
 }  // namespace
 
+CheckPipeline::CheckPipeline(const Expectation& expect, const CaptureInfo& info,
+                             std::function<void(const WireFrame&, std::uint64_t)> onFrame)
+    : expect_(expect),
+      info_(info),
+      onFrame_(std::move(onFrame)),
+      decoder_(DecoderSettings{expect.bits, expect.selectActiveHigh}, [this](const WireFrame& frame) {
+          if (!checker_) {
+              checker_ = std::make_unique<Checker>(expect_, info_);
+          }
+          checker_->Add(frame);
+          if (frame.complete) {
+              ++words_;
+          }
+          if (onFrame_ && frame.complete) {
+              const double ns = static_cast<double>(frame.startTick) * info_.secondsPerTick * 1e9;
+              onFrame_(frame, ns < 1.8e19 ? static_cast<std::uint64_t>(std::llround(ns)) : ~std::uint64_t{0});
+          }
+      }) {}
+
+Report CheckPipeline::Finish() {
+    if (!checker_) {
+        checker_ = std::make_unique<Checker>(expect_, info_);
+    }
+    return checker_->Finish(decoder_.activity());
+}
+
 bool CheckCapture(int fd, const CheckRequest& request,
                   const std::function<void(const WireFrame&, std::uint64_t)>& onFrame,
                   const Progress& progress, Outcome& outcome, std::string& error) {
-    std::unique_ptr<Checker> checker;
-    const DecoderSettings settings{request.expect.bits, request.expect.selectActiveHigh};
-    FrameDecoder decoder(settings, [&](const WireFrame& frame) {
-        if (!checker) {  // made at the first word: the capture's time unit is known by then
-            checker = std::make_unique<Checker>(request.expect, outcome.info);
-        }
-        checker->Add(frame);
-        if (onFrame && frame.complete) {
-            const double ns = static_cast<double>(frame.startTick) * outcome.info.secondsPerTick * 1e9;
-            onFrame(frame, ns < 1.8e19 ? static_cast<std::uint64_t>(std::llround(ns)) : ~std::uint64_t{0});
-        }
-    });
-    if (!ReadCapture(fd, request.path, request.names, decoder, outcome.info, progress, error)) {
+    CheckPipeline pipeline(request.expect, outcome.info, onFrame);
+    if (!ReadCapture(fd, request.path, request.names, pipeline, outcome.info, progress, error)) {
         return false;
     }
-    if (!checker) {
-        checker = std::make_unique<Checker>(request.expect, outcome.info);
-    }
-    outcome.report = checker->Finish(decoder.activity());
+    outcome.report = pipeline.Finish();
     return true;
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "tools/varkel-check/capture.h"
@@ -21,6 +22,30 @@ struct CheckRequest {
 struct Outcome {
     CaptureInfo info;
     Report report;
+};
+
+// From level changes to a report: the word decoder feeding the checker,
+// as one sink. A file's reader and a live acquisition both drive it, so
+// both reach the same verdict for the same levels. `info` gives the time
+// unit, and must be set before the first level arrives.
+class CheckPipeline : public CaptureSink {
+  public:
+    CheckPipeline(const Expectation& expect, const CaptureInfo& info,
+                  std::function<void(const WireFrame&, std::uint64_t)> onFrame = {});
+    void Change(std::uint64_t tick, Line line, char level) override { decoder_.Change(tick, line, level); }
+    void End(std::uint64_t tick) override { decoder_.End(tick); }
+    // Once the levels have ended.
+    Report Finish();
+    // Complete words read so far.
+    std::uint64_t words() const { return words_; }
+
+  private:
+    const Expectation expect_;
+    const CaptureInfo& info_;
+    std::function<void(const WireFrame&, std::uint64_t)> onFrame_;
+    std::unique_ptr<Checker> checker_;  // made at the first word: the time unit is known by then
+    FrameDecoder decoder_;
+    std::uint64_t words_ = 0;
 };
 
 // Reads the capture open on `fd` and holds it against `request.expect`;

@@ -12,13 +12,14 @@
 
 #include "platform/escape.h"
 #include "tools/varkel-check/capture.h"
+#include "tools/varkel-check/logic_stream.h"
 #include "tools/varkel-check/zip_archive.h"
 
 namespace check {
 namespace {
 
 constexpr std::uint64_t kMaxMetadataBytes = 1 << 20;
-constexpr unsigned kMaxUnitBytes = 8;  // 64 channels
+constexpr unsigned kMaxUnitBytes = LogicStream::kMaxUnitBytes;  // 64 channels
 constexpr double kMaxSampleRate = 100e9;
 constexpr std::uint64_t kProgressBytes = 16 << 20;
 constexpr std::size_t kShown = 64;
@@ -209,61 +210,6 @@ bool FindChunks(const ZipArchive& zip, const std::string& captureFile, std::vect
     return true;
 }
 
-// Turns samples into level changes of the three lines.
-class Samples {
-  public:
-    Samples(const Metadata& m, CaptureSink& sink) : unit_(m.unitBytes), sink_(sink) {
-        for (int i = 0; i < kLines; ++i) {
-            byte_[i] = static_cast<unsigned>(m.bit[i]) / 8;
-            shift_[i] = static_cast<unsigned>(m.bit[i]) % 8;
-        }
-    }
-    void Take(std::string_view bytes) {
-        const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
-        std::size_t n = bytes.size();
-        while (carried_ != 0 && n > 0) {  // a sample split between two pieces
-            carry_[carried_++] = *p++;
-            --n;
-            if (carried_ == unit_) {
-                One(carry_);
-                carried_ = 0;
-            }
-        }
-        for (; n >= unit_; p += unit_, n -= unit_) {
-            One(p);
-        }
-        for (; n > 0; --n) {
-            carry_[carried_++] = *p++;
-        }
-    }
-    std::uint64_t count() const { return tick_; }
-
-  private:
-    void One(const unsigned char* sample) {
-        unsigned levels = 0;
-        for (int i = 0; i < kLines; ++i) {
-            levels |= ((sample[byte_[i]] >> shift_[i]) & 1u) << i;
-        }
-        if (levels != last_) {
-            for (int i = 0; i < kLines; ++i) {
-                if (tick_ == 0 || ((levels ^ last_) >> i & 1u) != 0) {
-                    sink_.Change(tick_, static_cast<Line>(i), (levels >> i & 1u) != 0 ? '1' : '0');
-                }
-            }
-            last_ = levels;
-        }
-        ++tick_;
-    }
-
-    std::size_t unit_;
-    CaptureSink& sink_;
-    unsigned byte_[kLines] = {}, shift_[kLines] = {};
-    unsigned last_ = ~0u;  // no sample yet
-    std::uint64_t tick_ = 0;
-    unsigned char carry_[kMaxUnitBytes] = {};
-    std::size_t carried_ = 0;
-};
-
 // The whole of a small entry as text, at most `limit` bytes.
 bool ReadSmall(ZipArchive& zip, const ZipEntry& e, std::uint64_t limit, std::string& text,
                std::string& error) {
@@ -345,7 +291,7 @@ bool ReadSigrokSession(int fd, const std::string& path, const LineNames& names, 
     info.secondsPerTick = 1.0 / static_cast<double>(m.sampleRate);
     info.resolution = std::to_string(m.sampleRate) + " samples a second";
     info.startTick = 0;
-    Samples samples(m, sink);
+    LogicStream samples(m.unitBytes, m.bit, sink);
     std::uint64_t unpacked = 0, nextReport = kProgressBytes;
     bool stopped = false;
     for (const ZipEntry* chunk : chunks) {
