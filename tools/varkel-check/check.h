@@ -51,6 +51,7 @@ class Checker {
     void Add(const WireFrame& frame);
     // Ends the check; the decoder says what the lines did beyond words.
     Report Finish(const LineActivity& lines);
+    unsigned messagesSoFar() const { return report_.messages; }
 
   private:
     void CloseGroup(bool last);

@@ -15,6 +15,7 @@
 #include "platform/channels.h"
 #include "platform/escape.h"
 #include "tools/common/output_file.h"
+#include "tools/varkel-check/acquire.h"
 #include "tools/varkel-check/run.h"
 
 namespace {
@@ -50,6 +51,20 @@ constexpr const char* kUsage =
     "  --json FILE           the verdict and figures as JSON\n"
     "  --help, --version\n"
     "\n"
+    "Live, from an analyser through libsigrok, checking while it samples (nothing is\n"
+    "stored, memory stays the same however long it runs); no CAPTURE then:\n"
+    "  --driver NAME[:KEY=VALUE...]\n"
+    "                        a libsigrok driver and its options, as sigrok-cli spells\n"
+    "                        them (fx2lafw, fx2lafw:conn=1.5, demo)\n"
+    "  --samplerate RATE     8m, 24000000 (default: the device's)\n"
+    "  --channels CH=LINE,...\n"
+    "                        which device channel carries which line, as\n"
+    "                        D0=sclk,D1=sfrm,D2=txd (default: channels named as the lines)\n"
+    "  --time SECONDS        stop after this long (3, 3s, 500ms)\n"
+    "  --messages N          stop once N messages are checked\n"
+    "  --until-done          stop once the run's 10000 messages are checked\n"
+    "Ctrl-C stops it and gives the verdict for what was seen.\n"
+    "\n"
     "Words are read as an analyser's SPI decoder reads them: while the frame line is\n"
     "active, each rising clock edge takes the data line's level at that sample, and\n"
     "every N bits make a word, whether the port pulses its frame line for each word or\n"
@@ -63,7 +78,8 @@ constexpr const char* kUsage =
     "Outputs are written whole or not at all, and never over the capture; an output\n"
     "that cannot be written is said, with no verdict.\n"
     "Exit status: 0 match, 1 mismatch, 2 the capture cannot be read or is damaged, or a\n"
-    "bad option or output; 128 + N when signal N stopped it (no verdict).\n";
+    "bad option or output, or an analyser that stopped sending (after the verdict for\n"
+    "what was seen); 128 + N when signal N stopped a file's reading (no verdict).\n";
 
 volatile std::sig_atomic_t g_signal = 0;
 
@@ -77,7 +93,11 @@ struct Options {
     check::CheckRequest request;
     std::string framesPath;
     std::string jsonPath;
+    check::AcquireRequest live;  // live.driver set: acquire instead of reading a file
+    bool limited = false;        // --time, --messages or --until-done given
 };
+
+constexpr unsigned kRunMessages = 10000;  // the program's whole run
 
 // The numeric options: each finite and in a range that means something.
 struct NumberOption {
@@ -113,6 +133,55 @@ bool ParseHex(const std::string& text, std::vector<std::uint8_t>& bytes) {
     return true;
 }
 
+// "D0=sclk,D1=sfrm,D2=txd": each device channel and the line it carries,
+// every line named once.
+bool ParseChannels(const std::string& text, const check::LineNames& names,
+                   std::vector<std::pair<std::string, std::string>>& out) {
+    std::vector<std::pair<std::string, std::string>> pairs;
+    std::size_t from = 0;
+    while (from <= text.size()) {
+        const std::size_t comma = std::min(text.find(',', from), text.size());
+        const std::string item = text.substr(from, comma - from);
+        const std::size_t equals = item.find('=');
+        if (equals == std::string::npos || equals == 0 || equals + 1 == item.size()) {
+            return false;
+        }
+        const std::string line = item.substr(equals + 1);
+        if (!check::SameName(line, names.sclk) && !check::SameName(line, names.sfrm) &&
+            !check::SameName(line, names.txd)) {
+            return false;
+        }
+        for (const auto& [device, seen] : pairs) {
+            if (check::SameName(seen, line) || check::SameName(device, item.substr(0, equals))) {
+                return false;
+            }
+        }
+        pairs.emplace_back(item.substr(0, equals), line);
+        from = comma + 1;
+    }
+    out = std::move(pairs);
+    return true;
+}
+
+// "3", "3s", "500ms" into seconds.
+bool ParseSeconds(const std::string& text, double& seconds) {
+    std::string number = text;
+    double scale = 1;
+    if (number.size() > 2 && number.compare(number.size() - 2, 2, "ms") == 0) {
+        number.resize(number.size() - 2);
+        scale = 1e-3;
+    } else if (number.size() > 1 && number.back() == 's') {
+        number.pop_back();
+    }
+    double x = 0;
+    const auto [ptr, ec] = std::from_chars(number.data(), number.data() + number.size(), x);
+    if (ec != std::errc{} || ptr != number.data() + number.size() || !std::isfinite(x)) {
+        return false;
+    }
+    seconds = x * scale;
+    return seconds >= 0.001 && seconds <= 1e6;
+}
+
 std::string Number(double value) {
     char text[32];
     std::snprintf(text, sizeof text, "%g", value);
@@ -131,7 +200,8 @@ int Parse(const std::vector<std::string>& args, Options& o, std::string& text, s
             arg.resize(equals);
         }
         if (arg == "--help" || arg == "-h" || arg == "--version") {
-            text = arg == "--version" ? "varkel-check " VARKEL_VERSION "\n" : kUsage;
+            text = arg == "--version" ? "varkel-check " VARKEL_VERSION " (" + check::AcquireLibrary() + ")\n"
+                                      : kUsage;
             return kExitMatch;
         }
         if (arg.rfind("-", 0) != 0 || arg == "-") {
@@ -148,8 +218,14 @@ int Parse(const std::vector<std::string>& args, Options& o, std::string& text, s
         }
         const bool known = number != nullptr || arg == "--sclk" || arg == "--sfrm" || arg == "--txd" ||
                            arg == "--frames" || arg == "--json" || arg == "--select-active" ||
-                           arg == "--message";
+                           arg == "--message" || arg == "--driver" || arg == "--samplerate" ||
+                           arg == "--channels" || arg == "--time" || arg == "--messages";
         const std::string shown = platform::Escaped(arg);
+        if (arg == "--until-done") {
+            o.live.messages = kRunMessages;
+            o.limited = true;
+            continue;
+        }
         if (!known) {
             error = "unknown option '" + shown + "' (see --help)";
             return kExitUnreadable;
@@ -189,6 +265,34 @@ int Parse(const std::vector<std::string>& args, Options& o, std::string& text, s
                 return kExitUnreadable;
             }
             r.expect.selectActiveHigh = value == "high";
+        } else if (arg == "--driver") {
+            o.live.driver = value;
+        } else if (arg == "--samplerate") {
+            o.live.sampleRate = value;
+        } else if (arg == "--channels") {
+            if (!ParseChannels(value, r.names, o.live.channels)) {
+                error = "option --channels takes CH=LINE pairs, as D0=" + r.names.sclk +
+                        ",D1=" + r.names.sfrm + ",D2=" + r.names.txd + ", not '" +
+                        platform::Escaped(value, 64) + "'";
+                return kExitUnreadable;
+            }
+        } else if (arg == "--time") {
+            if (!ParseSeconds(value, o.live.seconds)) {
+                error = "option --time takes seconds from 0.001 to 1000000 (3, 3s, 500ms), not '" +
+                        platform::Escaped(value, 64) + "'";
+                return kExitUnreadable;
+            }
+            o.limited = true;
+        } else if (arg == "--messages") {
+            unsigned n = 0;
+            const auto [ptr, ec] = std::from_chars(value.data(), value.data() + value.size(), n);
+            if (ec != std::errc{} || ptr != value.data() + value.size() || n == 0 || n > 100000000) {
+                error = "option --messages takes a whole number from 1 to 100000000, not '" +
+                        platform::Escaped(value, 64) + "'";
+                return kExitUnreadable;
+            }
+            o.live.messages = n;
+            o.limited = true;
         } else if (arg == "--message") {
             if (!ParseHex(value, r.expect.message)) {
                 error = "option --message takes 1 to " + std::to_string(kMaxMessage) +
@@ -201,9 +305,20 @@ int Parse(const std::vector<std::string>& args, Options& o, std::string& text, s
             (arg == "--frames" ? o.framesPath : o.jsonPath) = value;
         }
     }
-    if (r.path.empty()) {
+    if (!o.live.driver.empty() && !r.path.empty()) {
+        error = "a capture file or --driver, not both";
+        return kExitUnreadable;
+    }
+    if (o.live.driver.empty() && (o.limited || !o.live.sampleRate.empty() || !o.live.channels.empty())) {
+        error = "--time, --messages, --until-done, --samplerate and --channels are for --driver";
+        return kExitUnreadable;
+    }
+    if (r.path.empty() && o.live.driver.empty()) {
         error = "which capture? (see --help)";
         return kExitUnreadable;
+    }
+    if (!o.live.driver.empty()) {
+        r.path = "live from " + o.live.driver;
     }
     return -1;
 }
@@ -251,6 +366,32 @@ class ProgressLine {
     bool shown_ = false;
     std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now(), last_{};
 };
+
+// Commits the outputs, then gives the verdict.
+int Conclude(const Options& o, const check::Outcome& outcome, tools::OutputFile& frames,
+             tools::OutputFile& json) {
+    std::string error;
+    if (json.isOpen()) {
+        json.Write(check::Json(outcome, o.request, VARKEL_VERSION));
+    }
+    // Outputs first: a verdict is given only when everything asked for was
+    // written, so a run that printed one left nothing broken behind.
+    bool written = true;
+    for (tools::OutputFile* file : {&frames, &json}) {
+        if (!file->Commit(error)) {
+            Say(error);
+            written = false;
+        }
+    }
+    if (!written) {
+        return kExitUnreadable;
+    }
+    if (!WriteStandardOutput(check::VerdictLine(outcome.report) + "\n" +
+                             check::Details(outcome, o.request))) {
+        return kExitUnreadable;
+    }
+    return outcome.report.match ? kExitMatch : kExitMismatch;
+}
 
 int Check(const Options& o) {
     const std::string shown = platform::Escaped(o.request.path);
@@ -302,26 +443,70 @@ int Check(const Options& o) {
         Say(error);
         return kExitUnreadable;
     }
-    if (json.isOpen()) {
-        json.Write(check::Json(outcome, o.request, VARKEL_VERSION));
+    return Conclude(o, outcome, frames, json);
+}
+
+// Live: the analyser's samples checked as they come.
+int Live(const Options& o) {
+    tools::OutputFile frames, json;
+    const std::vector<std::pair<tools::OutputFile*, std::string>> outputs = {{&frames, o.framesPath},
+                                                                             {&json, o.jsonPath}};
+    std::string error;
+    bool ok =
+        tools::PlanOutputs(outputs, {{"standard error, where varkel-check reports", STDERR_FILENO}}, error);
+    for (const auto& [file, path] : outputs) {
+        ok = ok && (path.empty() || file->Open(error));
     }
-    // Outputs first: a verdict is given only when everything asked for was
-    // written, so a run that printed one left nothing broken behind.
-    bool written = true;
-    for (tools::OutputFile* file : {&frames, &json}) {
-        if (!file->Commit(error)) {
-            Say(error);
-            written = false;
-        }
-    }
-    if (!written) {
+    if (!ok) {
+        Say(error);
         return kExitUnreadable;
     }
-    if (!WriteStandardOutput(check::VerdictLine(outcome.report) + "\n" +
-                             check::Details(outcome, o.request))) {
+    check::Outcome outcome;
+    check::CheckPipeline pipeline(
+        o.request.expect, outcome.info, [&](const check::WireFrame& frame, std::uint64_t startNs) {
+            if (frames.isOpen()) {
+                frames.Write(check::FrameLine(startNs, frame.risingValue, o.request.expect.bits));
+            }
+        });
+    const bool onTerminal = ::isatty(STDERR_FILENO) != 0;
+    bool announced = false;
+    check::AcquireStatus status;
+    ok = check::Acquire(
+        o.live, o.request.names, pipeline, outcome.info, &g_signal, [&] { return pipeline.messages(); },
+        [&](const check::AcquireStatus& now) {
+            if (!announced) {  // once samples flow, so a stop from here on has something to judge
+                announced = true;
+                Say("acquiring: " + platform::Escaped(outcome.info.resolution, 96) +
+                    "; Ctrl-C stops it with the verdict for what was seen");
+            }
+            if (onTerminal) {
+                char line[160];
+                std::snprintf(line, sizeof line,
+                              "\r\033[Kvarkel-check: %.1f s, %s frames, %u messages checked", now.seconds,
+                              check::Grouped(pipeline.words()).c_str(), pipeline.messages());
+                platform::WriteAll(STDERR_FILENO, line);
+            }
+        },
+        status, error);
+    if (onTerminal && announced) {
+        platform::WriteAll(STDERR_FILENO, "\r\033[K");
+    }
+    if (!ok) {
+        Say(error);
         return kExitUnreadable;
     }
-    return outcome.report.match ? kExitMatch : kExitMismatch;
+    outcome.report = pipeline.Finish();
+    const int verdict = Conclude(o, outcome, frames, json);
+    if (status.endedEarly) {
+        char line[160];
+        std::snprintf(
+            line, sizeof line,
+            "the analyser stopped sending after %.3f s (unplugged?): the verdict is for what was seen",
+            status.seconds);
+        Say(line);
+        return kExitUnreadable;
+    }
+    return verdict;
 }
 
 }  // namespace
@@ -348,5 +533,5 @@ int main(int argc, char** argv) {
         }
         return !text.empty() && !WriteStandardOutput(text) ? kExitUnreadable : early;
     }
-    return Check(o);
+    return o.live.driver.empty() ? Check(o) : Live(o);
 }

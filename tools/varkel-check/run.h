@@ -36,8 +36,9 @@ class CheckPipeline : public CaptureSink {
     void End(std::uint64_t tick) override { decoder_.End(tick); }
     // Once the levels have ended.
     Report Finish();
-    // Complete words read so far.
+    // Complete words read, and messages checked, so far.
     std::uint64_t words() const { return words_; }
+    unsigned messages() const { return checker_ ? checker_->messagesSoFar() : 0; }
 
   private:
     const Expectation expect_;

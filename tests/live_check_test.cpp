@@ -1,0 +1,155 @@
+// varkel-check acquiring live through libsigrok, from its demo driver: a
+// real driver with no hardware behind it. It stops on each limit and on
+// Ctrl-C, gives a verdict for what it saw, and holds its memory.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "tests/board_fixture.h"
+
+namespace {
+
+struct Child {
+    int status = 0;
+    long maxRssKb = 0;
+    std::string out, err;
+};
+
+// Runs varkel-check with `args`; once its standard error holds `waitFor`,
+// `then` runs (given the child's pid).
+Child Spawn(const std::vector<std::string>& args, const std::string& waitFor = {},
+            void (*then)(pid_t) = nullptr) {
+    int out[2], err[2];
+    EXPECT_EQ(::pipe(out), 0);
+    EXPECT_EQ(::pipe(err), 0);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(out[1], 1);
+        ::dup2(err[1], 2);
+        ::close(out[0]);
+        ::close(err[0]);
+        std::vector<char*> argv = {const_cast<char*>(VARKEL_CHECK_BINARY)};
+        for (const std::string& a : args) {
+            argv.push_back(const_cast<char*>(a.c_str()));
+        }
+        argv.push_back(nullptr);
+        ::execv(VARKEL_CHECK_BINARY, argv.data());
+        ::_exit(127);
+    }
+    ::close(out[1]);
+    ::close(err[1]);
+    Child c;
+    bool done = waitFor.empty();
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(err[0], buffer, sizeof buffer)) > 0;) {  // stderr first: it says when
+        c.err.append(buffer, static_cast<std::size_t>(n));
+        if (!done && c.err.find(waitFor) != std::string::npos) {
+            done = true;
+            if (then != nullptr) {
+                then(pid);
+            }
+        }
+    }
+    for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) > 0;) {
+        c.out.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(out[0]);
+    ::close(err[0]);
+    rusage usage{};
+    ::wait4(pid, &c.status, 0, &usage);
+    c.maxRssKb = usage.ru_maxrss;
+    return c;
+}
+
+// The end of the capture's time, from its details.
+double EndSeconds(const std::string& out) {
+    std::smatch m;
+    const std::regex to(R"(s to ([0-9.]+) s)");
+    return std::regex_search(out, m, to) ? std::stod(m[1]) : -1;
+}
+
+class LiveCheckTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        const std::string version = Spawn({"--version"}).out;
+        if (version.find("(libsigrok 0.") == std::string::npos) {
+            if (std::getenv("VARKEL_REQUIRE_SIGROK") != nullptr) {
+                FAIL() << "varkel-check must acquire here, but says: " << version;
+            }
+            GTEST_SKIP() << "varkel-check was built without libsigrok (Debian package libsigrok-dev)";
+        }
+    }
+    const std::vector<std::string> demo = {"--driver", "demo",       "--samplerate",
+                                           "1m",       "--channels", "D0=sclk,D1=sfrm,D2=txd"};
+    std::vector<std::string> With(std::vector<std::string> more) const {
+        std::vector<std::string> all = demo;
+        all.insert(all.end(), more.begin(), more.end());
+        return all;
+    }
+};
+
+TEST_F(LiveCheckTest, ASecondFromTheDemoDriverGetsAVerdictInBoundedMemory) {
+    const Child shortRun = Spawn(With({"--time", "0.5"}));
+    ASSERT_TRUE(WIFEXITED(shortRun.status));
+    EXPECT_EQ(WEXITSTATUS(shortRun.status), 1) << shortRun.err;  // its pattern is no program's message
+    EXPECT_EQ(shortRun.out.rfind("varkel-check: mismatch", 0), 0u) << shortRun.out;
+    EXPECT_NE(shortRun.out.find("(live acquisition, demo at 1 MHz)"), std::string::npos) << shortRun.out;
+    EXPECT_NE(shortRun.err.find("varkel-check: acquiring: demo at 1 MHz"), std::string::npos) << shortRun.err;
+    EXPECT_NEAR(EndSeconds(shortRun.out), 0.5, 0.05);
+
+    // Six times as long, in the same memory: nothing is kept as it goes.
+    const Child longRun = Spawn(With({"--time", "3s"}));
+    EXPECT_EQ(WEXITSTATUS(longRun.status), 1);
+    EXPECT_NEAR(EndSeconds(longRun.out), 3, 0.05);
+    EXPECT_LT(longRun.maxRssKb, shortRun.maxRssKb + 4096)
+        << shortRun.maxRssKb << " KB, then " << longRun.maxRssKb;
+}
+
+TEST_F(LiveCheckTest, AMessageCountEndsItAndCtrlCGivesTheVerdictForWhatWasSeen) {
+    const Child counted = Spawn(With({"--messages", "20", "--time", "60"}));
+    EXPECT_EQ(WEXITSTATUS(counted.status), 1);
+    EXPECT_LT(EndSeconds(counted.out), 30);  // ended by the count, long before the time
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(counted.out, m, std::regex(R"(messages: (\d+) complete)")));
+    EXPECT_GE(std::stoul(m[1]), 20u);
+
+    const Child stopped =
+        Spawn(With({"--time", "60"}), "varkel-check: acquiring:", [](pid_t pid) { ::kill(pid, SIGINT); });
+    ASSERT_TRUE(WIFEXITED(stopped.status)) << stopped.err;
+    EXPECT_EQ(WEXITSTATUS(stopped.status), 1);
+    EXPECT_EQ(stopped.out.rfind("varkel-check: mismatch", 0), 0u) << stopped.out;
+    EXPECT_LT(EndSeconds(stopped.out), 30);
+}
+
+TEST_F(LiveCheckTest, WhatCannotBeAcquiredIsOneLineAndExitTwo) {
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"--driver", "no-such-analyser", "--time", "1"}, "libsigrok has no driver 'no-such-analyser'"},
+        {{"--driver", "demo", "--time", "1"},
+         "no channel of the demo analyser carries sclk (it has: D0, D1,"},
+        {With({"--samplerate", "7q"}), "--samplerate takes a rate such as 8m or 24000000, not '7q'"},
+        {{"--driver", "demo:no_such_option=1"}, "libsigrok has no driver option 'no_such_option'"},
+        {{"--time", "1", "x.sr"},
+         "--time, --messages, --until-done, --samplerate and --channels are for --driver"},
+        {{"--driver", "demo", "x.sr"}, "a capture file or --driver, not both"},
+        {With({"--channels", "D0=sclk,D1=sclk"}), "option --channels takes CH=LINE pairs"},
+        {With({"--time", "-1"}), "option --time takes seconds from 0.001 to 1000000"},
+    };
+    for (const auto& [args, line] : cases) {
+        SCOPED_TRACE(line);
+        const Child c = Spawn(args);
+        EXPECT_EQ(WEXITSTATUS(c.status), 2);
+        EXPECT_EQ(c.out, "");
+        EXPECT_EQ(Lines(c.err).size(), 1u) << c.err;
+        EXPECT_NE(c.err.find(line), std::string::npos) << c.err;
+    }
+}
+
+}  // namespace

@@ -1,0 +1,386 @@
+#include "tools/varkel-check/acquire.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdarg>
+#include <cstdio>
+#include <memory>
+#include <thread>
+
+#include "platform/escape.h"
+#include "tools/varkel-check/logic_stream.h"
+
+#if defined(VARKEL_HAVE_LIBSIGROK)
+#include <libsigrok/libsigrok.h>
+#endif
+
+namespace check {
+
+#if !defined(VARKEL_HAVE_LIBSIGROK)
+
+bool CanAcquire() {
+    return false;
+}
+std::string AcquireLibrary() {
+    return "none";
+}
+bool Acquire(const AcquireRequest&, const LineNames&, CaptureSink&, CaptureInfo&,
+             const volatile std::sig_atomic_t*, const std::function<unsigned()>&,
+             const std::function<void(const AcquireStatus&)>&, AcquireStatus&, std::string& error) {
+    error =
+        "this varkel-check was built without libsigrok, so it cannot acquire; check a capture file instead";
+    return false;
+}
+
+#else
+
+namespace {
+
+constexpr std::size_t kShown = 64;
+
+// The last complaint libsigrok logged, to say why a scan found nothing
+// (firmware it could not load, a device it may not open).
+std::string g_lastComplaint;
+
+int OnLog(void* /*data*/, int level, const char* format, va_list args) {
+    if (level <= SR_LOG_WARN) {
+        char text[256];
+        std::vsnprintf(text, sizeof text, format, args);
+        g_lastComplaint = text;
+    }
+    return SR_OK;
+}
+
+// Owns what libsigrok hands out, and gives it back in order.
+struct Library {
+    sr_context* context = nullptr;
+    sr_dev_inst* device = nullptr;
+    bool open = false;
+    sr_session* session = nullptr;
+    GSList* scanned = nullptr;
+    ~Library() {
+        if (session != nullptr) {
+            sr_session_destroy(session);
+        }
+        if (open) {
+            sr_dev_close(device);
+        }
+        g_slist_free(scanned);
+        if (context != nullptr) {
+            sr_exit(context);
+        }
+    }
+};
+
+// "fx2lafw:conn=1.5:samplerate=8m" into the driver's name and its options.
+std::vector<std::string> Split(const std::string& text, char separator) {
+    std::vector<std::string> parts;
+    std::size_t from = 0;
+    for (std::size_t at; (at = text.find(separator, from)) != std::string::npos; from = at + 1) {
+        parts.push_back(text.substr(from, at - from));
+    }
+    parts.push_back(text.substr(from));
+    return parts;
+}
+
+// One driver option as libsigrok takes it, or null with `error`.
+GVariant* OptionValue(const sr_key_info& info, const std::string& value, std::string& error) {
+    switch (info.datatype) {
+        case SR_T_STRING:
+            return g_variant_new_string(value.c_str());
+        case SR_T_BOOL:
+            if (value == "true" || value == "1" || value.empty()) {
+                return g_variant_new_boolean(TRUE);
+            }
+            if (value == "false" || value == "0") {
+                return g_variant_new_boolean(FALSE);
+            }
+            break;
+        case SR_T_UINT64: {
+            std::uint64_t n = 0;
+            if (sr_parse_sizestring(value.c_str(), &n) == SR_OK) {
+                return g_variant_new_uint64(n);
+            }
+            break;
+        }
+        case SR_T_FLOAT: {
+            char* end = nullptr;
+            const double x = std::strtod(value.c_str(), &end);
+            if (!value.empty() && end != nullptr && *end == '\0') {
+                return g_variant_new_double(x);
+            }
+            break;
+        }
+        default:
+            error =
+                "driver option " + platform::Escaped(info.id, kShown) + " is not one varkel-check can set";
+            return nullptr;
+    }
+    error = "driver option " + platform::Escaped(info.id, kShown) + " takes no value '" +
+            platform::Escaped(value, kShown) + "'";
+    return nullptr;
+}
+
+struct Feed {
+    const AcquireRequest& request;
+    CaptureSink& sink;
+    CaptureInfo& info;
+    const std::function<unsigned()>& messagesChecked;
+    const std::function<void(const AcquireStatus&)>& onTick;
+    AcquireStatus& status;
+    sr_session* session;
+    int bit[kLines];
+    std::uint64_t rate = 0;
+    std::unique_ptr<LogicStream> stream = nullptr;
+    std::uint64_t nextTick = 0;
+    std::atomic<bool> stopping{false};  // we asked the session to stop
+    bool ended = false;                 // the device said its last
+    std::string error = {};
+};
+
+void OnPacket(const sr_dev_inst* /*device*/, const sr_datafeed_packet* packet, void* data) {
+    Feed& f = *static_cast<Feed*>(data);
+    if (packet->type == SR_DF_END) {
+        f.ended = true;
+        return;
+    }
+    if (packet->type != SR_DF_LOGIC || f.stopping) {
+        return;
+    }
+    const auto* logic = static_cast<const sr_datafeed_logic*>(packet->payload);
+    if (!f.stream) {
+        if (logic->unitsize == 0 || logic->unitsize > LogicStream::kMaxUnitBytes ||
+            logic->unitsize * 8u <= static_cast<unsigned>(std::max({f.bit[0], f.bit[1], f.bit[2]}))) {
+            f.error = "the device sends samples of " + std::to_string(logic->unitsize) +
+                      " bytes, which cannot hold its channels";
+            f.stopping = true;
+            sr_session_stop(f.session);
+            return;
+        }
+        f.stream = std::make_unique<LogicStream>(logic->unitsize, f.bit, f.sink);
+    }
+    f.stream->Take(std::string_view(static_cast<const char*>(logic->data), logic->length));
+    f.status.samples = f.stream->count();
+    f.status.seconds = static_cast<double>(f.status.samples) / static_cast<double>(f.rate);
+    if (f.status.samples >= f.nextTick) {
+        f.nextTick = f.status.samples + f.rate / 4;
+        if (f.onTick) {
+            f.onTick(f.status);
+        }
+    }
+    const bool timeUp = f.request.seconds > 0 && f.status.seconds >= f.request.seconds;
+    const bool enough =
+        f.request.messages != 0 && f.messagesChecked && f.messagesChecked() >= f.request.messages;
+    if (timeUp || enough) {
+        f.stopping = true;
+        sr_session_stop(f.session);
+    }
+}
+
+}  // namespace
+
+bool CanAcquire() {
+    return true;
+}
+
+std::string AcquireLibrary() {
+    return std::string("libsigrok ") + sr_package_version_string_get();
+}
+
+bool Acquire(const AcquireRequest& request, const LineNames& names, CaptureSink& sink, CaptureInfo& info,
+             const volatile std::sig_atomic_t* stop, const std::function<unsigned()>& messagesChecked,
+             const std::function<void(const AcquireStatus&)>& onTick, AcquireStatus& status,
+             std::string& error) {
+    Library lib;
+    sr_log_callback_set(OnLog, nullptr);
+    sr_log_loglevel_set(SR_LOG_WARN);
+    if (sr_init(&lib.context) != SR_OK) {
+        error = "libsigrok would not start";
+        return false;
+    }
+    const std::vector<std::string> parts = Split(request.driver, ':');
+    sr_dev_driver* driver = nullptr;
+    unsigned known = 0;
+    for (sr_dev_driver** d = sr_driver_list(lib.context); d != nullptr && *d != nullptr; ++d, ++known) {
+        driver = parts[0] == (*d)->name ? *d : driver;
+    }
+    if (driver == nullptr) {
+        error = "libsigrok has no driver '" + platform::Escaped(parts[0], kShown) +
+                "' (sigrok-cli -L lists the " + std::to_string(known) +
+                " it has; fx2lafw drives the common USB analysers)";
+        return false;
+    }
+    if (sr_driver_init(lib.context, driver) != SR_OK) {
+        error = "libsigrok's " + parts[0] + " driver would not start";
+        return false;
+    }
+    // Options: the connection ones go to the scan, the rest to the device.
+    std::vector<std::pair<const sr_key_info*, std::string> > settings;
+    GSList* scanOptions = nullptr;
+    std::vector<std::unique_ptr<sr_config, void (*)(sr_config*)> > owned;
+    for (std::size_t i = 1; i < parts.size(); ++i) {
+        const std::size_t equals = parts[i].find('=');
+        const std::string key = parts[i].substr(0, equals);
+        const std::string value = equals == std::string::npos ? "" : parts[i].substr(equals + 1);
+        const sr_key_info* info_ = sr_key_info_name_get(SR_KEY_CONFIG, key.c_str());
+        if (info_ == nullptr) {
+            error = "libsigrok has no driver option '" + platform::Escaped(key, kShown) + "'";
+            g_slist_free(scanOptions);
+            return false;
+        }
+        if (info_->key == SR_CONF_CONN || info_->key == SR_CONF_SERIALCOMM) {
+            GVariant* v = OptionValue(*info_, value, error);
+            if (v == nullptr) {
+                g_slist_free(scanOptions);
+                return false;
+            }
+            owned.emplace_back(new sr_config{info_->key, g_variant_ref_sink(v)}, [](sr_config* c) {
+                g_variant_unref(c->data);
+                delete c;
+            });
+            scanOptions = g_slist_append(scanOptions, owned.back().get());
+        } else {
+            settings.emplace_back(info_, value);
+        }
+    }
+    g_lastComplaint.clear();
+    lib.scanned = sr_driver_scan(driver, scanOptions);
+    g_slist_free(scanOptions);
+    if (lib.scanned == nullptr) {
+        error =
+            "no " + parts[0] + " analyser found: is it plugged in, and may this user open it?" +
+            (g_lastComplaint.empty() ? "" : " (libsigrok: " + platform::Escaped(g_lastComplaint, 160) + ")");
+        return false;
+    }
+    lib.device = static_cast<sr_dev_inst*>(lib.scanned->data);
+    if (sr_dev_open(lib.device) != SR_OK) {
+        error =
+            "the " + parts[0] + " analyser would not open" +
+            (g_lastComplaint.empty() ? "" : " (libsigrok: " + platform::Escaped(g_lastComplaint, 160) + ")");
+        return false;
+    }
+    lib.open = true;
+    for (const auto& [key, value] : settings) {
+        GVariant* v = OptionValue(*key, value, error);
+        if (v == nullptr) {
+            return false;
+        }
+        if (sr_config_set(lib.device, nullptr, key->key, v) != SR_OK) {
+            error =
+                "the " + parts[0] + " analyser refuses " + key->id + "=" + platform::Escaped(value, kShown);
+            return false;
+        }
+    }
+    if (!request.sampleRate.empty()) {
+        std::uint64_t rate = 0;
+        if (sr_parse_sizestring(request.sampleRate.c_str(), &rate) != SR_OK || rate == 0) {
+            error = "--samplerate takes a rate such as 8m or 24000000, not '" +
+                    platform::Escaped(request.sampleRate, kShown) + "'";
+            return false;
+        }
+        if (sr_config_set(lib.device, nullptr, SR_CONF_SAMPLERATE, g_variant_new_uint64(rate)) != SR_OK) {
+            error = "the " + parts[0] + " analyser does not sample at " + request.sampleRate +
+                    " samples a second";
+            return false;
+        }
+    }
+
+    // The three lines, by the device's channel names.
+    Feed feed{request, sink, info, messagesChecked, onTick, status, nullptr, {-1, -1, -1}};
+    const std::string lineNames[kLines] = {names.sclk, names.sfrm, names.txd};
+    std::string channels;
+    for (GSList* l = sr_dev_inst_channels_get(lib.device); l != nullptr; l = l->next) {
+        auto* channel = static_cast<sr_channel*>(l->data);
+        if (channel->type != SR_CHANNEL_LOGIC) {
+            sr_dev_channel_enable(channel, FALSE);
+            continue;
+        }
+        channels += (channels.empty() ? "" : ", ") + std::string(channel->name);
+        std::string carries = channel->name;  // a channel carries the line it is named after, unless mapped
+        if (!request.channels.empty()) {
+            carries.clear();
+            for (const auto& [device, line] : request.channels) {
+                carries = SameName(channel->name, device) ? line : carries;
+            }
+        }
+        bool used = false;
+        for (int i = 0; i < kLines; ++i) {
+            if (feed.bit[i] < 0 && !carries.empty() && SameName(carries, lineNames[i])) {
+                feed.bit[i] = channel->index;
+                used = true;
+            }
+        }
+        sr_dev_channel_enable(channel, used ? TRUE : FALSE);
+    }
+    for (int i = 0; i < kLines; ++i) {
+        if (feed.bit[i] < 0) {
+            error = "no channel of the " + parts[0] + " analyser carries " + lineNames[i] +
+                    " (it has: " + platform::Escaped(channels, 200) +
+                    "); map one with --channels, as D0=" + lineNames[i];
+            return false;
+        }
+    }
+    GVariant* rate = nullptr;
+    if (sr_config_get(driver, lib.device, nullptr, SR_CONF_SAMPLERATE, &rate) != SR_OK || rate == nullptr) {
+        error = "the " + parts[0] + " analyser does not say its sample rate";
+        return false;
+    }
+    feed.rate = g_variant_get_uint64(rate);
+    g_variant_unref(rate);
+    if (feed.rate == 0) {
+        error = "the " + parts[0] + " analyser gives a sample rate of 0";
+        return false;
+    }
+    char* rateText = sr_samplerate_string(feed.rate);
+    info.format = "live acquisition";
+    info.resolution = parts[0] + " at " + (rateText != nullptr ? rateText : std::to_string(feed.rate));
+    g_free(rateText);
+    info.secondsPerTick = 1.0 / static_cast<double>(feed.rate);
+    info.startTick = 0;
+
+    if (sr_session_new(lib.context, &lib.session) != SR_OK ||
+        sr_session_dev_add(lib.session, lib.device) != SR_OK ||
+        sr_session_datafeed_callback_add(lib.session, OnPacket, &feed) != SR_OK) {
+        error = "libsigrok would not make a session for the " + parts[0] + " analyser";
+        return false;
+    }
+    feed.session = lib.session;
+    if (sr_session_start(lib.session) != SR_OK) {
+        error =
+            "the " + parts[0] + " analyser would not start acquiring" +
+            (g_lastComplaint.empty() ? "" : " (libsigrok: " + platform::Escaped(g_lastComplaint, 160) + ")");
+        return false;
+    }
+    // A signal is seen here, not in the feed: a device may send nothing.
+    std::atomic<bool> running{true};
+    std::thread watcher([&] {
+        while (running) {
+            if (stop != nullptr && *stop != 0 && !feed.stopping.exchange(true)) {
+                status.stoppedBySignal = true;
+                sr_session_stop(lib.session);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    });
+    sr_session_run(lib.session);
+    running = false;
+    watcher.join();
+    if (!feed.error.empty()) {
+        error = feed.error;
+        return false;
+    }
+    status.endedEarly = !feed.stopping;
+    if (status.samples == 0) {
+        error = "the " + parts[0] + " analyser sent no samples" +
+                (status.stoppedBySignal ? " before the stop" : "; is it still connected?");
+        return false;
+    }
+    info.endTick = status.samples;
+    sink.End(status.samples);
+    return true;
+}
+
+#endif
+
+}  // namespace check

@@ -1,0 +1,56 @@
+// Live acquisition from a logic analyser through libsigrok: the device's
+// packets go straight into the same path from samples to verdict that a
+// session file takes, so nothing is stored and memory stays the same
+// however long it runs.
+#pragma once
+
+#include <csignal>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "tools/varkel-check/capture.h"
+
+namespace check {
+
+struct AcquireRequest {
+    // A libsigrok driver and its options, as sigrok-cli spells them:
+    // "fx2lafw", "demo:pattern=random", "fx2lafw:conn=1.5".
+    std::string driver;
+    std::string sampleRate;  // "8m", "24000000"; empty: the device's own
+    // Device channel and the line it carries ("D0", "sclk"); empty: the
+    // device channels named as the lines are.
+    std::vector<std::pair<std::string, std::string>> channels;
+    double seconds = 0;     // stop after this long; 0: no limit
+    unsigned messages = 0;  // stop once this many messages are checked; 0: no limit
+};
+
+// What the acquisition saw, for the verdict and for a line on a terminal.
+struct AcquireStatus {
+    std::uint64_t samples = 0;
+    double seconds = 0;
+    bool stoppedBySignal = false;
+    bool endedEarly = false;  // the device stopped sending on its own (unplugged?)
+};
+
+// Whether this build can acquire (it was built with libsigrok), and the
+// library's version.
+bool CanAcquire();
+std::string AcquireLibrary();
+
+// Acquires until a limit of `request` is reached, `*stop` turns nonzero,
+// or the device stops, handing the samples to `sink` as level changes of
+// the lines named in `names`. `info` is filled before the first level.
+// `messagesChecked` answers how many messages are checked so far;
+// `onTick`, about four times a second, sees the status. False, with one
+// line, when the acquisition cannot start (no such driver, no device, a
+// rate it does not offer, a channel it does not have) or fails; a device
+// that stops mid-run is endedEarly, not a failure, when samples came.
+bool Acquire(const AcquireRequest& request, const LineNames& names, CaptureSink& sink, CaptureInfo& info,
+             const volatile std::sig_atomic_t* stop, const std::function<unsigned()>& messagesChecked,
+             const std::function<void(const AcquireStatus&)>& onTick, AcquireStatus& status,
+             std::string& error);
+
+}  // namespace check
