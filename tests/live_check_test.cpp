@@ -80,7 +80,7 @@ class LiveCheckTest : public ::testing::Test {
   protected:
     void SetUp() override {
         const std::string version = Spawn({"--version"}).out;
-        if (version.find("(libsigrok 0.") == std::string::npos) {
+        if (version.find("\nlive acquisition: libsigrok 0.") == std::string::npos) {
             if (std::getenv("VARKEL_REQUIRE_SIGROK") != nullptr) {
                 FAIL() << "varkel-check must acquire here, but says: " << version;
             }

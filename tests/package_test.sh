@@ -17,7 +17,7 @@ for file in usr/bin/varkel-sim usr/bin/varkel-check usr/share/man/man1/varkel-si
     [ -e "$work/root/$file" ] || [ -e "$work/root/${file%.gz}" ] || { echo "package_test: $file is missing" >&2; exit 1; }
 done
 [ "$("$work/root/usr/bin/varkel-sim" --version)" = "varkel-sim $version" ]
-[ "$("$work/root/usr/bin/varkel-check" --version)" = "varkel-check $version" ]
+[ "$("$work/root/usr/bin/varkel-check" --version | head -n 1)" = "varkel-check $version" ]
 "$work/root/usr/bin/varkel-sim" --time virtual --quiet --strict 2>"$work/summary.txt"
 tail -n 1 "$work/summary.txt"
 bash -c ". '$work/root/usr/share/bash-completion/completions/varkel-sim'; COMP_WORDS=(varkel-sim --fa); COMP_CWORD=1; _varkel_sim; [ \"\${COMPREPLY[*]}\" = --fault ]"

@@ -13,6 +13,7 @@ all=("${sim[@]}"
     clang clang-format                       # the second compiler, and the sources' format
     libgtest-dev libbenchmark-dev            # tests and benchmarks
     zlib1g-dev sigrok-cli                    # varkel-check unpacks sigrok sessions; tests decode with sigrok
+    pkg-config libsigrok-dev                 # varkel-check acquires live (tests: the demo driver)
     crossbuild-essential-armel qemu-user     # the board binary, and the ARM builds run under emulation
     googletest                               # GoogleTest's sources, built for ARM where no package exists
     strace util-linux                        # the board binary's argument test watches its system calls

@@ -23,7 +23,7 @@ bool CanAcquire() {
     return false;
 }
 std::string AcquireLibrary() {
-    return "none";
+    return "none (built without libsigrok)";
 }
 bool Acquire(const AcquireRequest&, const LineNames&, CaptureSink&, CaptureInfo&,
              const volatile std::sig_atomic_t*, const std::function<unsigned()>&,

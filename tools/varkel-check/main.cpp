@@ -200,8 +200,10 @@ int Parse(const std::vector<std::string>& args, Options& o, std::string& text, s
             arg.resize(equals);
         }
         if (arg == "--help" || arg == "-h" || arg == "--version") {
-            text = arg == "--version" ? "varkel-check " VARKEL_VERSION " (" + check::AcquireLibrary() + ")\n"
-                                      : kUsage;
+            text =
+                arg == "--version"
+                    ? "varkel-check " VARKEL_VERSION "\nlive acquisition: " + check::AcquireLibrary() + "\n"
+                    : kUsage;
             return kExitMatch;
         }
         if (arg.rfind("-", 0) != 0 || arg == "-") {
