@@ -129,6 +129,19 @@ TEST_F(LiveCheckTest, AMessageCountEndsItAndCtrlCGivesTheVerdictForWhatWasSeen) 
     EXPECT_LT(EndSeconds(stopped.out), 30);
 }
 
+TEST_F(LiveCheckTest, AnAnalyserThatStopsSendingMidRunGetsTheVerdictForWhatWasSeenAndExitTwo) {
+    // The demo driver told to stop by itself, as an unplugged analyser does.
+    const Child c = Spawn({"--driver", "demo:limit_samples=250k", "--samplerate", "1m", "--channels",
+                           "D0=sclk,D1=sfrm,D2=txd", "--time", "10"});
+    EXPECT_EQ(WEXITSTATUS(c.status), 2);
+    EXPECT_EQ(c.out.rfind("varkel-check: mismatch", 0), 0u) << c.out;
+    EXPECT_NEAR(EndSeconds(c.out), 0.25, 0.001);
+    EXPECT_EQ(
+        Lines(c.err).back(),
+        "varkel-check: the analyser stopped sending after 0.250 s (unplugged?): the verdict is for what was "
+        "seen");
+}
+
 TEST_F(LiveCheckTest, WhatCannotBeAcquiredIsOneLineAndExitTwo) {
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
         {{"--driver", "no-such-analyser", "--time", "1"}, "libsigrok has no driver 'no-such-analyser'"},
