@@ -60,6 +60,7 @@ Checker::Checker(const Expectation& expectation, const CaptureInfo& info)
 }
 
 void Checker::Note(double seconds, unsigned message, unsigned byte, const std::string& what, Mismatch& into) {
+    messageWrong_ = true;
     if (into.what.empty()) {
         into = Mismatch{seconds, message, byte, what};
     }
@@ -110,6 +111,7 @@ void Checker::CloseGroup(bool last) {
 }
 
 void Checker::CheckMessage(const std::vector<WireFrame>& frames) {
+    messageWrong_ = false;
     const unsigned message = ++report_.messages;
     const double start = Seconds(frames.front().startTick);
     report_.frames += frames.size();
@@ -184,6 +186,9 @@ void Checker::CheckMessage(const std::vector<WireFrame>& frames) {
     }
     havePreviousStart_ = true;
     previousStart_ = frames.front().startTick;
+    if (messageWrong_ && onWrongMessage) {
+        onWrongMessage(frames.front().startTick, frames.back().endTick);
+    }
 }
 
 Report Checker::Finish(const LineActivity& lines) {

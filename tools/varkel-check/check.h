@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -52,12 +53,13 @@ class Checker {
     // Ends the check; the decoder says what the lines did beyond words.
     Report Finish(const LineActivity& lines);
     unsigned messagesSoFar() const { return report_.messages; }
+    // Sees each wrong message as it is judged: its first and last tick.
+    std::function<void(std::uint64_t startTick, std::uint64_t endTick)> onWrongMessage;
 
   private:
     void CloseGroup(bool last);
     void CheckMessage(const std::vector<WireFrame>& frames);
-    static void Note(double seconds, unsigned message, unsigned byte, const std::string& what,
-                     Mismatch& into);
+    void Note(double seconds, unsigned message, unsigned byte, const std::string& what, Mismatch& into);
     double Seconds(std::uint64_t tick) const { return static_cast<double>(tick) * secondsPerTick_; }
 
     Expectation expect_;
@@ -72,6 +74,7 @@ class Checker {
     std::uint64_t previousStart_ = 0;
     ModeEvidence mode_;
     Findings found_;
+    bool messageWrong_ = false;  // the message being judged showed a fault
 };
 
 }  // namespace check

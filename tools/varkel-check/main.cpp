@@ -1,6 +1,7 @@
 // varkel-check: holds a logic analyser's capture of a real board against
 // the wire the program should produce.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -16,6 +17,7 @@
 #include "platform/escape.h"
 #include "tools/common/output_file.h"
 #include "tools/varkel-check/acquire.h"
+#include "tools/varkel-check/mismatch_windows.h"
 #include "tools/varkel-check/run.h"
 
 namespace {
@@ -63,6 +65,9 @@ constexpr const char* kUsage =
     "  --time SECONDS        stop after this long (3, 3s, 500ms)\n"
     "  --messages N          stop once N messages are checked\n"
     "  --until-done          stop once the run's 10000 messages are checked\n"
+    "  --save-mismatches DIR a short session file (.sr, for PulseView) around each wrong\n"
+    "                        message, at most 20, in DIR (made if missing; nothing there is\n"
+    "                        written over)\n"
     "Ctrl-C stops it and gives the verdict for what was seen.\n"
     "\n"
     "Words are read as an analyser's SPI decoder reads them: while the frame line is\n"
@@ -94,6 +99,7 @@ struct Options {
     std::string framesPath;
     std::string jsonPath;
     check::AcquireRequest live;  // live.driver set: acquire instead of reading a file
+    std::string saveDir;         // --save-mismatches
     bool limited = false;        // --time, --messages or --until-done given
 };
 
@@ -221,7 +227,8 @@ int Parse(const std::vector<std::string>& args, Options& o, std::string& text, s
         const bool known = number != nullptr || arg == "--sclk" || arg == "--sfrm" || arg == "--txd" ||
                            arg == "--frames" || arg == "--json" || arg == "--select-active" ||
                            arg == "--message" || arg == "--driver" || arg == "--samplerate" ||
-                           arg == "--channels" || arg == "--time" || arg == "--messages";
+                           arg == "--channels" || arg == "--time" || arg == "--messages" ||
+                           arg == "--save-mismatches";
         const std::string shown = platform::Escaped(arg);
         if (arg == "--until-done") {
             o.live.messages = kRunMessages;
@@ -267,6 +274,8 @@ int Parse(const std::vector<std::string>& args, Options& o, std::string& text, s
                 return kExitUnreadable;
             }
             r.expect.selectActiveHigh = value == "high";
+        } else if (arg == "--save-mismatches") {
+            o.saveDir = value;
         } else if (arg == "--driver") {
             o.live.driver = value;
         } else if (arg == "--samplerate") {
@@ -311,8 +320,11 @@ int Parse(const std::vector<std::string>& args, Options& o, std::string& text, s
         error = "a capture file or --driver, not both";
         return kExitUnreadable;
     }
-    if (o.live.driver.empty() && (o.limited || !o.live.sampleRate.empty() || !o.live.channels.empty())) {
-        error = "--time, --messages, --until-done, --samplerate and --channels are for --driver";
+    if (o.live.driver.empty() &&
+        (o.limited || !o.live.sampleRate.empty() || !o.live.channels.empty() || !o.saveDir.empty())) {
+        error =
+            "--time, --messages, --until-done, --samplerate, --channels and --save-mismatches are for "
+            "--driver";
         return kExitUnreadable;
     }
     if (r.path.empty() && o.live.driver.empty()) {
@@ -463,6 +475,17 @@ int Live(const Options& o) {
         Say(error);
         return kExitUnreadable;
     }
+    // The folder for mismatch windows, checked (or made) before acquiring.
+    struct stat st {};
+    if (!o.saveDir.empty() && ::stat(o.saveDir.c_str(), &st) != 0 &&
+        (errno != ENOENT || ::mkdir(o.saveDir.c_str(), 0777) != 0 || ::stat(o.saveDir.c_str(), &st) != 0)) {
+        Say("cannot make " + platform::Escaped(o.saveDir) + ": " + std::strerror(errno));
+        return kExitUnreadable;
+    }
+    if (!o.saveDir.empty() && (!S_ISDIR(st.st_mode) || ::access(o.saveDir.c_str(), W_OK | X_OK) != 0)) {
+        Say(platform::Escaped(o.saveDir) + " is not a folder varkel-check may write in (--save-mismatches)");
+        return kExitUnreadable;
+    }
     check::Outcome outcome;
     check::CheckPipeline pipeline(
         o.request.expect, outcome.info, [&](const check::WireFrame& frame, std::uint64_t startNs) {
@@ -470,11 +493,15 @@ int Live(const Options& o) {
                 frames.Write(check::FrameLine(startNs, frame.risingValue, o.request.expect.bits));
             }
         });
+    check::MismatchWindows windows(pipeline, o.saveDir, outcome.info, o.request.names);
+    if (!o.saveDir.empty()) {
+        pipeline.onWrongMessage = [&](std::uint64_t start, std::uint64_t end) { windows.Save(start, end); };
+    }
     const bool onTerminal = ::isatty(STDERR_FILENO) != 0;
     bool announced = false;
     check::AcquireStatus status;
     ok = check::Acquire(
-        o.live, o.request.names, pipeline, outcome.info, &g_signal, [&] { return pipeline.messages(); },
+        o.live, o.request.names, windows, outcome.info, &g_signal, [&] { return pipeline.messages(); },
         [&](const check::AcquireStatus& now) {
             if (!announced) {  // once samples flow, so a stop from here on has something to judge
                 announced = true;
@@ -499,6 +526,15 @@ int Live(const Options& o) {
     }
     outcome.report = pipeline.Finish();
     const int verdict = Conclude(o, outcome, frames, json);
+    if (!o.saveDir.empty()) {
+        Say(windows.saved() == 0 ? std::string("no mismatch window saved")
+                                 : "saved " + std::to_string(windows.saved()) + " mismatch window(s), from " +
+                                       platform::Escaped(windows.firstSaved()));
+        if (windows.notSaved() != 0) {
+            Say(std::to_string(windows.notSaved()) + " more wrong message(s) not saved" +
+                (windows.error().empty() ? " (at most 20 are kept)" : ": " + windows.error()));
+        }
+    }
     if (status.endedEarly) {
         char line[160];
         std::snprintf(

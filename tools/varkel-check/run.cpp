@@ -43,6 +43,7 @@ CheckPipeline::CheckPipeline(const Expectation& expect, const CaptureInfo& info,
       decoder_(DecoderSettings{expect.bits, expect.selectActiveHigh}, [this](const WireFrame& frame) {
           if (!checker_) {
               checker_ = std::make_unique<Checker>(expect_, info_);
+              checker_->onWrongMessage = onWrongMessage;
           }
           checker_->Add(frame);
           if (frame.complete) {
@@ -57,6 +58,7 @@ CheckPipeline::CheckPipeline(const Expectation& expect, const CaptureInfo& info,
 Report CheckPipeline::Finish() {
     if (!checker_) {
         checker_ = std::make_unique<Checker>(expect_, info_);
+        checker_->onWrongMessage = onWrongMessage;
     }
     return checker_->Finish(decoder_.activity());
 }

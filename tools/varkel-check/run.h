@@ -36,6 +36,8 @@ class CheckPipeline : public CaptureSink {
     void End(std::uint64_t tick) override { decoder_.End(tick); }
     // Once the levels have ended.
     Report Finish();
+    // Sees each wrong message as it is judged: its first and last tick.
+    std::function<void(std::uint64_t, std::uint64_t)> onWrongMessage;
     // Complete words read, and messages checked, so far.
     std::uint64_t words() const { return words_; }
     unsigned messages() const { return checker_ ? checker_->messagesSoFar() : 0; }
