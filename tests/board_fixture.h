@@ -18,6 +18,17 @@
 // The program's message, as the board's manual would have the wire carry it.
 inline constexpr std::uint8_t kProgramMessage[9] = {'Z', 'E', 'L', ' ', 'N', 'S', 'S', 'P', 0};
 
+// The board's registers at their physical addresses, from its manual.
+namespace manual {
+inline constexpr std::uint64_t kClockEnable = 0x41300004;
+inline constexpr std::uint64_t kPinDirection = 0x40E00014;
+inline constexpr std::uint64_t kAltFunction = 0x40E00068;
+inline constexpr std::uint64_t kControl0 = 0x41900000;
+inline constexpr std::uint64_t kControl1 = 0x41900004;
+inline constexpr std::uint64_t kStatus = 0x41900008;
+inline constexpr std::uint64_t kData = 0x41900010;
+}  // namespace manual
+
 // A text output held in memory.
 struct StringSink : sim::TextSink {
     std::string text;

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <sys/mman.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <cstdint>
 #include <cstdlib>
@@ -15,6 +14,7 @@
 #include "tools/varkel-check/capture.h"
 #include "tools/varkel-check/logic_stream.h"
 #include "tools/varkel-check/run.h"
+#include "tools/varkel-check/sr_writer.h"
 
 namespace {
 
@@ -49,41 +49,8 @@ bool Read(const std::string& bytes, Recorder& sink, check::CaptureInfo& info, st
 
 // A zip archive of stored entries, as small sessions are sometimes written.
 std::string Zip(const std::vector<std::pair<std::string, std::string>>& entries) {
-    auto u16 = [](std::string& s, unsigned v) {
-        s += static_cast<char>(v & 0xFF);
-        s += static_cast<char>(v >> 8 & 0xFF);
-    };
-    auto u32 = [&](std::string& s, std::uint32_t v) {
-        u16(s, v & 0xFFFF);
-        u16(s, v >> 16);
-    };
-    std::string body, directory;
-    for (const auto& [name, data] : entries) {
-        const auto crc = static_cast<std::uint32_t>(
-            ::crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
-        const auto offset = static_cast<std::uint32_t>(body.size());
-        const auto size = static_cast<std::uint32_t>(data.size());
-        u32(body, 0x04034b50);
-        u16(body, 10), u16(body, 0), u16(body, 0), u16(body, 0), u16(body, 0);
-        u32(body, crc), u32(body, size), u32(body, size);
-        u16(body, static_cast<unsigned>(name.size())), u16(body, 0);
-        body += name + data;
-        u32(directory, 0x02014b50);
-        u16(directory, 20), u16(directory, 10), u16(directory, 0), u16(directory, 0), u16(directory, 0),
-            u16(directory, 0);
-        u32(directory, crc), u32(directory, size), u32(directory, size);
-        u16(directory, static_cast<unsigned>(name.size())), u16(directory, 0), u16(directory, 0),
-            u16(directory, 0), u16(directory, 0);
-        u32(directory, 0), u32(directory, offset);
-        directory += name;
-    }
-    std::string end;
-    u32(end, 0x06054b50);
-    u16(end, 0), u16(end, 0);
-    u16(end, static_cast<unsigned>(entries.size())), u16(end, static_cast<unsigned>(entries.size()));
-    u32(end, static_cast<std::uint32_t>(directory.size())), u32(end, static_cast<std::uint32_t>(body.size()));
-    u16(end, 0);
-    return body + directory + end;
+    std::vector<std::pair<std::string, std::string_view>> views(entries.begin(), entries.end());
+    return check::StoredZip(views);
 }
 
 TEST(CaptureReader, ADumpGivesEachLinesChangesInTimeOrderAndItsTimeUnit) {

@@ -16,15 +16,8 @@
 
 namespace {
 
-// The board's registers, from its manual.
-constexpr std::uint64_t kClockEnable = 0x41300004;
-constexpr std::uint64_t kPinDirection = 0x40E00014;
-constexpr std::uint64_t kAltFunction = 0x40E00068;
-constexpr std::uint64_t kControl0 = 0x41900000;
-constexpr std::uint64_t kControl1 = 0x41900004;
-constexpr std::uint64_t kStatus = 0x41900008;
-constexpr std::uint64_t kData = 0x41900010;
-constexpr std::uint8_t kMessage[] = {'Z', 'E', 'L', ' ', 'N', 'S', 'S', 'P', 0};
+using namespace manual;  // the board's registers
+constexpr const std::uint8_t (&kMessage)[9] = kProgramMessage;
 constexpr std::uint64_t kWaitReads = 262144;  // a wait that gives up: its limit and one
 
 class SspDriverTest : public BoardTest {

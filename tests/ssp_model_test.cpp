@@ -49,13 +49,18 @@ std::uint32_t Status(sim::SspModel& port) {
     return value;
 }
 
+// A port from reset, its clock on and 8-bit frames enabled at rate 6.
+void Enable(sim::SspModel& port) {
+    port.Reset();
+    port.SetClockGate(true, 0);
+    port.Write(map::kPortControl0, kEightBitsRate6, 0);
+}
+
 TEST(SspModel, AStepShiftsAFrameAndTakesOneInFromTheReceiveLine) {
     Around around;
     sim::Faults faults;
     sim::SspModel port(around, faults);
-    port.Reset();
-    port.SetClockGate(true, 0);
-    port.Write(map::kPortControl0, kEightBitsRate6, 0);
+    Enable(port);
     port.Write(map::kPortData, 0x15A, 100);  // nine bits stored, eight shifted
     port.Sync(100 + 8 * 700 - 1);
     ASSERT_EQ(around.started.size(), 1u);
@@ -85,9 +90,7 @@ TEST(SspModel, FaultsAreReadFromTheOneStructAsTheyChange) {
     sim::Faults faults;
     faults.txSlow = 3;
     sim::SspModel port(around, faults);
-    port.Reset();
-    port.SetClockGate(true, 0);
-    port.Write(map::kPortControl0, kEightBitsRate6, 0);
+    Enable(port);
     port.Write(map::kPortData, 1, 0);
     port.Sync(0);
     ASSERT_EQ(around.started.size(), 1u);
@@ -102,9 +105,7 @@ TEST(SspModel, ResetIsPowerOnWhateverCameBefore) {
     Around around;
     sim::Faults faults;
     sim::SspModel port(around, faults);
-    port.Reset();
-    port.SetClockGate(true, 0);
-    port.Write(map::kPortControl0, kEightBitsRate6, 0);
+    Enable(port);
     std::uint64_t now = 0;
     for (int round = 0; round < 2; ++round) {  // 32 frames in: the receive FIFO overruns
         for (std::uint32_t i = 0; i < 16; ++i) {

@@ -18,9 +18,10 @@ void U32(std::string& s, std::uint32_t v) {
     U16(s, v >> 16);
 }
 
-// Stored (uncompressed) entries: every reader takes them, and windows are
-// small.
-std::string Zip(const std::vector<std::pair<std::string, std::string_view>>& entries) {
+}  // namespace
+
+// Stored entries: every reader takes them, and windows are small.
+std::string StoredZip(const std::vector<std::pair<std::string, std::string_view>>& entries) {
     std::string body, directory;
     for (const auto& [name, data] : entries) {
         const auto crc = static_cast<std::uint32_t>(
@@ -56,15 +57,13 @@ std::string Zip(const std::vector<std::pair<std::string, std::string_view>>& ent
     return body + directory + end;
 }
 
-}  // namespace
-
 std::string SessionFile(std::uint64_t sampleRate, std::string_view samples, const LineNames& names) {
     const std::string metadata =
         "[global]\nsigrok version=0.5.2\n\n[device 1]\ncapturefile=logic-1\n"
         "total probes=3\nsamplerate=" +
         std::to_string(sampleRate) + " Hz\ntotal analog=0\nprobe1=" + names.sclk + "\nprobe2=" + names.sfrm +
         "\nprobe3=" + names.txd + "\nunitsize=1\n";
-    return Zip({{"version", "2"}, {"metadata", metadata}, {"logic-1-1", samples}});
+    return StoredZip({{"version", "2"}, {"metadata", metadata}, {"logic-1-1", samples}});
 }
 
 }  // namespace check

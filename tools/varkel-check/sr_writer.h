@@ -6,11 +6,16 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "tools/varkel-check/capture.h"
 
 namespace check {
 
 std::string SessionFile(std::uint64_t sampleRate, std::string_view samples, const LineNames& names);
+
+// A zip archive of the entries (name, data), stored uncompressed.
+std::string StoredZip(const std::vector<std::pair<std::string, std::string_view>>& entries);
 
 }  // namespace check
