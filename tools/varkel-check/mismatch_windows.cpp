@@ -47,6 +47,10 @@ void MismatchWindows::Save(std::uint64_t startTick, std::uint64_t endTick) {
     const std::uint64_t oldest = ring_[head_].tick;
     const std::uint64_t from = std::max(oldest, startTick > margin ? startTick - margin : 0);
     const std::uint64_t to = std::min({now_, endTick + margin, from + kMaxSamples});
+    if (to <= from) {  // nothing of it is left to show
+        ++notSaved_;
+        return;
+    }
     // The samples, from the level at `from` on.
     std::string samples;
     std::size_t i = 0;
