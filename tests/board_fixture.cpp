@@ -125,6 +125,26 @@ std::vector<std::string> Lines(const std::string& text) {
     return lines;
 }
 
+std::vector<Traffic> SetUpTrafficFromReset(std::uint32_t control0) {
+    using namespace manual;
+    // clang-format off
+    return {
+        {'R', kClockEnable, 0x004003E1}, {'W', kClockEnable, 0x004001E1},  // port clock off first
+        {'R', kAltFunction, 0x000}, {'W', kAltFunction, 0x004},            // pin 81: function 1
+        {'R', kAltFunction, 0x004}, {'W', kAltFunction, 0x014},            // pin 82
+        {'R', kAltFunction, 0x014}, {'W', kAltFunction, 0x054},            // pin 83
+        {'R', kAltFunction, 0x054}, {'W', kAltFunction, 0x154},            // pin 84
+        {'R', kAltFunction, 0x154},                                        // read back
+        {'R', kPinDirection, 0}, {'W', kPinDirection, 0x1A0000},           // 81, 83, 84 out; 82 in
+        {'W', kControl0, control0},                                        // 8-bit frames, the rate
+        {'W', kStatus, 0x80},                                              // clear receive overrun
+        {'W', kControl1, 0},
+        {'R', kControl0, control0}, {'W', kControl0, control0 | 0x80},     // enable
+        {'R', kClockEnable, 0x004001E1}, {'W', kClockEnable, 0x004003E1},  // port clock on last
+    };
+    // clang-format on
+}
+
 void BoardTest::SendMessages(int count) {
     for (int i = 0; i < count; ++i) {
         SspSendBuffer(kProgramMessage, 9);

@@ -47,6 +47,10 @@ struct Traffic {
 };
 void PrintTo(const Traffic& t, std::ostream* os);
 
+// The port's set-up from the board's reset state, as the manual states it:
+// every access with its reply; `control0` is the frame and rate setting.
+std::vector<Traffic> SetUpTrafficFromReset(std::uint32_t control0);
+
 // The board's register traffic, identical consecutive reads folded until
 // any other access or platform call, as the trace folds them.
 struct TrafficRecorder : sim::BoardListener {

@@ -34,25 +34,6 @@ class SspDriverTest : public BoardTest {
         }
         BoardTest::TearDown();
     }
-    // The set-up's traffic from the board's reset state.
-    static std::vector<Traffic> SetUp(std::uint32_t control0) {
-        // clang-format off
-        return {
-            {'R', kClockEnable, 0x004003E1}, {'W', kClockEnable, 0x004001E1},  // port clock off first
-            {'R', kAltFunction, 0x000}, {'W', kAltFunction, 0x004},            // pin 81: function 1
-            {'R', kAltFunction, 0x004}, {'W', kAltFunction, 0x014},            // pin 82
-            {'R', kAltFunction, 0x014}, {'W', kAltFunction, 0x054},            // pin 83
-            {'R', kAltFunction, 0x054}, {'W', kAltFunction, 0x154},            // pin 84
-            {'R', kAltFunction, 0x154},                                        // read back
-            {'R', kPinDirection, 0}, {'W', kPinDirection, 0x1A0000},           // 81, 83, 84 out; 82 in
-            {'W', kControl0, control0},                                        // 8-bit frames, the rate
-            {'W', kStatus, 0x80},                                              // clear receive overrun
-            {'W', kControl1, 0},
-            {'R', kControl0, control0}, {'W', kControl0, control0 | 0x80},     // enable
-            {'R', kClockEnable, 0x004001E1}, {'W', kClockEnable, 0x004003E1},  // port clock on last
-        };
-        // clang-format on
-    }
     // A send of `bytes`, each stored after one status read with room.
     static std::vector<Traffic> Sends(const std::uint8_t* bytes, std::size_t count) {
         std::vector<Traffic> out;
@@ -66,7 +47,7 @@ class SspDriverTest : public BoardTest {
 };
 
 TEST_F(SspDriverTest, SetUpFromResetIsExactlyThisTraffic) {
-    Script(SetUp(0x607));  // rate 6
+    Script(SetUpTrafficFromReset(0x607));  // rate 6
     ConfigureSspPort();
 }
 
@@ -105,7 +86,7 @@ TEST_F(SspDriverTest, ClockRateIsCutToItsEightBitField) {
         SCOPED_TRACE(rate);
         MakeBoard({});
         SspClockRate = rate;
-        Script(SetUp(control0));
+        Script(SetUpTrafficFromReset(control0));
         ConfigureSspPort();
         bus->Verify();
     }
