@@ -23,6 +23,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         done += static_cast<std::size_t>(n);
     }
+    // The reader starts where the descriptor stands: at the first byte, as
+    // a capture opened from a file does.
+    if (::lseek(fd, 0, SEEK_SET) != 0) {
+        ::close(fd);
+        return 0;
+    }
     check::CheckRequest request;
     request.path = "capture";
     check::Outcome outcome;
