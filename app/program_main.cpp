@@ -1,11 +1,13 @@
 #include "app/program_main.h"
 
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 
 #include "app/exit_status.h"
 #include "app/loopback_sequence.h"
 #include "app/sequence.h"
+#include "platform/channels.h"
 #include "platform/escape.h"
 #include "platform/platform.h"
 
@@ -34,11 +36,15 @@ constexpr const char* kUsage =
     "physical addresses through /dev/mem, so they need root, and must run only on\n"
     "the board they were built for. Debug text goes to stderr, the console to stdout.\n"
     "\n"
-    "  --help      this text\n"
+    "  -h, --help  this text\n"
     "  --version   the version\n"
     "\n"
     "Exit status: 0 after a full run or a loopback PASS, 1 when a register block\n"
-    "could not be mapped, 2 for an argument it does not take, 4 for a loopback FAIL.\n";
+    "could not be mapped, 2 for an argument it does not take, 4 for a loopback FAIL,\n"
+    "5 when this text or the version could not be written.\n";
+
+// An argument is shown escaped and cut: one line, whatever it holds.
+constexpr std::size_t kShownArgument = 64;
 
 // A count of messages for the loopback test: digits only, 1 to kMessageCount.
 bool ParseMessages(std::string_view text, std::uint32_t& messages) {
@@ -57,8 +63,21 @@ bool ParseMessages(std::string_view text, std::uint32_t& messages) {
 }
 
 std::int32_t Refuse(const char* argument) {
-    DebugPrint(L"varkel: unexpected argument '%hs' (see --help)\n", platform::Escaped(argument).c_str());
+    DebugPrint(L"varkel: unexpected argument '%hs' (see --help)\n",
+               platform::Escaped(argument, kShownArgument).c_str());
     return kExitUsage;
+}
+
+// Help and version are the whole of what was asked: a reader that cannot
+// take them is a failure, said where it can be.
+std::int32_t Answered() {
+    platform::FlushChannels();
+    const int error = platform::ChannelError(platform::Channel::Console);
+    if (error == 0) {
+        return kExitOk;
+    }
+    DebugPrint(L"varkel: cannot write standard output: %hs\n", std::strerror(error));
+    return kExitUnwritten;
 }
 
 }  // namespace
@@ -73,11 +92,11 @@ int ProgramMain(int argc, char** argv) {
     }
     if (first == "--help" || first == "-h") {
         ConsolePrint("%s", kUsage);
-        return kExitOk;
+        return Answered();
     }
     if (first == "--version") {
         ConsolePrint("varkel %s\n", VARKEL_VERSION);
-        return kExitOk;
+        return Answered();
     }
     if (first != "--loopback-test") {
         return Refuse(argv[1]);
@@ -88,7 +107,7 @@ int ProgramMain(int argc, char** argv) {
     }
     if (argc == 3 && !ParseMessages(argv[2], messages)) {
         DebugPrint(L"varkel: --loopback-test takes a number of messages from 1 to %u, not '%hs'\n",
-                   kMessageCount, platform::Escaped(argv[2]).c_str());
+                   kMessageCount, platform::Escaped(argv[2], kShownArgument).c_str());
         return kExitUsage;
     }
     return LoopbackTestMain(messages);

@@ -154,7 +154,8 @@ TEST(BoardBinary, AnswersWithoutOpeningAFileOrTouchingARegister) {
     auto run = [&](const std::string& args, int& status) {
         // The leak checker cannot run under a tracer.
         return Capture(
-            "unshare -m sh -c 'mount -t tmpfs none /dev && : >/dev/mem && ASAN_OPTIONS=detect_leaks=0 exec " +
+            "unshare -m sh -c 'mount -t tmpfs none /dev && : >/dev/mem && mknod /dev/full c 1 7 && "
+            "ASAN_OPTIONS=detect_leaks=0 exec " +
                 traced + " " + args + "'",
             status);
     };
@@ -162,9 +163,25 @@ TEST(BoardBinary, AnswersWithoutOpeningAFileOrTouchingARegister) {
     std::string out = run("--help", status);
     EXPECT_EQ(status, 0) << out;
     EXPECT_NE(out.find("Usage: varkel\n"), std::string::npos);
+    out = run("-h", status);
+    EXPECT_EQ(status, 0) << out;
+    EXPECT_NE(out.find("  -h, --help  this text\n"), std::string::npos);
     out = run("--version", status);
     EXPECT_EQ(status, 0);
     EXPECT_NE(out.find("varkel " VARKEL_VERSION "\n"), std::string::npos);
+    // What was asked for, not written, is a failure.
+    for (const char* asked : {"--help", "--version"}) {
+        out = run(std::string(asked) + " >/dev/full", status);
+        EXPECT_EQ(status, 5) << asked;
+        EXPECT_NE(out.find("varkel: cannot write standard output: No space left on device\n"), std::string::npos)
+            << out;
+    }
+    // An argument too long for one line is cut, never shown as a format.
+    out = run("--" + std::string(70000, 'a'), status);
+    EXPECT_EQ(status, 2);
+    EXPECT_NE(out.find("varkel: unexpected argument '--" + std::string(62, 'a') + "... (70002 bytes)' (see --help)\n"),
+              std::string::npos);
+    EXPECT_EQ(out.find("%hs"), std::string::npos);
     out = run("--now", status);
     EXPECT_EQ(status, 2);
     EXPECT_NE(out.find("varkel: unexpected argument '--now' (see --help)\n"), std::string::npos);

@@ -110,7 +110,9 @@ std::vector<std::string> FailReasons(const Summary& s) {
                 ? "the program stopped early (" + status + ": a register block could not be mapped)"
             : s.programStatus == kExitUsage          ? "the program refused its arguments (" + status + ")"
             : s.programStatus == kExitLoopbackFailed ? "the loopback test failed (" + status + ")"
-                                                     : "the program failed (" + status + ")");
+            : s.programStatus == kExitUnwritten
+                ? "the program could not write its help or version (" + status + ")"
+                : "the program failed (" + status + ")");
     }
     if (!s.unfired.empty()) {
         reasons.push_back("fault " + s.unfired);
