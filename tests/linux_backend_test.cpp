@@ -173,13 +173,15 @@ TEST(BoardBinary, AnswersWithoutOpeningAFileOrTouchingARegister) {
     for (const char* asked : {"--help", "--version"}) {
         out = run(std::string(asked) + " >/dev/full", status);
         EXPECT_EQ(status, 5) << asked;
-        EXPECT_NE(out.find("varkel: cannot write standard output: No space left on device\n"), std::string::npos)
+        EXPECT_NE(out.find("varkel: cannot write standard output: No space left on device\n"),
+                  std::string::npos)
             << out;
     }
     // An argument too long for one line is cut, never shown as a format.
     out = run("--" + std::string(70000, 'a'), status);
     EXPECT_EQ(status, 2);
-    EXPECT_NE(out.find("varkel: unexpected argument '--" + std::string(62, 'a') + "... (70002 bytes)' (see --help)\n"),
+    EXPECT_NE(out.find("varkel: unexpected argument '--" + std::string(62, 'a') +
+                       "... (70002 bytes)' (see --help)\n"),
               std::string::npos);
     EXPECT_EQ(out.find("%hs"), std::string::npos);
     out = run("--now", status);

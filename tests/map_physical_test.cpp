@@ -69,7 +69,7 @@ TEST_F(MapPhysicalAddrTest, StraddlingBlockReachesBothPages) {
 }
 
 TEST_F(MapPhysicalAddrTest, RefusedBindingLeavesNothingReserved) {
-    host::SetFaults({{}, {1}});
+    host::SetFaults({.refuseBind = {1}});
     EXPECT_EQ(MapPhysicalAddr(0x41900000, 0x14), nullptr);
     EXPECT_EQ(debugText, kBindFailed);
     EXPECT_TRUE(host::Reservations().empty());
@@ -81,7 +81,7 @@ TEST_F(MapPhysicalAddrTest, RefusedBindingLeavesNothingReserved) {
 }
 
 TEST_F(MapPhysicalAddrTest, RefusedReservationWritesItsLineAndBindsNothing) {
-    host::SetFaults({{1}, {}});
+    host::SetFaults({.refuseReserve = {1}});
     EXPECT_EQ(MapPhysicalAddr(0x40E00000, 0x74), nullptr);
     EXPECT_EQ(debugText, kReserveFailed);
     EXPECT_TRUE(CallsOf(host::Call::Bind).empty());

@@ -66,7 +66,7 @@ app/sequence.cpp @ ReleasePhysicalAddr(v_pClkRegs);\n    ReleasePhysicalAddr(Ssp
 app/loopback_sequence.cpp @ SspFlushReceive(); stale > 0 @ 0; stale > 0
 app/loopback_sequence.cpp @ if (received[i] == message[i]) { @ if (received[i] >= 0) {
 hw/reg_io.h @ return std::uint64_t{limit} + 1; @ return std::uint64_t{limit};
-platform/host/host_platform.cpp @ g_state.pauses + 1 == g_state.faults.txStuckMessage @ g_state.pauses == g_state.faults.txStuckMessage
+platform/host/host_platform.cpp @ g_state.faults.txStuckMessages, g_state.pauses + 1) @ g_state.faults.txStuckMessages, g_state.pauses)
 hw/reg_io.h @ if (counter == 0) { @ if (counter == 1) { @ arm-mmio'
 
 missed=0

@@ -160,6 +160,9 @@ TEST_F(SimRunnerTest, BadInputIsOneClearLineExitTwoAndNothingRuns) {
         {"--fault", "tx-slow"},
         {"--fault", "tx-stuck:0"},
         {"--fault", "tx-stuck:10001"},
+        {"--fault", "tx-stuck:2", "--fault", "tx-stuck:2"},
+        {"--fault", "tx-stuck", "--fault", "tx-stuck:2"},
+        {"--fault", "tx-slow:2", "--fault", "tx-slow:3"},
         {"--rxd", "floating"},
         {"--vcd-window", "2:1", "--vcd", dir / "x.vcd"},
         {"--vcd-window", "0:1"},
@@ -190,6 +193,8 @@ TEST_F(SimRunnerTest, BadInputIsOneClearLineExitTwoAndNothingRuns) {
     EXPECT_EQ(err.str(), "varkel-sim: fault 'bind:4' would never fire: the program makes 3 bindings\n");
     Run({"x\x01y"});
     EXPECT_EQ(err.str(), "varkel-sim: unknown option 'x\\x01y' (see --help)\n");
+    Run({"--fault", "tx-slow:2", "--fault", "tx-slow:3"});
+    EXPECT_EQ(err.str(), "varkel-sim: faults 'tx-slow:2' and 'tx-slow:3' contradict each other\n");
 }
 
 TEST_F(SimRunnerTest, HelpAndVersionAnswerWithoutRunning) {
@@ -252,6 +257,15 @@ TEST_F(SimRunnerTest, VerdictNamesEachFailureAndStrictTurnsItIntoExitThree) {
          "varkel-sim: FAIL: the program stopped early (exit status 1: a register block could not be mapped)"},
         {{"--fault", "tx-slow:2", "--rxd", "loopback"}, 0, "varkel-sim: PASS"},
         {{"--fault", "tx-stuck:2"}, 0, "varkel-sim: FAIL: 1 send gave up waiting for transmit room"},
+        // Every stall asked for is applied, and every fault that never fires is named.
+        {{"--fault", "tx-stuck:2", "--fault", "tx-stuck:9"},
+         0,
+         "varkel-sim: FAIL: 2 sends gave up waiting for transmit room"},
+        {{"--fault", "reserve:1", "--fault", "bind:2", "--fault", "reserve:3"},
+         1,
+         "varkel-sim: FAIL: the program stopped early (exit status 1: a register block could not be mapped); "
+         "fault reserve:3 never fired: the program made 1 reservation; fault bind:2 never fired: the program "
+         "made 0 bindings"},
         {{"--rxd", "loopback", "--", "--loopback-test", "3"}, 0, "varkel-sim: PASS"},
         {{"--rxd", "high", "--", "--loopback-test", "3"},
          4,

@@ -54,11 +54,16 @@ struct State {
 
 State g_state;
 
+// Whether a fault's list names the request or message `n` (from 1).
+bool Names(const std::vector<std::uint32_t>& list, std::uint32_t n) {
+    return std::find(list.begin(), list.end(), n) != list.end();
+}
+
 // A fault tied to the program's progress changes only between its
 // register accesses, here.
 void ApplyScheduledFaults() {
-    if (g_state.faults.txStuckMessage != 0 && g_state.board != nullptr) {
-        g_state.board->SetTransmitStuck(g_state.pauses + 1 == g_state.faults.txStuckMessage);
+    if (!g_state.faults.txStuckMessages.empty() && g_state.board != nullptr) {
+        g_state.board->SetTransmitStuck(host::Names(g_state.faults.txStuckMessages, g_state.pauses + 1));
     }
 }
 
@@ -79,10 +84,6 @@ void Record(Call call, std::uint64_t a0, std::uint64_t a1, std::uint64_t a2, std
     if (g_state.observer) {
         g_state.observer(CallRecord{call, {a0, a1, a2, a3}, result, text});
     }
-}
-
-bool Refused(const std::vector<std::uint32_t>& list, std::uint32_t request) {
-    return std::find(list.begin(), list.end(), request) != list.end();
 }
 
 }  // namespace
@@ -196,6 +197,12 @@ bool BusPoll(std::uintptr_t address, std::uint32_t mask, std::uint64_t reads) {
 std::uint32_t Pauses() {
     return g_state.pauses;
 }
+std::uint32_t ReserveRequests() {
+    return g_state.reserveRequests;
+}
+std::uint32_t BindRequests() {
+    return g_state.bindRequests;
+}
 
 void Reset() {
     for (std::size_t i = 0; i < g_state.reservations.size(); ++i) {
@@ -214,7 +221,7 @@ void* ReserveRegion(void* address, std::uint32_t size, std::uint32_t allocationT
     const std::uint32_t request = ++g_state.reserveRequests;
     void* base = nullptr;
     if (platform::ReserveArgsValid(address, size, allocationType, protect) && !g_state.reservations.full() &&
-        !host::Refused(g_state.faults.refuseReserve, request)) {
+        !host::Names(g_state.faults.refuseReserve, request)) {
         base = ::mmap(nullptr, size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
         if (base == MAP_FAILED) {
             base = nullptr;
@@ -235,7 +242,7 @@ int VirtualCopy(void* base, std::uint32_t physicalDiv256, std::uint32_t size, st
     int ok = 0;
     if (g_state.reservations.Holding(address, size) != nullptr &&
         platform::BindArgsValid(address, physical, size, protect) &&
-        !host::Refused(g_state.faults.refuseBind, request)) {
+        !host::Names(g_state.faults.refuseBind, request)) {
         g_state.bindings.push_back(host::Binding{address, size, physical});
         ok = 1;
     }

@@ -19,12 +19,12 @@ class Board;
 namespace host {
 
 // Refuse the Nth reservation or binding, counted from 1 in request order;
-// stall the board's transmit FIFO between the program's pauses
-// txStuckMessage - 1 and txStuckMessage (its message N), 0 for never.
+// stall the board's transmit FIFO between the program's pauses N - 1 and
+// N (its message N) for each N in txStuckMessages.
 struct Faults {
-    std::vector<std::uint32_t> refuseReserve;
-    std::vector<std::uint32_t> refuseBind;
-    std::uint32_t txStuckMessage = 0;
+    std::vector<std::uint32_t> refuseReserve = {};
+    std::vector<std::uint32_t> refuseBind = {};
+    std::vector<std::uint32_t> txStuckMessages = {};
 };
 
 enum class Call { Reserve, Bind, Release, Debug, Console, CopyBytes, Sleep };
@@ -90,8 +90,11 @@ std::uint32_t BusRead(std::uintptr_t address);
 void BusWrite(std::uintptr_t address, std::uint32_t value);
 // Reads `address` until (value & mask) != 0, at most `reads` times.
 bool BusPoll(std::uintptr_t address, std::uint32_t mask, std::uint64_t reads);
-// The program's pauses (SleepMs calls) so far.
+// The program's pauses (SleepMs calls), reservations and bindings asked
+// for so far.
 std::uint32_t Pauses();
+std::uint32_t ReserveRequests();
+std::uint32_t BindRequests();
 
 // Back to a fresh process: every range given back, faults, observer,
 // check and counters cleared, board detached, text channels reset.

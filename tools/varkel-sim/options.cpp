@@ -30,12 +30,13 @@ const char* const kUsage =
     "                        what the receive pin carries: a steady level (default high,\n"
     "                        as an unconnected pin reads) or the transmit pin\n"
     "  --loopback            short for --rxd loopback\n"
-    "  --fault SPEC          a board fault; may be repeated:\n"
+    "  --fault SPEC          a board fault; may be repeated (a fault that never fires\n"
+    "                        fails the run, naming it):\n"
     "                          reserve:N      refuse the Nth address-space reservation (1-3)\n"
     "                          bind:N         refuse the Nth physical binding (1-3)\n"
     "                          tx-stuck       the transmit FIFO never reports room\n"
     "                          tx-stuck:N     ... during message N only: from the program's\n"
-    "                                         pause N-1 to its pause N\n"
+    "                                         pause N-1 to its pause N (repeatable)\n"
     "                          clock-off      the port's clock gate stays closed\n"
     "                          tx-slow:K      the port shifts K times slower than programmed\n"
     "                          pins-unrouted  the GPIO alternate-function register ignores writes\n"
@@ -73,7 +74,24 @@ bool ParseSeconds(const std::string& text, std::uint64_t& ns) {
     return true;
 }
 
+// A fault given twice is refused rather than quietly applied once, and so
+// are two that contradict each other; two stalls in different messages
+// are both applied.
 bool ParseFault(const std::string& spec, Options& options, std::string& error) {
+    const std::string shown = platform::Escaped(spec, 64);
+    for (const std::string& given : options.faults) {
+        const std::string kind = given.substr(0, given.find(':'));
+        const std::string name = spec.substr(0, spec.find(':'));
+        if (given == spec) {
+            error = "fault '" + shown + "' is given twice";
+            return false;
+        }
+        if ((name == "tx-slow" && kind == "tx-slow") ||
+            (name == "tx-stuck" && kind == "tx-stuck" && (given == "tx-stuck" || spec == "tx-stuck"))) {
+            error = "faults '" + platform::Escaped(given, 64) + "' and '" + shown + "' contradict each other";
+            return false;
+        }
+    }
     const std::size_t colon = spec.find(':');
     const std::string name = spec.substr(0, colon);
     const bool hasArg = colon != std::string::npos;
@@ -81,15 +99,15 @@ bool ParseFault(const std::string& spec, Options& options, std::string& error) {
     std::uint32_t n = 0;
     if (name == "reserve" || name == "bind" || name == "tx-slow") {
         if (!hasArg || !ParseCount(arg, n)) {
-            error = "fault '" + platform::Escaped(spec) + "' needs a count from 1, as in " + name + ":2";
+            error = "fault '" + shown + "' needs a count from 1, as in " + name + ":2";
             return false;
         }
         const std::uint32_t made = name == "reserve" ? kProgramReservations : kProgramBindings;
         if (name == "tx-slow") {
             options.board.faults.txSlow = n;
         } else if (n > made) {
-            error = "fault '" + platform::Escaped(spec) + "' would never fire: the program makes " +
-                    std::to_string(made) + (name == "reserve" ? " reservations" : " bindings");
+            error = "fault '" + shown + "' would never fire: the program makes " + std::to_string(made) +
+                    (name == "reserve" ? " reservations" : " bindings");
             return false;
         } else {
             (name == "reserve" ? options.refuseReserve : options.refuseBind).push_back(n);
@@ -98,17 +116,17 @@ bool ParseFault(const std::string& spec, Options& options, std::string& error) {
         options.board.faults.txStuck = true;
     } else if (name == "tx-stuck") {
         if (!ParseCount(arg, n) || n > kMessageCount) {
-            error = "fault '" + platform::Escaped(spec) + "' needs a message from 1 to " +
-                    std::to_string(kMessageCount) + ", as in tx-stuck:2";
+            error = "fault '" + shown + "' needs a message from 1 to " + std::to_string(kMessageCount) +
+                    ", as in tx-stuck:2";
             return false;
         }
-        options.txStuckMessage = n;
+        options.txStuckMessages.push_back(n);
     } else if (name == "clock-off" && !hasArg) {
         options.board.faults.clockOff = true;
     } else if (name == "pins-unrouted" && !hasArg) {
         options.board.faults.pinsUnrouted = true;
     } else {
-        error = "unknown fault '" + platform::Escaped(spec) +
+        error = "unknown fault '" + shown +
                 "' (reserve:N, bind:N, tx-stuck, tx-stuck:N, clock-off, tx-slow:K, pins-unrouted)";
         return false;
     }

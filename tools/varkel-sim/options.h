@@ -14,9 +14,9 @@ struct Options {
     sim::BoardOptions board;
     std::vector<std::uint32_t> refuseReserve;
     std::vector<std::uint32_t> refuseBind;
-    std::vector<std::string> faults;       // as given, for the summary
-    std::uint32_t txStuckMessage = 0;      // tx-stuck:N: the transmit FIFO stalls in message N only; 0: never
-    std::vector<std::string> programArgs;  // after "--", handed to the program
+    std::vector<std::string> faults;             // as given, for the summary
+    std::vector<std::uint32_t> txStuckMessages;  // tx-stuck:N: the transmit FIFO stalls in message N only
+    std::vector<std::string> programArgs;        // after "--", handed to the program
     std::string wirePath;
     std::string vcdPath;
     std::string tracePath;

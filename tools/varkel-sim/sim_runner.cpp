@@ -107,6 +107,37 @@ class Progress : public sim::BoardListener {
     std::uint32_t sent_ = 0;
 };
 
+// The faults asked for that the run never reached, each with why: a
+// reservation or binding the program never asked for, a message it never
+// began.
+std::vector<std::string> UnfiredFaults(const Options& o) {
+    std::vector<std::string> unfired;
+    struct Requests {
+        const char* fault;
+        const std::vector<std::uint32_t>& refused;
+        std::uint32_t made;
+        const char* what;  // one of them
+    };
+    for (const Requests& r : {Requests{"reserve", o.refuseReserve, host::ReserveRequests(), "reservation"},
+                              Requests{"bind", o.refuseBind, host::BindRequests(), "binding"}}) {
+        for (const std::uint32_t n : r.refused) {
+            if (n > r.made) {
+                unfired.push_back(std::string(r.fault) + ":" + std::to_string(n) +
+                                  " never fired: the program made " + std::to_string(r.made) + " " + r.what +
+                                  (r.made == 1 ? "" : "s"));
+            }
+        }
+    }
+    for (const std::uint32_t n : o.txStuckMessages) {
+        if (n > host::Pauses() + 1) {
+            unfired.push_back("tx-stuck:" + std::to_string(n) + " never fired: the program paused " +
+                              std::to_string(host::Pauses()) + " times, so never reached its message " +
+                              std::to_string(n));
+        }
+    }
+    return unfired;
+}
+
 bool OnTerminal(int fd) {
     return fd >= 0 && ::isatty(fd) != 0;
 }
@@ -257,7 +288,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     board->AddListener(&giveUps);
     host::Reset();
     host::Attach(board.get());
-    host::SetFaults(host::Faults{o.refuseReserve, o.refuseBind, o.txStuckMessage});
+    host::SetFaults(host::Faults{o.refuseReserve, o.refuseBind, o.txStuckMessages});
     host::SetInterruptCheck(StopIfSignalled);
     host::SetAbandon(AbandonRun);
     platform::SetChannelFd(platform::Channel::Debug, debugFd);
@@ -269,10 +300,8 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         summary.abandoned = g_abandonReason;
         err << "varkel-sim: " << summary.abandoned << '\n';
     }
-    if (o.txStuckMessage > host::Pauses() + 1 && summary.signal == 0 && summary.abandoned.empty()) {
-        summary.unfired = "tx-stuck:" + std::to_string(o.txStuckMessage) +
-                          " never fired: the program paused " + std::to_string(host::Pauses()) +
-                          " times, so never reached its message " + std::to_string(o.txStuckMessage);
+    if (summary.signal == 0 && summary.abandoned.empty()) {
+        summary.unfired = UnfiredFaults(o);
     }
     board->Finish();
     platform::FlushChannels();

@@ -114,8 +114,8 @@ std::vector<std::string> FailReasons(const Summary& s) {
                 ? "the program could not write its help or version (" + status + ")"
                 : "the program failed (" + status + ")");
     }
-    if (!s.unfired.empty()) {
-        reasons.push_back("fault " + s.unfired);
+    for (const std::string& fault : s.unfired) {
+        reasons.push_back("fault " + fault);
     }
     if (const std::uint64_t n = s.Value(Fig::SendsGaveUp)) {
         reasons.push_back(Count(n, "send", "sends") + " gave up waiting for transmit room");
