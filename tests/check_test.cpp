@@ -217,9 +217,14 @@ TEST_F(CheckTest, AnUnreadableCaptureIsOneLineAndExitTwoWithNothingWritten) {
         {"--bit-tolerance x a.vcd",
          "varkel-check: option --bit-tolerance takes a number from 0.01 to 50, not 'x'"},
         {"--message 5A4 a.vcd",
-         "varkel-check: option --message takes 1 to 64 bytes in hex, as 5A454C, not '5A4'"},
+         "varkel-check: option --message takes 1 to 64 words of 8 bits, 2 hex digits each, not '5A4'"},
         {"--message 0x5A a.vcd",
-         "varkel-check: option --message takes 1 to 64 bytes in hex, as 5A454C, not '0x5A'"},
+         "varkel-check: option --message takes 1 to 64 words of 8 bits, 2 hex digits each, not '0x5A'"},
+        // A message maps onto words of --bits whatever their order on the line.
+        {"--message 03 --bits 16 a.vcd",
+         "varkel-check: option --message takes 1 to 64 words of 16 bits, 4 hex digits each, not '03'"},
+        {"--bits 9 --message 0A5200 a.vcd",
+         "varkel-check: option --message: word 2 of '0A5200' is wider than 9 bits (--bits)"},
     };
     for (const auto& [args, line] : cases) {
         SCOPED_TRACE(args);

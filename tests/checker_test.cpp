@@ -31,10 +31,11 @@ std::vector<check::WireFrame> Message(unsigned m, bool cutAtStart = false) {
     return out;
 }
 
-check::Report Check(const std::vector<std::vector<check::WireFrame>>& messages) {
+check::Report Check(const std::vector<std::vector<check::WireFrame>>& messages,
+                    const check::Expectation& expect = {}) {
     check::CaptureInfo info;
     info.secondsPerTick = 1e-9;
-    check::Checker checker(check::Expectation{}, info);
+    check::Checker checker(expect, info);
     check::LineActivity lines;
     for (const auto& words : messages) {
         for (const check::WireFrame& w : words) {
@@ -78,6 +79,26 @@ TEST(Checker, AFirstMessageWhoseSelectWasActiveIsCheckedOnlyWhenWhole) {
     EXPECT_EQ(r.messages, 1u);
     EXPECT_EQ(r.partialMessagesAtStart, 1u);
     EXPECT_EQ(r.partialFramesAtStart, 6u);
+}
+
+// Words wider than a byte are compared whole: a wrong high byte is wrong.
+TEST(Checker, WordsOfAnyWidthAreComparedWhole) {
+    check::Expectation sixteen;
+    sixteen.bits = 16;
+    sixteen.message = check::ProgramWords(16);
+    EXPECT_EQ(sixteen.message.front(), 0x5Au);  // the program's bytes, zero-extended
+    std::vector<check::WireFrame> words = Message(0);
+    EXPECT_TRUE(Check({words}, sixteen).match);
+    words[3].risingValue = words[3].fallingValue = 0x120;  // only bit 8 wrong: the low byte reads ' '
+    const check::Report r = Check({words}, sixteen);
+    ASSERT_FALSE(r.match);
+    EXPECT_EQ(r.mismatch.byte, 4u);
+    EXPECT_EQ(r.mismatch.what, "expected 0x0020, seen 0x0120 (bit 8 differs)");
+
+    check::Expectation four;  // narrower words: each byte's low bits
+    four.bits = 4;
+    four.message = check::ProgramWords(4);
+    EXPECT_EQ(four.message, (std::vector<std::uint32_t>{0xA, 0x5, 0xC, 0x0, 0xE, 0x3, 0x3, 0x0, 0x0}));
 }
 
 }  // namespace

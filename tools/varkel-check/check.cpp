@@ -10,42 +10,44 @@ namespace {
 // Frames further apart than this many bit times start a new message.
 constexpr double kMessageGapBits = 50;
 
-std::string Byte(std::uint32_t value) {
+using Words = std::vector<std::uint32_t>;
+
+// A word in hex, as wide as `bits` needs; a printable byte with its character.
+std::string Word(std::uint32_t value, unsigned bits) {
     char text[24];
-    if (value >= 0x21 && value < 0x7F) {
+    const int digits = std::max(2, static_cast<int>((bits + 3) / 4));
+    if (bits <= 8 && value >= 0x21 && value < 0x7F) {
         std::snprintf(text, sizeof text, "0x%02X '%c'", value, static_cast<char>(value));
     } else {
-        std::snprintf(text, sizeof text, "0x%02X", value);
+        std::snprintf(text, sizeof text, "0x%0*X", digits, value);
     }
     return text;
 }
 
-std::vector<std::uint8_t> Bytes(const std::vector<WireFrame>& frames, bool falling, bool lsbFirst,
-                                unsigned bits) {
-    std::vector<std::uint8_t> out;
+Words Read(const std::vector<WireFrame>& frames, bool falling, bool lsbFirst, unsigned bits) {
+    Words out;
     for (const WireFrame& f : frames) {
         const std::uint32_t value = falling ? f.fallingValue : f.risingValue;
-        out.push_back(static_cast<std::uint8_t>(lsbFirst ? Reversed(value, bits) : value));
+        out.push_back(lsbFirst ? Reversed(value, bits) : value);
     }
     return out;
 }
 
 // What one dropped or added frame would explain, or empty.
-std::string FrameCountCause(const std::vector<std::uint8_t>& seen, const std::vector<std::uint8_t>& expected,
-                            unsigned& at) {
+std::string FrameCountCause(const Words& seen, const Words& expected, unsigned bits, unsigned& at) {
     for (std::size_t j = 0; j < std::max(seen.size(), expected.size()); ++j) {
-        std::vector<std::uint8_t> fixed = seen;
+        Words fixed = seen;
         if (seen.size() + 1 == expected.size()) {
             fixed.insert(fixed.begin() + static_cast<std::ptrdiff_t>(j), expected[j]);
             if (fixed == expected) {
                 at = static_cast<unsigned>(j + 1);
-                return "frame " + std::to_string(j + 1) + " (" + Byte(expected[j]) + ") is missing";
+                return "frame " + std::to_string(j + 1) + " (" + Word(expected[j], bits) + ") is missing";
             }
         } else if (seen.size() == expected.size() + 1 && j < seen.size()) {
             fixed.erase(fixed.begin() + static_cast<std::ptrdiff_t>(j));
             if (fixed == expected) {
                 at = static_cast<unsigned>(j + 1);
-                return "an extra frame (" + Byte(seen[j]) + ") before byte " + std::to_string(j + 1);
+                return "an extra frame (" + Word(seen[j], bits) + ") before byte " + std::to_string(j + 1);
             }
         }
     }
@@ -53,6 +55,15 @@ std::string FrameCountCause(const std::vector<std::uint8_t>& seen, const std::ve
 }
 
 }  // namespace
+
+std::vector<std::uint32_t> ProgramWords(unsigned bits) {
+    const std::uint32_t mask = bits >= 32 ? ~0u : (1u << bits) - 1;
+    std::vector<std::uint32_t> words;
+    for (const std::uint8_t byte : kProgramMessage) {
+        words.push_back(byte & mask);
+    }
+    return words;
+}
 
 Checker::Checker(const Expectation& expectation, const CaptureInfo& info)
     : expect_(expectation), secondsPerTick_(info.secondsPerTick) {
@@ -88,7 +99,7 @@ void Checker::CloseGroup(bool last) {
     std::vector<WireFrame> frames;
     frames.swap(group_);
     const std::size_t n = expect_.message.size();
-    const std::vector<std::uint8_t> seen = Bytes(frames, false, false, expect_.bits);
+    const Words seen = Read(frames, false, false, expect_.bits);
     // A capture may begin or end inside a message: a first group whose
     // select was already active, unless it holds a whole message's words
     // (a capture that begins on the select's edge), or a short one that is
@@ -137,14 +148,14 @@ void Checker::CheckMessage(const std::vector<WireFrame>& frames) {
             ++bitCount_;
         }
     }
-    const std::vector<std::uint8_t> seen = Bytes(frames, false, false, expect_.bits);
+    const Words seen = Read(frames, false, false, expect_.bits);
     if (seen != expect_.message) {
         ++found_.wrongMessages;
-        found_.rightLsbFirst += Bytes(frames, false, true, expect_.bits) == expect_.message ? 1 : 0;
-        found_.rightOnFall += Bytes(frames, true, false, expect_.bits) == expect_.message ? 1 : 0;
-        found_.rightBoth += Bytes(frames, true, true, expect_.bits) == expect_.message ? 1 : 0;
+        found_.rightLsbFirst += Read(frames, false, true, expect_.bits) == expect_.message ? 1 : 0;
+        found_.rightOnFall += Read(frames, true, false, expect_.bits) == expect_.message ? 1 : 0;
+        found_.rightBoth += Read(frames, true, true, expect_.bits) == expect_.message ? 1 : 0;
         unsigned at = 0;
-        std::string cause = FrameCountCause(seen, expect_.message, at);
+        std::string cause = FrameCountCause(seen, expect_.message, expect_.bits, at);
         if (cause.empty() && seen.size() != expect_.message.size()) {
             cause = std::to_string(seen.size()) + " frames, not " + std::to_string(expect_.message.size());
         }
@@ -152,12 +163,13 @@ void Checker::CheckMessage(const std::vector<WireFrame>& frames) {
             for (std::size_t j = 0; j < seen.size() && cause.empty(); ++j) {
                 if (seen[j] != expect_.message[j]) {
                     at = static_cast<unsigned>(j + 1);
-                    const unsigned differ = seen[j] ^ expect_.message[j];
+                    const std::uint32_t differ = seen[j] ^ expect_.message[j];
                     std::string bits;
-                    for (int b = 7; b >= 0; --b) {
+                    for (unsigned b = expect_.bits; b-- > 0;) {
                         bits += (differ >> b & 1u) != 0 ? (bits.empty() ? "" : ", ") + std::to_string(b) : "";
                     }
-                    cause = "expected " + Byte(expect_.message[j]) + ", seen " + Byte(seen[j]) + " (bit" +
+                    cause = "expected " + Word(expect_.message[j], expect_.bits) + ", seen " +
+                            Word(seen[j], expect_.bits) + " (bit" +
                             (bits.find(',') != std::string::npos ? "s " : " ") + bits + " differ" +
                             (bits.find(',') != std::string::npos ? "" : "s") + ")";
                 }

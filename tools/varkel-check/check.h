@@ -14,12 +14,20 @@
 
 namespace check {
 
+// The program's message: "ZEL NSSP" and a zero byte.
+inline constexpr std::uint8_t kProgramMessage[] = {'Z', 'E', 'L', ' ', 'N', 'S', 'S', 'P', 0};
+
+// The program's message as its port sends it in words of `bits` bits: each
+// byte stored whole into the data register, so zero-extended in wider
+// words and cut to its low bits in narrower ones.
+std::vector<std::uint32_t> ProgramWords(unsigned bits);
+
 struct Expectation {
-    std::vector<std::uint8_t> message = {'Z', 'E', 'L', ' ', 'N', 'S', 'S', 'P', 0};
-    unsigned bits = 8;              // a word's width
-    bool selectActiveHigh = false;  // the program's port pulls its frame line low
-    double portClockHz = 10e6;      // the simulated board's base clock
-    unsigned clockRate = 6;         // the program's clock-rate setting
+    std::vector<std::uint32_t> message = ProgramWords(8);  // words of `bits` bits, compared whole
+    unsigned bits = 8;                                     // a word's width
+    bool selectActiveHigh = false;                         // the program's port pulls its frame line low
+    double portClockHz = 10e6;                             // the simulated board's base clock
+    unsigned clockRate = 6;                                // the program's clock-rate setting
     double bitTolerance = 0.05;
     double intervalSeconds = 1.0;
     double intervalTolerance = 0.005;

@@ -47,11 +47,14 @@ constexpr const char* kUsage =
     "  --bits N              bits a word, 1 to 32 (default 8, the program's)\n"
     "  --select-active low|high\n"
     "                        the frame (select) line's active level (default low)\n"
-    "  --message HEX         the bytes a message holds, 1 to 64 in hex (default\n"
-    "                        5A454C204E53535000, the program's): to read a port sending\n"
-    "                        something else, and to judge its bit order and phase\n"
+    "  --message HEX         the words a message holds, 1 to 64, each in as many hex\n"
+    "                        digits as --bits needs (2 for 8 bits: 5A454C; 4 for 16:\n"
+    "                        005A0045; 3 for 9), compared whole (default: the program's\n"
+    "                        5A454C204E53535000, each byte zero-extended or cut to --bits):\n"
+    "                        to read a port sending something else, and to judge its bit\n"
+    "                        order and phase\n"
     "  --json FILE           the verdict and figures as JSON\n"
-    "  --help, --version\n"
+    "  -h, --help, --version\n"
     "\n"
     "Live, from an analyser through libsigrok, checking while it samples (nothing is\n"
     "stored, memory stays the same however long it runs); no CAPTURE then:\n"
@@ -119,23 +122,37 @@ constexpr NumberOption kNumbers[] = {
     {"--bits", 1, 32, true},
 };
 
-constexpr std::size_t kMaxMessage = 64;
+constexpr std::size_t kMaxMessage = 64;  // words
 
-// "5a6B" to {0x5A, 0x6B}; false for anything else, or over kMaxMessage bytes.
-bool ParseHex(const std::string& text, std::vector<std::uint8_t>& bytes) {
-    if (text.empty() || text.size() % 2 != 0 || text.size() > 2 * kMaxMessage) {
-        return false;
-    }
-    std::vector<std::uint8_t> out;
-    for (std::size_t i = 0; i < text.size(); i += 2) {
-        unsigned byte = 0;
-        const auto [ptr, ec] = std::from_chars(text.data() + i, text.data() + i + 2, byte, 16);
-        if (ec != std::errc{} || ptr != text.data() + i + 2) {
+// A message's words of `bits` bits, each written in as many hex digits as
+// its width needs (2 for 8 bits, 4 for 16, 3 for 9): "5a6B" is {0x5A,
+// 0x6B} in bytes and {0x5A6B} in 16-bit words. False, with why, for
+// anything that does not split into such words or holds one too wide.
+bool ParseWords(const std::string& text, unsigned bits, std::vector<std::uint32_t>& words,
+                std::string& error) {
+    const std::size_t digits = (bits + 3) / 4;
+    const std::string shown = "'" + platform::Escaped(text, 64) + "'";
+    std::vector<std::uint32_t> out;
+    for (std::size_t i = 0; i < text.size() && text.size() % digits == 0; i += digits) {
+        std::uint64_t word = 0;
+        const auto [ptr, ec] = std::from_chars(text.data() + i, text.data() + i + digits, word, 16);
+        if (ec != std::errc{} || ptr != text.data() + i + digits) {
+            break;
+        }
+        if (word >> bits != 0) {
+            error = "option --message: word " + std::to_string(out.size() + 1) + " of " + shown +
+                    " is wider than " + std::to_string(bits) + " bits (--bits)";
             return false;
         }
-        out.push_back(static_cast<std::uint8_t>(byte));
+        out.push_back(static_cast<std::uint32_t>(word));
     }
-    bytes = std::move(out);
+    if (out.empty() || out.size() * digits != text.size() || out.size() > kMaxMessage) {
+        error = "option --message takes 1 to " + std::to_string(kMaxMessage) + " words of " +
+                std::to_string(bits) + " bits, " + std::to_string(digits) + " hex digit" +
+                (digits == 1 ? "" : "s") + " each, not " + shown;
+        return false;
+    }
+    words = std::move(out);
     return true;
 }
 
@@ -197,6 +214,8 @@ std::string Number(double value) {
 // Parses the command line; returns an exit status to stop with, or -1.
 int Parse(const std::vector<std::string>& args, Options& o, std::string& text, std::string& error) {
     check::CheckRequest& r = o.request;
+    // Read once every option is known: they depend on --bits and the names.
+    std::string message, channels;
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string arg = args[i];
         std::string value;
@@ -281,12 +300,7 @@ int Parse(const std::vector<std::string>& args, Options& o, std::string& text, s
         } else if (arg == "--samplerate") {
             o.live.sampleRate = value;
         } else if (arg == "--channels") {
-            if (!ParseChannels(value, r.names, o.live.channels)) {
-                error = "option --channels takes CH=LINE pairs, as D0=" + r.names.sclk +
-                        ",D1=" + r.names.sfrm + ",D2=" + r.names.txd + ", not '" +
-                        platform::Escaped(value, 64) + "'";
-                return kExitUnreadable;
-            }
+            channels = value;
         } else if (arg == "--time") {
             if (!ParseSeconds(value, o.live.seconds)) {
                 error = "option --time takes seconds from 0.001 to 1000000 (3, 3s, 500ms), not '" +
@@ -305,23 +319,44 @@ int Parse(const std::vector<std::string>& args, Options& o, std::string& text, s
             o.live.messages = n;
             o.limited = true;
         } else if (arg == "--message") {
-            if (!ParseHex(value, r.expect.message)) {
-                error = "option --message takes 1 to " + std::to_string(kMaxMessage) +
-                        " bytes in hex, as 5A454C, not '" + platform::Escaped(value, 64) + "'";
-                return kExitUnreadable;
-            }
+            message = value;
         } else if (arg == "--sclk" || arg == "--sfrm" || arg == "--txd") {
             (arg == "--sclk" ? r.names.sclk : arg == "--sfrm" ? r.names.sfrm : r.names.txd) = value;
         } else {
             (arg == "--frames" ? o.framesPath : o.jsonPath) = value;
         }
     }
+    // Each line its own signal: two options naming one would read one
+    // signal as two lines.
+    const std::pair<const char*, const std::string*> lines[] = {
+        {"--sclk", &r.names.sclk}, {"--sfrm", &r.names.sfrm}, {"--txd", &r.names.txd}};
+    for (std::size_t i = 0; i < 3; ++i) {
+        for (std::size_t j = i + 1; j < 3; ++j) {
+            if (check::SameName(*lines[i].second, *lines[j].second)) {
+                error = std::string(lines[i].first) + " and " + lines[j].first + " name one signal, '" +
+                        platform::Escaped(*lines[i].second, 64) + "': each line needs its own";
+                return kExitUnreadable;
+            }
+        }
+    }
+    if (message.empty()) {
+        r.expect.message = check::ProgramWords(r.expect.bits);
+    } else if (!ParseWords(message, r.expect.bits, r.expect.message, error)) {
+        return kExitUnreadable;
+    }
+    if (!channels.empty() && !ParseChannels(channels, r.names, o.live.channels)) {
+        error = "option --channels takes CH=LINE pairs, each line once, as D0=" +
+                platform::Escaped(r.names.sclk, 64) + ",D1=" + platform::Escaped(r.names.sfrm, 64) +
+                ",D2=" + platform::Escaped(r.names.txd, 64) + ", not '" + platform::Escaped(channels, 64) +
+                "'";
+        return kExitUnreadable;
+    }
     if (!o.live.driver.empty() && !r.path.empty()) {
         error = "a capture file or --driver, not both";
         return kExitUnreadable;
     }
     if (o.live.driver.empty() &&
-        (o.limited || !o.live.sampleRate.empty() || !o.live.channels.empty() || !o.saveDir.empty())) {
+        (o.limited || !o.live.sampleRate.empty() || !channels.empty() || !o.saveDir.empty())) {
         error =
             "--time, --messages, --until-done, --samplerate, --channels and --save-mismatches are for "
             "--driver";
