@@ -94,6 +94,173 @@ TEST(CaptureReader, ASessionGivesItsChannelsByNameAcrossItsLogicEntries) {
     EXPECT_NE(error.find("logic-1-1 fails its checksum"), std::string::npos) << error;
 }
 
+// What other writers put in a dump: the vector form for one-bit signals,
+// VHDL's nine levels, scopes that make a name ambiguous, and one signal
+// declared in several scopes.
+TEST(CaptureReader, OtherWritersDumpsAreReadAsTheyMeanThem) {
+    const std::string vcd =
+        "$timescale 1 ns $end $scope module top $end $scope module ssp $end $var wire 1 ! sclk $end "
+        "$var wire 1 \" sfrm $end $var wire 1 # txd $end $upscope $end $scope module gpio $end "
+        "$var wire 1 % sclk $end $var wire 1 ! pin81 $end $upscope $end $upscope $end $enddefinitions $end\n"
+        "#0 b0 ! bH \" U# 1%\n#5 b1 ! L\" W#\n#6 b0001 ! -#\n#7 h# l!\n#9 bxx ! bZ #\n#10\n";
+    Recorder sink;
+    check::CaptureInfo info;
+    std::string error;
+    // Two signals end in "sclk": the name alone is ambiguous...
+    EXPECT_FALSE(Read(vcd, sink, info, error));
+    EXPECT_EQ(error,
+              "sclk names 2 signals in cap (top.ssp.sclk, top.gpio.sclk): give one's full name with --sclk");
+    // ...a scope settles it, and a signal declared twice (pin81) is still one.
+    for (const char* name : {"top.ssp.sclk", "ssp.sclk", "pin81", "GPIO.PIN81"}) {
+        SCOPED_TRACE(name);
+        sink = {};
+        ASSERT_TRUE(Read(vcd, sink, info, error, {.sclk = name})) << error;
+        EXPECT_EQ(sink.changes, (std::vector<std::string>{"0c0", "0s1", "0dx", "5c1", "5s0", "5dx", "6c1",
+                                                          "6dx", "7d1", "7c0", "9cx", "9dx"}));
+    }
+    // Levels written in the case they were declared in win over others.
+    const std::string cased =
+        "$var wire 1 ! CLK $end $var wire 1 % clk $end $var wire 1 \" sfrm $end $var wire 1 # txd $end "
+        "$enddefinitions $end #0 1! 0% 0\" 0# #1\n";
+    sink = {};
+    ASSERT_TRUE(Read(cased, sink, info, error, {.sclk = "CLK"})) << error;
+    EXPECT_EQ(sink.changes.front(), "0c1");
+    EXPECT_FALSE(Read(cased, sink, info, error, {.sclk = "Clk"}));
+    EXPECT_EQ(info.resolution, "1s (no $timescale)");
+}
+
+// A dump that is cut, malformed or ambiguous gets no levels through to a
+// verdict: the read fails, naming what is wrong.
+TEST(CaptureReader, ADamagedDumpIsRefusedNamingWhatIsWrong) {
+    const std::string vars = "$var wire 1 ! sclk $end $var wire 1 \" sfrm $end $var wire 1 # txd $end ";
+    const std::string head = "$timescale 1ns $end " + vars + "$enddefinitions $end\n";
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"$comment written by hand " + head + "#0 0! #5",
+         "cap: damaged: $comment is not closed before $timescale"},
+        {head + "#0 0! $comment", "cap: damaged: $comment is not closed by $end"},
+        {"$date today " + head, "cap: damaged: $date is not closed before $timescale"},
+        {head + "#0 0! 1\" 0# #5 $comment the rest is lost\n#9 1! #10 0!",
+         "cap: damaged: $comment is not closed by $end"},
+        {head + "#0 0! $comment lost #9 1! $comment again $end",
+         "cap: damaged: $comment is not closed before $comment"},
+        {head + "#0 0! $vendor_extra 1 2 3\n#9 1!", "cap: damaged: $vendor_extra is not closed by $end"},
+        {"$timescale $end " + vars + "$enddefinitions $end #0",
+         "cap: damaged: its timescale '' is not one VCD allows (1, 10 or 100 s, ms, us, ns, ps or fs)"},
+        {"$timescale 3 ns $end " + vars + "$enddefinitions $end #0",
+         "cap: damaged: its timescale '3ns' is not one VCD allows (1, 10 or 100 s, ms, us, ns, ps or fs)"},
+        {"$timescale 1 ns $end $timescale 1 us $end " + vars + "$enddefinitions $end #0",
+         "cap: damaged: it gives its timescale twice"},
+        {"$var wire 1 ! $end " + vars + "$enddefinitions $end #0",
+         "cap: damaged: a $var of 3 words, not a type, a width, an identifier and a name"},
+        {"$upscope $end " + vars + "$enddefinitions $end #0", "cap: damaged: an $upscope with no scope open"},
+        {head + "#0 b10 ! #1", "cap: damaged: the one-wire signal ! is given 'b10'"},
+        {head + "#0 r1.5 #", "cap: damaged: the one-wire signal # is given 'r1.5'"},
+        {head + "#0 b1", "cap: damaged: a value 'b1' names no signal"},
+        {head + "#0 1", "cap: damaged: a change '1' names no signal"},
+        {head + "#0 0! ?oops", "cap: damaged: '?oops' among its changes is not a change"},
+        {"$var wire 1 ! sclk $end $var wire 1 ! sfrm $end $var wire 1 # txd $end $enddefinitions $end #0",
+         "--sclk and --sfrm name one signal in cap: each line needs its own"},
+    };
+    for (const auto& [vcd, why] : cases) {
+        SCOPED_TRACE(vcd);
+        Recorder sink;
+        check::CaptureInfo info;
+        std::string error;
+        EXPECT_FALSE(Read(vcd, sink, info, error));
+        EXPECT_EQ(error, why);
+    }
+}
+
+// sigrok writes a rate as a decimal with a unit ("8.2 MHz"): every whole
+// rate it can write reads back exactly, and one that is not whole is no rate.
+TEST(CaptureReader, EverySampleRateSigrokWritesReadsBackExactly) {
+    // The notation: the rate divided by the largest power of 1000 that
+    // leaves a whole part under 1000, its remainder as decimals with the
+    // trailing zeros dropped, then the unit.
+    auto notation = [](std::uint64_t rate) {
+        const char* prefix[] = {"", "k", "M", "G"};
+        std::uint64_t divisor = 1;
+        int i = 0;
+        while (rate / divisor >= 1000 && i < 3) {
+            divisor *= 1000;
+            ++i;
+        }
+        std::string text = std::to_string(rate / divisor);
+        if (i > 0 && rate % divisor != 0) {
+            std::string fraction = std::to_string(rate % divisor);
+            fraction.insert(0, static_cast<std::size_t>(3 * i) - fraction.size(), '0');
+            fraction.erase(fraction.find_last_not_of('0') + 1);
+            text += "." + fraction;
+        }
+        return text + " " + prefix[i] + "Hz";
+    };
+    std::mt19937_64 random(2026);
+    std::vector<std::uint64_t> rates;
+    for (std::uint64_t rate = 1; rate <= 400000; ++rate) {
+        rates.push_back(rate);
+    }
+    for (int k = 0; k < 200000; ++k) {
+        rates.push_back(std::uniform_int_distribution<std::uint64_t>(1, 100'000'000'000)(random));
+    }
+    std::size_t wrong = 0;
+    for (const std::uint64_t rate : rates) {
+        const std::string text = notation(rate);
+        if (check::SigrokSampleRate(text) != rate && wrong++ < 5) {
+            ADD_FAILURE() << text << " read as " << check::SigrokSampleRate(text);
+        }
+    }
+    EXPECT_EQ(wrong, 0u);
+    EXPECT_EQ(notation(8'200'000), "8.2 MHz");
+    EXPECT_EQ(check::SigrokSampleRate("8000000"), 8'000'000u);
+    EXPECT_EQ(check::SigrokSampleRate("24m"), 24'000'000u);
+    for (const char* notRate : {"1.0005 kHz", "0.5 Hz", "0 Hz", "101 GHz", "1e6", "1..5 kHz", ". MHz",
+                                "8 MHzz", "1.5", "18446744073709551616", ""}) {
+        EXPECT_EQ(check::SigrokSampleRate(notRate), 0u) << notRate;
+    }
+}
+
+// Sessions as other writers leave them: a version with a newline, an older
+// sigrok's probe count past the sample width. And what no reading can
+// trust: an entry or a key given twice, two channels one name fits.
+TEST(CaptureReader, SessionsOfOtherWritersAreReadAndAmbiguousOnesRefused) {
+    auto session = [](const std::string& version, const std::string& device, bool twice = false) {
+        const std::string metadata =
+            "[global]\nsigrok version=0.2.0\n[device 1]\ncapturefile=logic-1\n" + device;
+        std::vector<std::pair<std::string, std::string>> entries = {
+            {"version", version}, {"metadata", metadata}, {"logic-1", std::string("\x01\x03\x00", 3)}};
+        if (twice) {
+            entries.push_back(
+                {"metadata", "[device 1]\ncapturefile=logic-1\ntotal probes=3\nsamplerate=1 Hz\n"});
+        }
+        return Zip(entries);
+    };
+    const std::string probes = "probe1=sclk\nprobe2=sfrm\nprobe3=txd\n";
+    Recorder sink;
+    check::CaptureInfo info;
+    std::string error;
+    ASSERT_TRUE(
+        Read(session("2\n", "total probes=32\nsamplerate=8.2 MHz\nunitsize=1\n" + probes), sink, info, error))
+        << error;
+    EXPECT_EQ(sink.changes, (std::vector<std::string>{"0c1", "0s0", "0d0", "1s1", "2c0", "2s0"}));
+    EXPECT_EQ(info.resolution, "8200000 samples a second");
+
+    const std::vector<std::pair<std::string, std::string>> refused = {
+        {session("2", "total probes=3\nsamplerate=1 MHz\n" + probes, true),
+         "cap: damaged: it holds metadata twice"},
+        {session("2", "total probes=3\nsamplerate=1 MHz\nsamplerate=2 MHz\n" + probes),
+         "cap: damaged: its metadata gives samplerate twice"},
+        {session("2", "total probes=32\nsamplerate=1 MHz\nunitsize=1\n" + probes + "probe9=extra\n"),
+         "cap: damaged: it names channel 9 (extra) of samples of 1 bytes"},
+        {session("2", "total probes=4\nsamplerate=1 MHz\n" + probes + "probe4=sclk\n"),
+         "sclk names 2 signals in cap (sclk, sclk): give one's full name with --sclk"},
+    };
+    for (const auto& [bytes, why] : refused) {
+        SCOPED_TRACE(why);
+        EXPECT_FALSE(Read(bytes, sink, info, error));
+        EXPECT_EQ(error, why);
+    }
+}
+
 // The simulated board's wire, from its own dump, as an analyser would pack
 // it: `rate` samples a second, two bytes each, sclk in bit 3, sfrm in bit
 // 9, txd in bit 12.

@@ -38,6 +38,9 @@ bool Acquire(const AcquireRequest&, const LineNames&, CaptureSink&, CaptureInfo&
 namespace {
 
 constexpr std::size_t kShown = 64;
+// The fastest rate a live check takes: beyond what analysers stream, and
+// what the decoder keeps up with on one core.
+constexpr std::uint64_t kMaxLiveSampleRate = 1'000'000'000;
 
 // The last complaint libsigrok logged, to say why a scan found nothing
 // (firmware it could not load, a device it may not open).
@@ -82,6 +85,18 @@ std::vector<std::string> Split(const std::string& text, char separator) {
     }
     parts.push_back(text.substr(from));
     return parts;
+}
+
+// A rate as sigrok-cli spells it ("8m", "24000000"), within what a live
+// check takes; 0 with `error` otherwise.
+std::uint64_t LiveSampleRate(const std::string& text, const char* option, std::string& error) {
+    std::uint64_t rate = 0;
+    if (sr_parse_sizestring(text.c_str(), &rate) != SR_OK || rate == 0 || rate > kMaxLiveSampleRate) {
+        error = std::string(option) + " takes a rate from 1 to 1g (1 GHz), such as 8m or 24000000, not '" +
+                platform::Escaped(text, kShown) + "'";
+        return 0;
+    }
+    return rate;
 }
 
 // One driver option as libsigrok takes it, or null with `error`.
@@ -200,6 +215,11 @@ bool Acquire(const AcquireRequest& request, const LineNames& names, CaptureSink&
         return false;
     }
     const std::vector<std::string> parts = Split(request.driver, ':');
+    std::uint64_t askedRate = 0;
+    if (!request.sampleRate.empty() &&
+        (askedRate = LiveSampleRate(request.sampleRate, "--samplerate", error)) == 0) {
+        return false;
+    }
     sr_dev_driver* driver = nullptr;
     unsigned known = 0;
     for (sr_dev_driver** d = sr_driver_list(lib.context); d != nullptr && *d != nullptr; ++d, ++known) {
@@ -226,6 +246,10 @@ bool Acquire(const AcquireRequest& request, const LineNames& names, CaptureSink&
         const sr_key_info* info_ = sr_key_info_name_get(SR_KEY_CONFIG, key.c_str());
         if (info_ == nullptr) {
             error = "libsigrok has no driver option '" + platform::Escaped(key, kShown) + "'";
+            g_slist_free(scanOptions);
+            return false;
+        }
+        if (info_->key == SR_CONF_SAMPLERATE && LiveSampleRate(value, "samplerate", error) == 0) {
             g_slist_free(scanOptions);
             return false;
         }
@@ -267,23 +291,16 @@ bool Acquire(const AcquireRequest& request, const LineNames& names, CaptureSink&
             return false;
         }
         if (sr_config_set(lib.device, nullptr, key->key, v) != SR_OK) {
-            error =
-                "the " + parts[0] + " analyser refuses " + key->id + "=" + platform::Escaped(value, kShown);
+            error = "the " + parts[0] + " analyser refuses " + platform::Escaped(key->id, kShown) + "=" +
+                    platform::Escaped(value, kShown);
             return false;
         }
     }
-    if (!request.sampleRate.empty()) {
-        std::uint64_t rate = 0;
-        if (sr_parse_sizestring(request.sampleRate.c_str(), &rate) != SR_OK || rate == 0) {
-            error = "--samplerate takes a rate such as 8m or 24000000, not '" +
-                    platform::Escaped(request.sampleRate, kShown) + "'";
-            return false;
-        }
-        if (sr_config_set(lib.device, nullptr, SR_CONF_SAMPLERATE, g_variant_new_uint64(rate)) != SR_OK) {
-            error = "the " + parts[0] + " analyser does not sample at " + request.sampleRate +
-                    " samples a second";
-            return false;
-        }
+    if (askedRate != 0 &&
+        sr_config_set(lib.device, nullptr, SR_CONF_SAMPLERATE, g_variant_new_uint64(askedRate)) != SR_OK) {
+        error = "the " + parts[0] + " analyser does not sample at " + std::to_string(askedRate) +
+                " samples a second";
+        return false;
     }
 
     // The three lines, by the device's channel names.

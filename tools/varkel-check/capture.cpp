@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <vector>
 
 #include "platform/escape.h"
 
@@ -19,12 +20,96 @@ bool SameName(std::string_view name, std::string_view wanted) {
            });
 }
 
-std::string MissingSignal(Line line, const std::string& wanted, const std::string& path,
-                          const std::string& seen) {
-    const char* option[] = {"--sclk", "--sfrm", "--txd"};
-    return "no signal named " + platform::Escaped(wanted) + " in " + platform::Escaped(path) +
-           " (it has: " + (seen.empty() ? "none" : seen) + "); name it with " +
-           option[static_cast<int>(line)];
+namespace {
+
+constexpr const char* kOption[kLines] = {"--sclk", "--sfrm", "--txd"};
+constexpr std::size_t kListed = 12;    // names listed in an error
+constexpr std::size_t kKeptFits = 64;  // signals a name fits, beyond which it is ambiguous anyway
+constexpr std::size_t kShown = 64;
+
+// Whether `wanted` is `name`, or its end after a scope separator.
+bool Fits(std::string_view name, std::string_view wanted, bool sameCase) {
+    if (wanted.size() > name.size()) {
+        return false;
+    }
+    const std::string_view end = name.substr(name.size() - wanted.size());
+    const bool whole = end.size() == name.size() || name[name.size() - wanted.size() - 1] == '.';
+    return whole && (sameCase ? end == wanted : SameName(end, wanted));
+}
+
+}  // namespace
+
+SignalPicker::SignalPicker(const LineNames& names) : wanted_{names.sclk, names.sfrm, names.txd} {}
+
+void SignalPicker::Offer(std::string_view name, std::string_view id, std::string_view width) {
+    if (offered_++ < kListed) {
+        seen_ += (seen_.empty() ? "" : ", ") + platform::Escaped(name, kShown);
+    } else if (offered_ == kListed + 1) {
+        seen_ += ", ...";
+    }
+    for (int i = 0; i < kLines; ++i) {
+        if (Fits(name, wanted_[i], false) && fits_[i].size() < kKeptFits) {
+            fits_[i].push_back(
+                {std::string(name), std::string(id), std::string(width), Fits(name, wanted_[i], true)});
+        }
+    }
+}
+
+bool SignalPicker::Pick(const std::string& path, std::string (&ids)[kLines], std::string& error) const {
+    const std::string shownPath = platform::Escaped(path);
+    for (int i = 0; i < kLines; ++i) {
+        const std::vector<Fit>& fits = fits_[i];
+        if (fits.empty()) {
+            error = "no signal named " + platform::Escaped(wanted_[i], kShown) + " in " + shownPath +
+                    " (it has: " + (seen_.empty() ? "none" : seen_) + "); name it with " + kOption[i];
+            return false;
+        }
+        // One signal may be declared under several names (a dump's scopes):
+        // it is still one. Several signals are narrowed to those of the
+        // same case.
+        auto distinct = [&](bool sameCaseOnly) {
+            std::vector<const Fit*> out;
+            for (const Fit& f : fits) {
+                if ((!sameCaseOnly || f.sameCase) &&
+                    std::none_of(out.begin(), out.end(), [&](const Fit* o) { return o->id == f.id; })) {
+                    out.push_back(&f);
+                }
+            }
+            return out;
+        };
+        std::vector<const Fit*> chosen = distinct(false);
+        if (chosen.size() > 1) {
+            chosen = distinct(true);
+        }
+        if (chosen.size() != 1) {
+            const std::vector<const Fit*> all = distinct(false);
+            std::string names;
+            for (std::size_t k = 0; k < all.size() && k < kListed; ++k) {
+                names += (k == 0 ? "" : ", ") + platform::Escaped(all[k]->name, kShown);
+            }
+            error = platform::Escaped(wanted_[i], kShown) + " names " +
+                    (fits.size() >= kKeptFits ? "many" : std::to_string(all.size())) + " signals in " +
+                    shownPath + " (" + names + (all.size() > kListed ? ", ..." : "") +
+                    "): give one's full name with " + kOption[i];
+            return false;
+        }
+        if (chosen.front()->width != "1") {
+            error = "signal " + platform::Escaped(chosen.front()->name, kShown) + " in " + shownPath +
+                    " is " + platform::Escaped(chosen.front()->width, kShown) + " bits wide, not one wire";
+            return false;
+        }
+        ids[i] = chosen.front()->id;
+    }
+    for (int i = 0; i < kLines; ++i) {
+        for (int j = i + 1; j < kLines; ++j) {
+            if (ids[i] == ids[j]) {
+                error = std::string(kOption[i]) + " and " + kOption[j] + " name one signal in " + shownPath +
+                        ": each line needs its own";
+                return false;
+            }
+        }
+    }
+    return true;
 }
 
 bool ReadCapture(int fd, const std::string& path, const LineNames& names, CaptureSink& sink,

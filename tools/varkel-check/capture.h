@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace check {
 
@@ -51,10 +52,40 @@ bool ReadCapture(int fd, const std::string& path, const LineNames& names, Captur
 
 // Whether a capture's signal name is `wanted`, without regard to case.
 bool SameName(std::string_view name, std::string_view wanted);
-// The line that says the capture has no signal for `line`; `seen` lists
-// the names it has, already made safe to show.
-std::string MissingSignal(Line line, const std::string& wanted, const std::string& path,
-                          const std::string& seen);
+
+// Finds each line's signal among those a capture declares. A line's name
+// fits a signal's full name, or its end after a scope ("sclk" and
+// "ssp.sclk" both fit "top.ssp.sclk"), without regard to case; where it
+// fits several signals, those of the same case are preferred, and if that
+// leaves more than one, the name is ambiguous. Two lines may not share
+// one signal. Memory stays bounded however many signals are offered.
+class SignalPicker {
+  public:
+    explicit SignalPicker(const LineNames& names);
+    // A signal of the capture: its full name, what the reader knows it by
+    // (a value change dump's identifier, a session's channel number), and
+    // its width in bits as the capture gives it.
+    void Offer(std::string_view name, std::string_view id, std::string_view width = "1");
+    // Each line's signal; false with one line saying why when a line has
+    // none, or several, or one that is not a single wire, or one another
+    // line has too.
+    bool Pick(const std::string& path, std::string (&ids)[kLines], std::string& error) const;
+
+  private:
+    struct Fit {
+        std::string name, id, width;
+        bool sameCase;
+    };
+    std::string wanted_[kLines];
+    std::vector<Fit> fits_[kLines];
+    std::string seen_;  // the first signals' names, for a helpful error
+    std::size_t offered_ = 0;
+};
+
+// A sample rate as a session's metadata gives it ("8.2 MHz", "1.001 kHz",
+// "8000000"): samples a second, exactly, or 0 when it is not a whole
+// number of hertz from 1 Hz to 100 GHz.
+std::uint64_t SigrokSampleRate(std::string_view text);
 
 // The two readers, for callers that know the format.
 bool ReadVcd(int fd, const std::string& path, const LineNames& names, CaptureSink& sink, CaptureInfo& info,

@@ -5,8 +5,9 @@
 // and every entry against its checksum.
 #include <cctype>
 #include <charconv>
-#include <cmath>
+#include <cstring>
 #include <map>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -20,15 +21,19 @@ namespace {
 
 constexpr std::uint64_t kMaxMetadataBytes = 1 << 20;
 constexpr unsigned kMaxUnitBytes = LogicStream::kMaxUnitBytes;  // 64 channels
-constexpr double kMaxSampleRate = 100e9;
+constexpr std::uint64_t kMaxSampleRate = 100'000'000'000;       // 100 GHz
 constexpr std::uint64_t kProgressBytes = 16 << 20;
 constexpr std::size_t kShown = 64;
 
+bool Blank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
 std::string_view Trim(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
+    while (!text.empty() && Blank(text.front())) {
         text.remove_prefix(1);
     }
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r')) {
+    while (!text.empty() && Blank(text.back())) {
         text.remove_suffix(1);
     }
     return text;
@@ -39,34 +44,66 @@ bool Whole(std::string_view text, std::uint64_t& value) {
     return !text.empty() && ec == std::errc{} && ptr == text.data() + text.size();
 }
 
-// "400 kHz", "12 MHz", "1.5 GHz", "8000000": samples a second, or 0.
-std::uint64_t SampleRate(std::string_view text) {
-    std::size_t digits = 0;
-    while (digits < text.size() &&
-           (std::isdigit(static_cast<unsigned char>(text[digits])) != 0 || text[digits] == '.')) {
-        ++digits;
+// "400 kHz", "8.2 MHz", "1.001 kHz", "8000000", as sigrok writes a rate:
+// samples a second, read as a whole number of hertz with no rounding, or
+// 0 when the text is not a rate or not a whole number of hertz.
+}  // namespace
+
+std::uint64_t SigrokSampleRate(std::string_view text) {
+    std::size_t at = 0;
+    std::uint64_t whole = 0, fraction = 0;
+    unsigned wholeDigits = 0, fractionDigits = 0;
+    for (; at < text.size() && std::isdigit(static_cast<unsigned char>(text[at])) != 0; ++at, ++wholeDigits) {
+        if (whole > kMaxSampleRate / 10) {
+            return 0;
+        }
+        whole = whole * 10 + static_cast<std::uint64_t>(text[at] - '0');
     }
-    double number = 0;
-    const auto [ptr, ec] = std::from_chars(text.data(), text.data() + digits, number);
-    if (digits == 0 || ec != std::errc{} || ptr != text.data() + digits) {
-        return 0;
+    if (at < text.size() && text[at] == '.') {
+        for (++at; at < text.size() && std::isdigit(static_cast<unsigned char>(text[at])) != 0; ++at) {
+            if (++fractionDigits > 18) {
+                return 0;
+            }
+            fraction = fraction * 10 + static_cast<std::uint64_t>(text[at] - '0');
+        }
+        if (fractionDigits == 0) {
+            return 0;
+        }
     }
-    std::string_view unit = Trim(text.substr(digits));
-    double scale = 1;
-    if (!unit.empty() && (unit[0] == 'k' || unit[0] == 'K' || unit[0] == 'm' || unit[0] == 'M' ||
-                          unit[0] == 'g' || unit[0] == 'G')) {
-        scale = unit[0] == 'k' || unit[0] == 'K' ? 1e3 : unit[0] == 'm' || unit[0] == 'M' ? 1e6 : 1e9;
+    std::string_view unit = Trim(text.substr(at));
+    unsigned exponent = 0;  // of ten
+    if (!unit.empty() && std::strchr("kKmMgG", unit[0]) != nullptr) {
+        exponent = unit[0] == 'k' || unit[0] == 'K' ? 3 : unit[0] == 'm' || unit[0] == 'M' ? 6 : 9;
         unit.remove_prefix(1);
     }
-    if (!unit.empty() && !SameName(unit, "hz")) {
+    if (wholeDigits == 0 || (!unit.empty() && !SameName(unit, "hz"))) {
         return 0;
     }
-    const double rate = number * scale;
-    if (!std::isfinite(rate) || rate < 1 || rate > kMaxSampleRate || rate != std::floor(rate)) {
+    // The fraction's digits beyond the unit's power of ten must be zeros:
+    // "8.2 MHz" is 8,200,000 Hz, "1.0005 kHz" no whole rate.
+    while (fractionDigits > exponent) {
+        if (fraction % 10 != 0) {
+            return 0;
+        }
+        fraction /= 10;
+        --fractionDigits;
+    }
+    std::uint64_t scale = 1;
+    for (unsigned i = 0; i < exponent; ++i) {
+        scale *= 10;
+    }
+    std::uint64_t fractionScale = 1;
+    for (unsigned i = fractionDigits; i < exponent; ++i) {
+        fractionScale *= 10;
+    }
+    if (whole > kMaxSampleRate / scale) {
         return 0;
     }
-    return static_cast<std::uint64_t>(rate);
+    const std::uint64_t rate = whole * scale + fraction * fractionScale;
+    return rate >= 1 && rate <= kMaxSampleRate ? rate : 0;
 }
+
+namespace {
 
 struct Metadata {
     std::string captureFile;
@@ -74,16 +111,14 @@ struct Metadata {
     std::uint64_t unitBytes = 0;
     std::uint64_t sampleRate = 0;
     std::string sampleRateText;
-    int bit[kLines] = {-1, -1, -1};
-    std::string seen;  // the first channels' names, for a helpful error
-    std::size_t named = 0;
+    std::map<std::uint64_t, std::string> probes;  // named channels, by number from 1
 };
 
-// Reads the first device of the metadata text; false with `error`.
-bool ParseMetadata(std::string_view text, const LineNames& names, Metadata& m, std::string& error) {
-    const std::string wanted[kLines] = {names.sclk, names.sfrm, names.txd};
+// Reads the first device of the metadata text; false with `error`. Every
+// key is given once: a second would leave which one counts to the order.
+bool ParseMetadata(std::string_view text, Metadata& m, std::string& error) {
     bool inDevice = false, deviceDone = false;
-    std::map<std::uint64_t, std::string> probes;  // bounded below by the channel count
+    std::set<std::string_view> keys;
     std::string_view unitText, channelText;
     while (!text.empty() && !deviceDone) {
         const std::size_t newline = text.find('\n');
@@ -99,6 +134,10 @@ bool ParseMetadata(std::string_view text, const LineNames& names, Metadata& m, s
             continue;
         }
         const std::string_view key = Trim(line.substr(0, equals)), value = Trim(line.substr(equals + 1));
+        if (!keys.insert(key).second) {
+            error = "damaged: its metadata gives " + platform::Escaped(key, kShown) + " twice";
+            return false;
+        }
         std::uint64_t n = 0;
         if (key == "capturefile") {
             m.captureFile = value;
@@ -108,19 +147,18 @@ bool ParseMetadata(std::string_view text, const LineNames& names, Metadata& m, s
             unitText = value;
         } else if (key == "samplerate") {
             m.sampleRateText = platform::Escaped(value, kShown);
-            m.sampleRate = SampleRate(value);
+            m.sampleRate = SigrokSampleRate(value);
             if (m.sampleRate == 0) {
                 error =
                     "damaged: its sample rate '" + m.sampleRateText + "' is not one an analyser samples at";
                 return false;
             }
         } else if (key.rfind("probe", 0) == 0 && Whole(key.substr(5), n) && n > 0) {
-            if (probes.size() <= kMaxUnitBytes * 8 && probes.count(n) == 0) {
-                probes.emplace(n, value);
-            } else if (probes.count(n) == 0) {
+            if (m.probes.size() >= kMaxUnitBytes * 8) {
                 error = "damaged: it names more channels than a sample can hold";
                 return false;
             }
+            m.probes.emplace(n, value);
         }
     }
     if (m.captureFile.empty()) {
@@ -137,32 +175,21 @@ bool ParseMetadata(std::string_view text, const LineNames& names, Metadata& m, s
         error = "damaged: its sample size '" + platform::Escaped(unitText, kShown) + "' is not 1 to 8 bytes";
         return false;
     }
-    if (m.channels > m.unitBytes * 8) {
-        error = "damaged: it claims " + std::to_string(m.channels) + " channels in samples of " +
-                std::to_string(m.unitBytes) + " bytes";
-        return false;
-    }
     if (m.sampleRate == 0) {
         error = "damaged: its metadata gives no sample rate";
         return false;
     }
-    for (const auto& [number, name] : probes) {
-        if (number > m.channels) {
+    // An older writer counts every probe its device has, even past the
+    // sample's width; the channels it names must still be in the sample.
+    const std::uint64_t width = m.unitBytes * 8;
+    for (const auto& [number, name] : m.probes) {
+        if (number > m.channels || number > width) {
             error = "damaged: it names channel " + std::to_string(number) + " (" +
-                    platform::Escaped(name, kShown) + ") of a capture with " + std::to_string(m.channels);
+                    platform::Escaped(name, kShown) + ") of " +
+                    (number > m.channels ? "a capture with " + std::to_string(m.channels)
+                                         : "samples of " + std::to_string(m.unitBytes) + " bytes");
             return false;
         }
-        if (m.named++ < 12) {
-            m.seen += (m.seen.empty() ? "" : ", ") + platform::Escaped(name, kShown);
-        }
-        for (int i = 0; i < kLines; ++i) {
-            if (m.bit[i] < 0 && SameName(name, wanted[i])) {
-                m.bit[i] = static_cast<int>(number - 1);
-            }
-        }
-    }
-    if (m.named > 12) {
-        m.seen += ", ...";
     }
     return true;
 }
@@ -259,15 +286,20 @@ bool ReadSigrokSession(int fd, const std::string& path, const LineNames& names, 
                     "', which this tool does not read");
     }
     Metadata m;
-    if (!ParseMetadata(metadataText, names, m, why)) {
+    if (!ParseMetadata(metadataText, m, why)) {
         return fail(why);
     }
-    const std::string wanted[kLines] = {names.sclk, names.sfrm, names.txd};
+    SignalPicker picker(names);
+    for (const auto& [number, name] : m.probes) {
+        picker.Offer(name, std::to_string(number));
+    }
+    std::string channelOf[kLines];
+    if (!picker.Pick(path, channelOf, error)) {
+        return false;
+    }
+    int bit[kLines];
     for (int i = 0; i < kLines; ++i) {
-        if (m.bit[i] < 0) {
-            error = MissingSignal(static_cast<Line>(i), wanted[i], path, m.seen);
-            return false;
-        }
+        bit[i] = std::stoi(channelOf[i]) - 1;
     }
     std::vector<const ZipEntry*> chunks;
     if (!FindChunks(zip, m.captureFile, chunks, why)) {
@@ -291,7 +323,7 @@ bool ReadSigrokSession(int fd, const std::string& path, const LineNames& names, 
     info.secondsPerTick = 1.0 / static_cast<double>(m.sampleRate);
     info.resolution = std::to_string(m.sampleRate) + " samples a second";
     info.startTick = 0;
-    LogicStream samples(m.unitBytes, m.bit, sink);
+    LogicStream samples(m.unitBytes, bit, sink);
     std::uint64_t unpacked = 0, nextReport = kProgressBytes;
     bool stopped = false;
     for (const ZipEntry* chunk : chunks) {

@@ -19,9 +19,8 @@
 namespace check {
 namespace {
 
-constexpr std::size_t kChunk = 1 << 20;   // also the longest word a dump may hold
-constexpr std::size_t kKeptWords = 8;     // of one header section: a $var needs four
-constexpr std::size_t kListedNames = 12;  // in the error that names the signals there are
+constexpr std::size_t kChunk = 1 << 20;  // also the longest word a dump may hold
+constexpr std::size_t kKeptWords = 8;    // of one header section: a $var needs four
 constexpr std::size_t kShown = 64;
 constexpr std::uint64_t kProgressBytes = 16 << 20;
 
@@ -93,8 +92,7 @@ double Timescale(const std::string& text) {
         ++digits;
     }
     const std::string number = text.substr(0, digits);
-    std::string unit = text.substr(digits);
-    unit.erase(std::remove(unit.begin(), unit.end(), ' '), unit.end());
+    const std::string unit = text.substr(digits);
     const double scale = number == "1" ? 1 : number == "10" ? 10 : number == "100" ? 100 : 0;
     const std::pair<const char*, double> units[] = {{"s", 1},     {"ms", 1e-3},  {"us", 1e-6},
                                                     {"ns", 1e-9}, {"ps", 1e-12}, {"fs", 1e-15}};
@@ -106,78 +104,172 @@ double Timescale(const std::string& text) {
     return 0;
 }
 
+// The words that open or close a section of a dump.
+bool IsKeyword(std::string_view word) {
+    for (const char* keyword : {"$comment", "$date", "$enddefinitions", "$scope", "$timescale", "$upscope",
+                                "$var", "$version", "$dumpall", "$dumpoff", "$dumpon", "$dumpvars", "$end"}) {
+        if (word == keyword) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// A one-bit level as a dump writes it: Verilog's 0, 1, x, z, and VHDL's
+// std_logic, whose L and H are weak 0 and 1 and whose U, W and - are
+// unknown. 0 when the character is not a level.
+char Level(char c) {
+    switch (c) {
+        case '0':
+        case 'L':
+        case 'l':
+            return '0';
+        case '1':
+        case 'H':
+        case 'h':
+            return '1';
+        case 'x':
+        case 'X':
+        case 'z':
+        case 'Z':
+        case 'U':
+        case 'u':
+        case 'W':
+        case 'w':
+        case '-':
+            return 'x';
+        default:
+            return 0;
+    }
+}
+
+// The level a vector value ("b1", "b0001", "bx") gives a one-bit signal:
+// its last bit, the ones before it only zeros or the same (a value padded
+// to a width). 0 when it holds more than one bit's worth.
+char VectorLevel(std::string_view digits) {
+    if (digits.empty()) {
+        return 0;
+    }
+    const char last = Level(digits.back());
+    for (std::size_t i = 0; i + 1 < digits.size(); ++i) {
+        if (Level(digits[i]) == 0 || (digits[i] != '0' && digits[i] != digits.back())) {
+            return 0;
+        }
+    }
+    return last;
+}
+
 }  // namespace
 
 bool ReadVcd(int fd, const std::string& path, const LineNames& names, CaptureSink& sink, CaptureInfo& info,
              const Progress& progress, std::string& error) {
     const std::string shown = platform::Escaped(path);
     const std::string notCapture = shown + " is not a value change dump or a sigrok session file";
+    auto damaged = [&](const std::string& what) {
+        error = shown + ": damaged: " + what;
+        return false;
+    };
+    auto unreadable = [&](const Tokens& t) {
+        error = t.error != 0 ? "cannot read " + shown + ": " + std::strerror(t.error)
+                             : shown + ": damaged: a word of more than 1 MiB in it";
+        return false;
+    };
     Tokens tokens(fd);
     std::string_view token;
-    const std::string wanted[kLines] = {names.sclk, names.sfrm, names.txd};
-    std::string idOf[kLines];
-    std::string seen;  // the first signals' names, for a helpful error
-    std::size_t signals = 0;
+    SignalPicker picker(names);
+    std::vector<std::string> scopes;  // the scopes a $var is declared in, outermost first
+    std::size_t scopeBytes = 0;
     std::string timescale;
-    bool sawDefinitions = false;
+    bool sawTimescale = false, sawDefinitions = false;
 
-    // Header: up to $enddefinitions.
+    // Header: sections up to $enddefinitions, each closed by its $end.
     while (!sawDefinitions && tokens.Next(token)) {
-        if (token.empty() || token[0] != '$') {
+        if (token.empty() || token[0] != '$' || token == "$end") {
             error = notCapture;
             return false;
         }
         const std::string keyword(token);
         std::vector<std::string> body;
-        while (tokens.Next(token) && token != "$end") {
+        bool closed = false;
+        while (tokens.Next(token)) {
+            if (token == "$end") {
+                closed = true;
+                break;
+            }
+            // A keyword inside a section means the section was never closed:
+            // reading on would swallow what follows. (An identifier may be "$".)
+            if (IsKeyword(token) && !(keyword == "$var" && body.size() == 2)) {
+                return damaged(platform::Escaped(keyword, kShown) + " is not closed before " +
+                               platform::Escaped(token, kShown));
+            }
             if (body.size() < kKeptWords) {
                 body.emplace_back(token);
             }
         }
+        if (!closed) {
+            if (tokens.error != 0 || tokens.tooLong) {
+                return unreadable(tokens);
+            }
+            return damaged(platform::Escaped(keyword, kShown) + " is not closed by $end");
+        }
         if (keyword == "$timescale") {
-            timescale.clear();
+            if (sawTimescale) {
+                return damaged("it gives its timescale twice");
+            }
+            sawTimescale = true;
             for (const std::string& part : body) {
                 timescale += part;
             }
-        } else if (keyword == "$var" && body.size() >= 4) {
-            if (signals++ < kListedNames) {
-                seen += (seen.empty() ? "" : ", ") + platform::Escaped(body[3], kShown);
-            } else if (signals == kListedNames + 1) {
-                seen += ", ...";
+            if (body.empty() || body.size() > 2 || Timescale(timescale) == 0) {
+                return damaged("its timescale '" + platform::Escaped(timescale, kShown) +
+                               "' is not one VCD allows (1, 10 or 100 s, ms, us, ns, ps or fs)");
             }
-            for (int i = 0; i < kLines; ++i) {
-                if (idOf[i].empty() && SameName(body[3], wanted[i])) {
-                    if (body[1] != "1") {
-                        error = "signal " + platform::Escaped(body[3], kShown) + " in " + shown + " is " +
-                                platform::Escaped(body[1], kShown) + " bits wide, not one wire";
-                        return false;
-                    }
-                    idOf[i] = body[2];
-                }
+        } else if (keyword == "$scope") {
+            if (body.size() != 2) {
+                return damaged("a $scope of " + std::to_string(body.size()) +
+                               " words, not a type and a name");
             }
+            scopeBytes += body[1].size();
+            if (scopeBytes > kChunk) {
+                return damaged("its scopes nest deeper than 1 MiB of names");
+            }
+            scopes.push_back(body[1]);
+        } else if (keyword == "$upscope") {
+            if (scopes.empty()) {
+                return damaged("an $upscope with no scope open");
+            }
+            scopeBytes -= scopes.back().size();
+            scopes.pop_back();
+        } else if (keyword == "$var") {
+            if (body.size() < 4) {
+                return damaged("a $var of " + std::to_string(body.size()) +
+                               " words, not a type, a width, an identifier and a name");
+            }
+            std::string full;
+            for (const std::string& scope : scopes) {
+                full += scope + ".";
+            }
+            picker.Offer(full + body[3], body[2], body[1]);
         } else if (keyword == "$enddefinitions") {
             sawDefinitions = true;
         }
     }
-    if (tokens.error != 0 || tokens.tooLong || !sawDefinitions) {
-        error = tokens.error != 0 ? "cannot read " + shown + ": " + std::strerror(tokens.error)
-                : tokens.tooLong  ? shown + ": damaged: a word of more than 1 MiB in its header"
-                                  : notCapture;
+    if (tokens.error != 0 || tokens.tooLong) {
+        return unreadable(tokens);
+    }
+    if (!sawDefinitions) {
+        error = notCapture;
+        return false;
+    }
+    std::string idOf[kLines];
+    if (!picker.Pick(path, idOf, error)) {
         return false;
     }
     info.format = "value change dump";
-    info.secondsPerTick = Timescale(timescale.empty() ? "1s" : timescale);
-    if (info.secondsPerTick == 0) {
-        error = shown + " has a timescale VCD does not allow: " + platform::Escaped(timescale, kShown);
-        return false;
-    }
-    info.resolution = timescale;
-    for (int i = 0; i < kLines; ++i) {
-        if (idOf[i].empty()) {
-            error = MissingSignal(static_cast<Line>(i), wanted[i], path, seen);
-            return false;
-        }
-    }
+    // No $timescale at all: the standard leaves the unit to the reader;
+    // a second each, as viewers take it, and said.
+    info.secondsPerTick = Timescale(sawTimescale ? timescale : "1s");
+    info.resolution = sawTimescale ? timescale : "1s (no $timescale)";
 
     // Changes. Single-character identifiers, by far the common case, are
     // looked up in a table.
@@ -191,6 +283,13 @@ bool ReadVcd(int fd, const std::string& path, const LineNames& names, CaptureSin
             longer[idOf[i]] = i;
         }
     }
+    auto lineOf = [&](std::string_view id) {
+        if (id.size() == 1) {
+            return single[static_cast<unsigned char>(id[0])];
+        }
+        const auto found = longer.find(std::string(id));
+        return found == longer.end() ? -1 : found->second;
+    };
     std::uint64_t now = 0;
     bool timed = false;
     std::uint64_t nextReport = kProgressBytes;
@@ -213,26 +312,54 @@ bool ReadVcd(int fd, const std::string& path, const LineNames& names, CaptureSin
             info.startTick = timed ? info.startTick : t;
             now = t;
             timed = true;
-        } else if (c == '0' || c == '1' || c == 'x' || c == 'X' || c == 'z' || c == 'Z') {
-            const std::string_view id = token.substr(1);
-            const int line = id.size() == 1
-                                 ? single[static_cast<unsigned char>(id[0])]
-                                 : (longer.count(std::string(id)) != 0 ? longer[std::string(id)] : -1);
-            if (line >= 0) {
-                sink.Change(now, static_cast<Line>(line), c == '0' || c == '1' ? c : 'x');
+        } else if (const char level = Level(c); level != 0) {
+            if (token.size() == 1) {
+                return damaged("a change '" + platform::Escaped(token, kShown) + "' names no signal");
+            }
+            if (const int line = lineOf(token.substr(1)); line >= 0) {
+                sink.Change(now, static_cast<Line>(line), level);
             }
         } else if (c == 'b' || c == 'B' || c == 'r' || c == 'R') {
-            tokens.Next(token);  // a vector or real value: its identifier follows
-        } else if (c == '$' && token != "$end" && token != "$dumpvars" && token != "$dumpall" &&
-                   token != "$dumpon" && token != "$dumpoff") {
-            while (tokens.Next(token) && token != "$end") {  // a comment in the changes
+            const std::string value(token);  // the identifier follows it
+            if (!tokens.Next(token)) {
+                if (tokens.error != 0 || tokens.tooLong) {
+                    return unreadable(tokens);
+                }
+                return damaged("a value '" + platform::Escaped(value, kShown) + "' names no signal");
             }
+            if (const int line = lineOf(token); line >= 0) {
+                const char bit = c == 'b' || c == 'B' ? VectorLevel(std::string_view(value).substr(1)) : 0;
+                if (bit == 0) {
+                    return damaged("the one-wire signal " + platform::Escaped(token, kShown) + " is given '" +
+                                   platform::Escaped(value, kShown) + "'");
+                }
+                sink.Change(now, static_cast<Line>(line), bit);
+            }
+        } else if (token == "$dumpvars" || token == "$dumpall" || token == "$dumpon" || token == "$dumpoff" ||
+                   token == "$end") {
+            // Marks around changes, which are read as any others.
+        } else if (c == '$') {
+            const std::string keyword(token);  // a comment, or a section this reader does not use
+            bool closed = false;
+            while (!closed && tokens.Next(token)) {
+                closed = token == "$end";
+                if (!closed && IsKeyword(token)) {
+                    return damaged(platform::Escaped(keyword, kShown) + " is not closed before " +
+                                   platform::Escaped(token, kShown));
+                }
+            }
+            if (!closed) {
+                if (tokens.error != 0 || tokens.tooLong) {
+                    return unreadable(tokens);
+                }
+                return damaged(platform::Escaped(keyword, kShown) + " is not closed by $end");
+            }
+        } else {
+            return damaged("'" + platform::Escaped(token, kShown) + "' among its changes is not a change");
         }
     }
     if (tokens.error != 0 || tokens.tooLong) {
-        error = tokens.error != 0 ? "cannot read " + shown + ": " + std::strerror(tokens.error)
-                                  : shown + ": damaged: a word of more than 1 MiB among its changes";
-        return false;
+        return unreadable(tokens);
     }
     if (!timed) {
         error = shown + " holds no samples: no timestamp follows its definitions";

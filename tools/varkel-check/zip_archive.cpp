@@ -193,6 +193,18 @@ bool ZipArchive::Open(int fd, std::string& error) {
         entries_.push_back(std::move(entry));
         p += kDirectoryHeaderBytes + nameBytes + extraBytes + commentBytes;
     }
+    // A name given twice leaves which entry is meant to the order they
+    // are looked at: no reading of such an archive can be trusted.
+    std::vector<std::string_view> names;
+    names.reserve(entries_.size());
+    for (const ZipEntry& entry : entries_) {
+        names.push_back(entry.name);
+    }
+    std::sort(names.begin(), names.end());
+    if (const auto twice = std::adjacent_find(names.begin(), names.end()); twice != names.end()) {
+        error = Damaged("it holds " + Shown(*twice) + " twice");
+        return false;
+    }
     dataOffsets_.assign(entries_.size(), 0);
     return true;
 }
