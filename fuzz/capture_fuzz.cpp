@@ -4,11 +4,46 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 
 #include "tools/varkel-check/run.h"
+
+namespace {
+
+// A grouped count ("1,204") at `at`, moving past it; false if none is there.
+bool CountAt(const std::string& text, std::size_t& at, unsigned long long& n) {
+    const std::size_t from = at;
+    n = 0;
+    while (at < text.size() && (std::isdigit(static_cast<unsigned char>(text[at])) || text[at] == ',')) {
+        n = text[at] == ',' ? n : n * 10 + static_cast<unsigned>(text[at] - '0');
+        ++at;
+    }
+    return at > from && text[from] != ',';
+}
+
+// Every "N of M" the texts say has N at most M: a count that exceeds its
+// total is a lie, whatever the input.
+void CountsWithinTotals(const std::string& text) {
+    for (std::size_t at = text.find(" of "); at != std::string::npos; at = text.find(" of ", at + 4)) {
+        std::size_t start = at;
+        while (start > 0 &&
+               (std::isdigit(static_cast<unsigned char>(text[start - 1])) || text[start - 1] == ',')) {
+            --start;
+        }
+        std::size_t end = at + 4;
+        unsigned long long some = 0, all = 0;
+        if (start < at && CountAt(text, start, some) && start == at && CountAt(text, end, all) &&
+            some > all) {
+            std::abort();
+        }
+    }
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const int fd = ::memfd_create("capture", MFD_CLOEXEC);
@@ -41,6 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             {}, outcome, error)) {
         text = check::VerdictLine(outcome.report) + check::Details(outcome, request) +
                check::Json(outcome, request, "fuzz");
+        CountsWithinTotals(text);
     }
     ::close(fd);
     return 0;

@@ -48,12 +48,12 @@ std::string MakeVcd(const WaveSpec& w) {
                 const double end = t0 + (i + 1) * w.bitS;
                 edges.push_back({end, 0, idle});
                 if (!w.otherPhase && i < 7) {
-                    edges.push_back({end, 2, bit(i + 1)});
+                    edges.push_back({end + w.dataDelayS, 2, bit(i + 1)});
                 }
             }
             const double end = t0 + 8 * w.bitS;
             if (!w.selectHeld || lastOfMessage) {
-                edges.push_back({end, 1, '1'});
+                edges.push_back({end + w.selectHoldS, 1, '1'});
             }
             edges.push_back({end + w.dataDelayS, 2, '0'});  // held past the last edge, as a sender does
             t0 = end + w.idleBits * w.bitS;

@@ -15,7 +15,11 @@ struct WaveSpec {
     double idleBits = 1;  // frame high between frames, in bit times
     bool lsbFirst = false;
     bool otherPhase = false;    // data changes on the rising edge, sampled on the falling
-    double dataDelayS = 20e-9;  // a sender's data changes this long after its edge (otherPhase, frame end)
+    double dataDelayS = 20e-9;  // a sender's data changes this long after the edge it changes on
+    // The frame line ends this long after a frame's last clock edge: 0, as
+    // the simulated board's port, or a hold time that keeps a last rising
+    // edge (idle high) inside the select.
+    double selectHoldS = 0;
     bool clockIdleHigh = false;
     bool frameLineStuck = false;  // the frame pin never leaves its idle level
     bool selectHeld = false;      // the frame pin low from a message's first frame to its last

@@ -120,7 +120,7 @@ TEST(FrameDecoder, DataIsTakenAtTheEdgesOwnSampleAndSuchChangesAreCounted) {
     EXPECT_EQ(w.decoder.activity().bitsChangedOnEdgeSample, 7u);  // 1,0,1,0,0,1,0,1 from 0: seven changes
     ASSERT_EQ(w.words.size(), 1u);
     EXPECT_EQ(w.words[0].dataChangesWhileHigh + w.words[0].dataChangesWhileLow, 0u);  // no evidence of phase
-    EXPECT_EQ(w.words[0].dataChangesOnRise, 7u);
+    EXPECT_EQ(w.words[0].dataChangesNearEdge, 7u);
 }
 
 TEST(FrameDecoder, ASelectActiveAtTheStartIsDecodedAndCutWordsAreLeftOutAndCounted) {
@@ -186,7 +186,11 @@ TEST(FrameDecoder, AnActiveHighSelectAndEdgesOutsideTheSelect) {
     EXPECT_EQ(w.decoder.activity().risesWhileActive, 8u);
 }
 
-TEST(FrameDecoder, AnEdgeOnTheSampleWhereTheSelectEndsIsInsideIt) {
+// The select's edges on a clock edge's own sample, read as sigrok reads
+// them: a rising edge as the select opens is a bit, one as it closes is not,
+// and the word it would have ended is lost; both are counted, and neither
+// tells the clock's rest level.
+TEST(FrameDecoder, EdgesOnTheSamplesWhereTheSelectOpensAndClosesAreReadAsSigrokReadsThem) {
     Wire w;
     w.Start('0', '1', '0');
     w.Select('0');
@@ -197,7 +201,97 @@ TEST(FrameDecoder, AnEdgeOnTheSampleWhereTheSelectEndsIsInsideIt) {
     w.decoder.Change(w.tick + 10, Line::Sclk, '0');
     w.tick += 20;
     w.End();
-    EXPECT_EQ(w.Values(), std::vector<std::uint32_t>{0x03});
+    EXPECT_EQ(w.Values(), std::vector<std::uint32_t>{});
+    const check::LineActivity& a = w.decoder.activity();
+    EXPECT_EQ(a.selectClosedOnEdge, 1u);
+    EXPECT_EQ(a.wordsLostAtClose, 1u);
+    EXPECT_EQ(a.partialWords, 0u);  // no select period ending inside a word for a width to explain
+    for (const std::uint64_t n : a.periodsByRises) {
+        EXPECT_EQ(n, 0u);
+    }
+
+    // The select opens on a falling edge, the clock high before it: no
+    // bit, and no rest high. Then on a rising edge: its first bit.
+    Wire open;
+    open.Start('1', '1', '1');
+    open.decoder.Change(open.tick, Line::Sfrm, '0');
+    open.decoder.Change(open.tick, Line::Sclk, '0');
+    open.tick += 10;
+    open.Shift(0xA5, 8);
+    open.Select('1');
+    open.decoder.Change(open.tick, Line::Sfrm, '0');
+    open.decoder.Change(open.tick, Line::Sclk, '1');
+    open.decoder.Change(open.tick, Line::Txd, '1');
+    open.decoder.Change(open.tick + 5, Line::Sclk, '0');
+    open.tick += 10;
+    open.Shift(0x25, 7);
+    open.Select('1');
+    open.End();
+    EXPECT_EQ(open.Values(), (std::vector<std::uint32_t>{0xA5, 0xA5}));
+    EXPECT_EQ(open.decoder.activity().selectOpenedOnEdge, 1u);
+    EXPECT_EQ(open.decoder.activity().rests, 1u);  // low, before the first period's first rise
+    EXPECT_EQ(open.decoder.activity().restsHigh, 0u);
+}
+
+// Where the clock rests while selected is its polarity; rests the select's
+// edges could have cut short (under two samples) are not counted.
+TEST(FrameDecoder, TheClockRestsAreCountedClearOfTheSelectsEdges) {
+    Wire low;
+    low.Start('0', '1', '0');
+    for (int word = 0; word < 3; ++word) {
+        low.Select('0');
+        low.Shift(0x5A, 8);
+        low.Select('1');
+    }
+    low.End();
+    // As each select opens; each closes on its last falling edge's sample,
+    // too close to tell what the clock did before.
+    EXPECT_EQ(low.decoder.activity().rests, 3u);
+    EXPECT_EQ(low.decoder.activity().restsHigh, 0u);
+
+    Wire high;  // idle high: falling edges lead
+    high.Start('1', '1', '0');
+    high.Select('0');
+    for (int i = 0; i < 8; ++i) {
+        high.decoder.Change(high.tick + 5, Line::Sclk, '0');
+        high.decoder.Change(high.tick + 7, Line::Txd, i % 2 == 0 ? '1' : '0');
+        high.decoder.Change(high.tick + 10, Line::Sclk, '1');
+        high.tick += 10;
+    }
+    high.tick += 1;  // the select ends a sample after the last rise: too close to tell
+    high.Select('1');
+    high.End();
+    EXPECT_EQ(high.decoder.activity().rests, 1u);
+    EXPECT_EQ(high.decoder.activity().restsHigh, 1u);
+}
+
+// A change a sample from an edge, or in a clock of few samples a period,
+// could be the sampling's doing: it is counted, but shows no phase.
+TEST(FrameDecoder, ChangesTooCloseToAnEdgeShowNoPhase) {
+    Wire early;  // the next bit set a sample before each falling edge
+    early.Start('0', '1', '0');
+    early.Select('0');
+    early.ShiftAt(0xAA, 8, 9);
+    early.Select('1');
+    early.End();
+    ASSERT_EQ(early.words.size(), 1u);
+    EXPECT_EQ(early.words[0].dataChangesWhileHigh + early.words[0].dataChangesWhileLow, 0u);
+    EXPECT_EQ(early.words[0].dataChangesNearEdge, 8u);
+
+    Wire coarse;  // three samples a clock period
+    coarse.Start('0', '1', '0');
+    coarse.Select('0');
+    for (int i = 0; i < 8; ++i) {
+        coarse.decoder.Change(coarse.tick, Line::Txd, i % 2 == 0 ? '1' : '0');
+        coarse.decoder.Change(coarse.tick + 1, Line::Sclk, '1');
+        coarse.decoder.Change(coarse.tick + 2, Line::Sclk, '0');
+        coarse.tick += 3;
+    }
+    coarse.Select('1');
+    coarse.End();
+    ASSERT_EQ(coarse.words.size(), 1u);
+    EXPECT_EQ(coarse.words[0].dataChangesWhileHigh + coarse.words[0].dataChangesWhileLow, 0u);
+    EXPECT_LT(coarse.words[0].BitTicks(), static_cast<double>(check::kMinPhaseSamples));
 }
 
 TEST(FrameDecoder, TheClocksLevelAtEachDataChangeIsCountedButNotInAPause) {

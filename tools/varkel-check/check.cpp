@@ -212,6 +212,11 @@ Report Checker::Finish(const LineActivity& lines) {
     r.wordsShared = lines.wordsShared;
     r.partialWords = lines.partialWords;
     r.bitsChangedOnEdgeSample = lines.bitsChangedOnEdgeSample;
+    r.selectOpenedOnEdge = lines.selectOpenedOnEdge;
+    r.selectClosedOnEdge = lines.selectClosedOnEdge;
+    r.wordsLostAtClose = lines.wordsLostAtClose;
+    r.wordsWithPhase = mode_.wordsWithPhase;
+    r.wordsPhaseUnclear = mode_.wordsUnclear;
     r.bitNs = bitCount_ != 0 ? bitSum_ / static_cast<double>(bitCount_) : 0;
     r.intervalMs = r.intervals != 0 ? intervalSum_ / r.intervals : 0;
 

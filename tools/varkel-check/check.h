@@ -51,6 +51,12 @@ struct Report {
     std::uint64_t wordsAlone = 0, wordsShared = 0, partialWords = 0;
     // Bits whose data changed on their clock edge's own sample.
     std::uint64_t bitsChangedOnEdgeSample = 0;
+    // Select periods that opened or closed on a clock edge's own sample, and
+    // the words lost so (read as sigrok reads them).
+    std::uint64_t selectOpenedOnEdge = 0, selectClosedOnEdge = 0, wordsLostAtClose = 0;
+    // Words whose data changes show the clock's phase, and those whose
+    // changes the sampling may have placed.
+    std::uint64_t wordsWithPhase = 0, wordsPhaseUnclear = 0;
 };
 
 // Takes frames as the decoder finds them; holds only one message at a time.

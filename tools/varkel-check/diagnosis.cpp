@@ -85,17 +85,12 @@ void Weigh(ModeEvidence& e, const WireFrame& word) {
     if (!word.complete) {
         return;
     }
-    // A word the capture began inside of shows no rest level.
-    if (!(word.periodCutAtStart && word.firstInPeriod)) {
-        ++e.wordsWithIdle;
-        e.idleHigh += word.clockIdleHigh ? 1 : 0;
-    }
-    if (word.dataChangesWhileHigh + word.dataChangesWhileLow != 0) {
+    const unsigned clear = word.dataChangesWhileHigh + word.dataChangesWhileLow;
+    if (clear != 0 && word.BitTicks() >= static_cast<double>(kMinPhaseSamples)) {
         ++e.wordsWithPhase;
         e.changesWhileHigh += word.dataChangesWhileHigh > word.dataChangesWhileLow ? 1 : 0;
-    } else if (word.dataChangesOnRise + word.dataChangesOnFall != 0) {
-        ++e.wordsWithHint;
-        e.changesOnRiseSample += word.dataChangesOnRise > word.dataChangesOnFall ? 1 : 0;
+    } else if (clear + word.dataChangesNearEdge != 0) {
+        ++e.wordsUnclear;
     }
 }
 
@@ -129,37 +124,40 @@ std::vector<Mismatch> Diagnose(const LineActivity& lines, const ModeEvidence& mo
         return causes;
     }
 
-    // The clock mode: the clock's rest level, and the edge the data is
-    // sampled on. A word votes for the falling edge when its data changes
-    // while the clock is high, for the rising one while it is low. Data
-    // that changes on an edge's own sample reads the same on either edge,
-    // but a port changes it on the edge it does not sample on: such a word
-    // votes too, and a verdict resting mostly on such votes says so.
-    const std::uint64_t voters = mode.wordsWithPhase + mode.wordsWithHint;
-    const std::uint64_t forFall = mode.changesWhileHigh + mode.changesOnRiseSample;
+    // The clock mode: where the clock rests while selected, and the edge
+    // the data is sampled on. A word votes for the falling edge when its
+    // data changes while the clock is high, for the rising one while it is
+    // low; only changes the sampling cannot have placed vote.
+    const std::uint64_t voters = mode.wordsWithPhase;
+    const std::uint64_t forFall = mode.changesWhileHigh;
     const std::uint64_t forRise = voters - forFall;
-    const bool idleHigh = Most(mode.idleHigh, mode.wordsWithIdle);
+    const bool idleHigh = Most(lines.restsHigh, lines.rests);
     const bool sampledOnFall = Most(forFall, voters);
     const bool sampledOnRise = Most(forRise, voters);
-    const bool onlyHinted = sampledOnFall && mode.changesWhileHigh * 2 < forFall;
     const unsigned wrong = found.wrongMessages;
-    const bool rightOnFall = wrong != 0 && (found.rightOnFall == wrong || found.rightBoth == wrong);
+    // Right only on the falling edge: MSB first, or LSB first where the
+    // rising edge's reading LSB first is not right too.
+    const bool rightOnFall = wrong != 0 && (found.rightOnFall == wrong ||
+                                            (found.rightBoth == wrong && found.rightLsbFirst != wrong));
     const std::string andLsbFirst = rightOnFall && found.rightOnFall != wrong ? ", and LSB first" : "";
     if (idleHigh) {
-        whole("the clock idles high in " + Count(mode.idleHigh, mode.wordsWithIdle) +
-              " frames: the other clock polarity (CPOL 1; " +
+        whole("the clock rests high in " + Count(lines.restsHigh, lines.rests) +
+              " rests while selected: the other clock polarity (CPOL 1; " +
               (sampledOnFall   ? "the data changes on its rising edge: SPI mode 2)"
                : sampledOnRise ? "the data changes on its falling edge: SPI mode 3)"
                                : "SPI mode 2 or 3)"));
-    } else if (sampledOnFall && (!onlyHinted || rightOnFall)) {  // messages confirm a hint
+    } else if (sampledOnFall) {
         whole("the data changes on the rising clock edge in " + Count(forFall, voters) + " frames" +
               (rightOnFall ? " and is right only sampled on the falling one" : "") +
               ": the other clock phase (CPHA 1, SPI mode 1)" + andLsbFirst);
-    } else if (sampledOnFall &&
-               (found.messages == 0 || wrong != 0)) {  // messages that read right outweigh hints
-        whole("the data changes on the sample of the rising clock edge in " + Count(forFall, voters) +
-              " frames: the other clock phase (CPHA 1, SPI mode 1), or under a sample of set-up time: "
-              "sample faster to tell");
+    }
+    // A select that closes on the sample of a clock edge: that edge is not
+    // read, as sigrok reads it, and the word it would have ended is lost.
+    // The capture cannot tell whether the port or the sampling lost it.
+    if (lines.wordsLostAtClose != 0 && (found.messages == 0 || wrong != 0)) {
+        whole(Count(lines.wordsLostAtClose, lines.selectClosedOnEdge) +
+              " select periods that close on the sample of a clock edge end inside a word, which is not "
+              "read (as sigrok reads it): sample faster to tell whether the port or the capture lost it");
     }
 
     // Words of another width: select periods that end inside a word, or

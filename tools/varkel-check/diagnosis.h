@@ -21,15 +21,16 @@ struct Mismatch {
     std::string what;
 };
 
-// What the words show of the clock mode, gathered one word at a time.
+// What the words show of the clock's phase, gathered one word at a time.
+// Only a change a whole sample clear of every clock edge, in a word whose
+// clock runs at kMinPhaseSamples or more a period, shows it: any other
+// could be the sampling's doing.
 struct ModeEvidence {
-    std::uint64_t wordsWithIdle = 0, idleHigh = 0;  // words whose clock's rest level is seen
-    // Words whose data changes between edges, and those of them whose data
-    // changes mostly while the clock is high.
+    // Words whose data changes so, and those of them whose data changes
+    // mostly while the clock is high.
     std::uint64_t wordsWithPhase = 0, changesWhileHigh = 0;
-    // Words whose data changes only on edges' own samples, and those of
-    // them mostly on a rising edge's.
-    std::uint64_t wordsWithHint = 0, changesOnRiseSample = 0;
+    // Words whose data changes, but never so: the phase cannot be told.
+    std::uint64_t wordsUnclear = 0;
 };
 void Weigh(ModeEvidence& evidence, const WireFrame& word);
 

@@ -8,6 +8,10 @@ namespace {
 constexpr int kClock = static_cast<int>(Line::Sclk), kSelect = static_cast<int>(Line::Sfrm),
               kData = static_cast<int>(Line::Txd);
 
+// Two samples apart: a whole sample lies between, so which came first, and
+// what held between, the capture can tell.
+constexpr std::uint64_t kClear = 2;
+
 }  // namespace
 
 double WireFrame::BitTicks() const {
@@ -58,66 +62,129 @@ void FrameDecoder::Settle() {
     const bool nowActive = next_[kSelect] == activeLevel;
     const bool rising = level_[kClock] == '0' && next_[kClock] == '1';
     const bool falling = level_[kClock] == '1' && next_[kClock] == '0';
+    const bool edge = rising || falling;
+    const bool opening = !active_ && nowActive;
     activity_.clockRises += rising ? 1 : 0;
 
-    // An edge on the sample where the select becomes active, or ends, is
-    // inside its period: a sender's last edge and its select's end may fall
-    // on one sample.
-    if (!active_ && nowActive) {
+    if (opening) {
         active_ = true;
         activity_.selectWentActive = true;
         periodCut_ = level_[kSelect] == '?';  // the capture began inside it
         activity_.selectPeriods += periodCut_ ? 0 : 1;
+        // A rising edge on this sample is the first bit, as sigrok reads it;
+        // a falling one belongs to no word: the clock may have fallen first.
+        activity_.selectOpenedOnEdge += rising ? 1 : 0;
         periodWords_ = 0;
         periodRises_ = 0;
         burstRises_ = 0;
         burstCut_ = periodCut_;
+        openTick_ = tick_;
+        edgeInPeriod_ = false;
+        burstHalves_ = longestHalf_ = 0;
         StartWord(true);
     }
-    if (active_ && (rising || falling)) {
-        // The level at the edge's own sample, as an analyser's decoder reads it.
+    if (active_ && !nowActive) {
+        // Which came first, the select's end or an edge on its sample, the
+        // capture cannot tell: a rising edge there is not read, as sigrok
+        // reads it, and the clock's level before it is no rest.
+        const std::uint64_t heldSince = edgeInPeriod_ ? lastEdge_ : openTick_;
+        if (!edge && tick_ - heldSince >= kClear && !(periodCut_ && !edgeInPeriod_) &&
+            !(inWord_ && word_.rises != 0 && word_.rises < settings_.bits)) {
+            Rest(level_[kClock]);  // held to the end of the period
+        }
+        activity_.selectClosedOnEdge += rising ? 1 : 0;
+        // A word's last falling edge on the select's last sample still
+        // completes its falling reading: a port ends its select with its
+        // last edge, and no word is read from falling edges alone.
+        if (falling && inWord_ && word_.rises != 0) {
+            CreditChanges(tick_, false);
+            Edge(false, next_[kData] == '1' ? 1 : 0);
+        }
+        EndPeriod(rising);
+    } else if (active_ && edge && !(opening && falling)) {
+        // The data's level at the edge's own sample, as an analyser's decoder reads it.
         const std::uint32_t bit = next_[kData] == '1' ? 1 : 0;
         if (rising && (level_[kData] == '0' || level_[kData] == '1') && level_[kData] != next_[kData]) {
             ++activity_.bitsChangedOnEdgeSample;
         }
-        // Changes since the last edge count once this edge shows the clock
-        // did not pause between: in a pause the sender is between words.
-        const std::uint64_t half = tick_ - lastEdge_;
-        if (inWord_ && half <= 2 * lastHalf_) {
-            word_.dataChangesWhileHigh += pendingHigh_;
-            word_.dataChangesWhileLow += pendingLow_;
+        const std::uint64_t gap = tick_ - (edgeInPeriod_ ? lastEdge_ : openTick_);
+        const bool pause = edgeInPeriod_ && burstHalves_ != 0 && gap > 2 * longestHalf_;
+        if (!periodCut_ || edgeInPeriod_) {
+            // The clock held its level since the select opened, or through a
+            // pause: where it rests. (As the select opens, the level is the
+            // one after any edge on that sample.)
+            if ((!edgeInPeriod_ || pause) && gap >= kClear) {
+                Rest(level_[kClock]);
+            }
         }
-        pendingHigh_ = pendingLow_ = 0;
-        lastHalf_ = half;
-        lastEdge_ = tick_;
+        CreditChanges(tick_, pause || !edgeInPeriod_);
+        if (pause) {
+            burstHalves_ = longestHalf_ = 0;
+        } else if (edgeInPeriod_) {
+            ++burstHalves_;
+            longestHalf_ = std::max(longestHalf_, gap);
+        }
+        edgeInPeriod_ = true;
         if (rising) {
             Rise();
         }
         Edge(rising, bit);
     }
-    // Changes before a word's first edge, or between words, are the
-    // sender at rest and say nothing of its phase.
-    if (active_ && inWord_ && level_[kData] != next_[kData] && tick_ != word_.startTick) {
-        if (rising || falling) {
-            (rising ? word_.dataChangesOnRise : word_.dataChangesOnFall)++;
-        } else if (word_.rises + word_.falls != 0) {
-            (level_[kClock] == '1' ? pendingHigh_ : pendingLow_)++;
-        }
+    if (edge) {
+        lastEdge_ = tick_;
     }
-    if (active_ && !nowActive) {
-        EndPeriod();
+    if (active_ && inWord_ && level_[kData] != next_[kData] && tick_ != word_.startTick &&
+        word_.rises + word_.falls != 0) {
+        DataChange();
     }
     std::copy(std::begin(next_), std::end(next_), std::begin(level_));
+}
+
+// Changes before a word's first edge, or between words, are the sender at
+// rest and say nothing of its phase; those here are inside a word.
+void FrameDecoder::DataChange() {
+    const bool onEdge = tick_ == lastEdge_;
+    if (onEdge || tick_ - lastEdge_ < kClear) {
+        ++word_.dataChangesNearEdge;
+        return;
+    }
+    const bool high = level_[kClock] == '1';
+    (high ? pendingHigh_ : pendingLow_)++;
+    lastChange_ = tick_;
+    lastChangeHigh_ = high;
+    lastChangePending_ = true;
+}
+
+// At an edge, the changes since the one before: a change under a sample
+// before this edge is too close to tell, and changes across a pause in the
+// clock are the sender between words.
+void FrameDecoder::CreditChanges(std::uint64_t edgeTick, bool pause) {
+    if (lastChangePending_ && edgeTick - lastChange_ < kClear) {
+        (lastChangeHigh_ ? pendingHigh_ : pendingLow_)--;
+        ++word_.dataChangesNearEdge;
+    }
+    if (inWord_ && !pause) {
+        word_.dataChangesWhileHigh += pendingHigh_;
+        word_.dataChangesWhileLow += pendingLow_;
+    }
+    pendingHigh_ = pendingLow_ = 0;
+    lastChangePending_ = false;
+}
+
+void FrameDecoder::Rest(char level) {
+    if (level == '0' || level == '1') {
+        ++activity_.rests;
+        activity_.restsHigh += level == '1' ? 1 : 0;
+    }
 }
 
 void FrameDecoder::StartWord(bool firstInPeriod) {
     word_ = WireFrame{};
     word_.startTick = tick_;
-    // As the clock was before this sample; at the capture's first, as it is.
-    word_.clockIdleHigh = (level_[kClock] == '?' ? next_[kClock] : level_[kClock]) == '1';
     word_.firstInPeriod = firstInPeriod;
     word_.periodCutAtStart = periodCut_;
     pendingHigh_ = pendingLow_ = 0;
+    lastChangePending_ = false;
     inWord_ = true;
 }
 
@@ -148,8 +215,10 @@ void FrameDecoder::EndWord(bool complete) {
     word_.complete = complete;
     word_.endTick = tick_;
     ++periodWords_;
-    if (!complete && periodCut_ && word_.firstInPeriod) {
-        ++activity_.partialAtStart;  // cut by the capture's start, not by its select
+    if (!complete && periodCut_) {
+        // Its period began before the capture: where its words began, the
+        // capture cannot tell.
+        ++activity_.partialAtStart;
         return;
     }
     activity_.partialWords += complete ? 0 : 1;
@@ -166,20 +235,29 @@ void FrameDecoder::EndWord(bool complete) {
     Emit(word_);
 }
 
-void FrameDecoder::EndPeriod() {
+void FrameDecoder::EndPeriod(bool closedOnEdge) {
     if (inWord_ && word_.rises + word_.falls != 0) {
-        EndWord(word_.rises >= settings_.bits);
+        if (word_.rises < settings_.bits && closedOnEdge && !periodCut_) {
+            ++activity_.wordsLostAtClose;  // its last edge may be the one not read
+            inWord_ = false;
+        } else {
+            EndWord(word_.rises >= settings_.bits);
+        }
     }
     if (first_) {
         Emit(*first_);
         first_.reset();
     }
-    if (!periodCut_) {
+    if (!periodCut_ && !closedOnEdge) {
         ++activity_.periodsByRises[std::min<std::uint64_t>(periodRises_, LineActivity::kTrackedRises)];
     }
+    burstCut_ = burstCut_ || closedOnEdge;
     EndBurst();
     active_ = false;
     inWord_ = false;
+    edgeInPeriod_ = false;
+    pendingHigh_ = pendingLow_ = 0;
+    lastChangePending_ = false;
 }
 
 void FrameDecoder::Rise() {

@@ -2,7 +2,10 @@
 // reads them: while the select (frame) line is active, each rising clock
 // edge takes one data bit, the level at that edge's own sample, and every
 // `bits` of them make a word. A port may pulse its select for each word or
-// hold it across several; both read the same.
+// hold it across several; both read the same. A rising edge on the sample
+// where the select becomes active is a bit; one on the sample where it
+// ends is not, and the word it would have ended is lost, as sigrok reads
+// them.
 #pragma once
 
 #include <cstdint>
@@ -18,6 +21,11 @@ struct DecoderSettings {
     bool selectActiveHigh = false;
 };
 
+// A sampled change tells which way the clock stood only if a whole sample
+// lies between it and every clock edge, and the clock runs slowly enough to
+// leave room for that: this many samples a clock period at least.
+inline constexpr std::uint64_t kMinPhaseSamples = 8;
+
 struct WireFrame {
     std::uint64_t startTick = 0;  // the select becomes active, or the word's first clock edge
     std::uint64_t endTick = 0;    // its last clock edge, or the select's end
@@ -29,17 +37,16 @@ struct WireFrame {
     unsigned falls = 0;
     std::uint64_t firstRiseTick = 0;
     std::uint64_t lastRiseTick = 0;
-    bool clockIdleHigh = false;  // the clock's level as the word began
-    // Data changes between the word's first and last clock edge, by the
-    // clock's level, leaving out any in a pause of the clock: a sender changes its data while the clock is at
-    // the level before the edge it does not sample on, so changes while high mean sampling on the falling
-    // edge, while low on the rising one.
+    // Data changes between the word's first and last clock edge, a whole
+    // sample clear of every clock edge and not in a pause of the clock, by
+    // the clock's level: a sender changes its data while the clock is at
+    // the level before the edge it does not sample on, so changes while high
+    // mean sampling on the falling edge, while low on the rising one.
     unsigned dataChangesWhileHigh = 0;
     unsigned dataChangesWhileLow = 0;
-    // Data changes on an edge's own sample: just before it or just after,
+    // Data changes on or a sample from a clock edge: before it or after it,
     // the capture cannot tell.
-    unsigned dataChangesOnRise = 0;
-    unsigned dataChangesOnFall = 0;
+    unsigned dataChangesNearEdge = 0;
     bool firstInPeriod = true;      // the first word of its select period
     bool sharesPeriod = false;      // its select period holds other words too
     bool complete = true;           // false: its select period ended `rises` edges into it
@@ -62,19 +69,32 @@ struct LineActivity {
     std::uint64_t selectPeriods = 0;  // that began in the capture
     std::uint64_t wordsAlone = 0;     // words that had a select period to themselves
     std::uint64_t wordsShared = 0;    // words whose select period held others too
-    std::uint64_t partialWords = 0;   // select periods that ended inside a word
-    unsigned partialAtStart = 0;      // a word the capture's start cut short
-    unsigned partialAtEnd = 0;        // a word the capture's end cut short
+    // Select periods, of those counted in periodsByRises, that ended inside
+    // a word.
+    std::uint64_t partialWords = 0;
+    unsigned partialAtStart = 0;  // a word the capture's start cut short
+    unsigned partialAtEnd = 0;    // a word the capture's end cut short
     // Rising edges whose data bit changed on that very sample: the reading
     // is right only if the sender changed it just after the edge.
     std::uint64_t bitsChangedOnEdgeSample = 0;
+    // The select's edges on a clock edge's own sample: which came first the
+    // capture cannot tell. Read as sigrok reads them (above); a select that
+    // closed so loses the word its last edge would have ended.
+    std::uint64_t selectOpenedOnEdge = 0;
+    std::uint64_t selectClosedOnEdge = 0;
+    std::uint64_t wordsLostAtClose = 0;
+    // Where the clock rested while the select was active (as it opened,
+    // before it closed, and in pauses between bursts), held at least two
+    // samples, so clear of the select's edges: its polarity.
+    std::uint64_t rests = 0, restsHigh = 0;
     // Select periods that began and ended in the capture, by their rising
-    // clock edges; longer ones all count in the last.
+    // clock edges; longer ones all count in the last. Those that closed on a
+    // clock edge's sample are left out: the capture may have cut an edge.
     static constexpr unsigned kTrackedRises = 256;
     std::uint64_t periodsByRises[kTrackedRises + 1] = {};
     // Bursts of clock pulses within a select period, by their rising
     // edges: a pause in the clock of over twice its period ends one. Bursts
-    // the capture's edges cut are left out.
+    // the capture's edges, or a select closing on an edge, cut are left out.
     std::uint64_t burstsByRises[kTrackedRises + 1] = {};
 };
 
@@ -94,10 +114,13 @@ class FrameDecoder : public CaptureSink {
     void StartWord(bool firstInPeriod);
     void Edge(bool rising, std::uint32_t bit);
     void EndWord(bool complete);
-    void EndPeriod();
+    void EndPeriod(bool closedOnEdge);
     void Rise();
     void EndBurst();
     void Emit(const WireFrame& word);
+    void Rest(char level);
+    void DataChange();
+    void CreditChanges(std::uint64_t edgeTick, bool pause);
 
     DecoderSettings settings_;
     std::function<void(const WireFrame&)> onWord_;
@@ -114,10 +137,18 @@ class FrameDecoder : public CaptureSink {
     WireFrame word_;
     std::uint64_t burstRises_ = 0;
     std::uint64_t lastRise_ = 0;
-    std::uint64_t shortestGap_ = 0;              // between this burst's rising edges
-    bool burstCut_ = false;                      // begun before the capture did
-    std::uint64_t lastEdge_ = 0, lastHalf_ = 0;  // the last clock edge, and the time since the one before
-    unsigned pendingHigh_ = 0, pendingLow_ = 0;  // data changes since the last edge, by the clock's level
+    std::uint64_t shortestGap_ = 0;  // between this burst's rising edges
+    bool burstCut_ = false;          // begun before the capture did
+    // The last clock edge; the half periods of the burst going on, and the
+    // longest of them.
+    std::uint64_t lastEdge_ = 0, burstHalves_ = 0, longestHalf_ = 0;
+    bool edgeInPeriod_ = false;
+    std::uint64_t openTick_ = 0;
+    // Data changes since the last edge, clear of it, by the clock's level;
+    // the latest of them, which the next edge may yet come too close to.
+    unsigned pendingHigh_ = 0, pendingLow_ = 0;
+    std::uint64_t lastChange_ = 0;
+    bool lastChangeHigh_ = false, lastChangePending_ = false;
     // A period's first word waits for the next to begin, or the period to
     // end, so that it is known whether it shares the period.
     std::optional<WireFrame> first_;

@@ -133,6 +133,18 @@ std::string Details(const Outcome& outcome, const CheckRequest& request) {
         text << "  warning: sample faster: " << Grouped(r.bitsChangedOnEdgeSample)
              << " bits changed on the sample of their clock edge, and were read as changed\n";
     }
+    if (r.selectOpenedOnEdge + r.selectClosedOnEdge != 0) {
+        text << "  warning: sample faster: " << Grouped(r.selectOpenedOnEdge) << " select periods opened and "
+             << Grouped(r.selectClosedOnEdge)
+             << " closed on the sample of a clock edge, read as sigrok reads them (a rising edge as the "
+                "select opens is a bit, an edge as it closes is not; "
+             << Grouped(r.wordsLostAtClose) << " words lost so)\n";
+    }
+    if (r.wordsWithPhase == 0 && r.wordsPhaseUnclear != 0) {
+        text << "  note: the data's changes cannot show the clock phase: in " << Grouped(r.wordsPhaseUnclear)
+             << " frames the data changes within a sample of a clock edge, or the clock has under "
+             << kMinPhaseSamples << " samples a period (sample faster)\n";
+    }
     return text.str();
 }
 
@@ -164,7 +176,10 @@ std::string Json(const Outcome& outcome, const CheckRequest& request, const char
       << "  \"partial_messages_left_out\": " << r.partialMessagesAtStart + r.partialMessagesAtEnd << ",\n"
       << "  \"words_alone\": " << r.wordsAlone << ",\n  \"words_shared\": " << r.wordsShared
       << ",\n  \"partial_words\": " << r.partialWords
-      << ",\n  \"bits_changed_on_edge_sample\": " << r.bitsChangedOnEdgeSample << ",\n"
+      << ",\n  \"bits_changed_on_edge_sample\": " << r.bitsChangedOnEdgeSample
+      << ",\n  \"select_opened_on_edge\": " << r.selectOpenedOnEdge
+      << ",\n  \"select_closed_on_edge\": " << r.selectClosedOnEdge
+      << ",\n  \"words_lost_at_select_close\": " << r.wordsLostAtClose << ",\n"
       << "  \"bit_time_ns\": " << Fixed(r.bitNs, 3)
       << ",\n  \"expected_bit_time_ns\": " << Fixed(r.expectedBitNs, 3)
       << ",\n  \"message_interval_ms\": " << (r.intervals != 0 ? Fixed(r.intervalMs, 6) : "null") << ",\n"
