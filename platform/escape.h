@@ -9,6 +9,11 @@
 
 namespace platform {
 
+// How much of a path, and of any other word from outside (an argument, a
+// name), a message shows.
+inline constexpr std::size_t kShownPath = 160;
+inline constexpr std::size_t kShownWord = 64;
+
 inline std::string Escaped(std::string_view text) {
     std::string out;
     for (const char c : text) {

@@ -261,6 +261,22 @@ TEST(CaptureReader, SessionsOfOtherWritersAreReadAndAmbiguousOnesRefused) {
     }
 }
 
+// Names written into a session (the lines' names, as given) stay names:
+// a newline, a leading space or a backslash writes no line of its own, and
+// reads back as it was.
+TEST(CaptureReader, NamesWrittenIntoASessionReadBackAndInjectNothing) {
+    const check::LineNames names = {.sclk = "sclk\nprobe4=evil", .sfrm = " sfrm", .txd = "t\\x"};
+    const std::string session = check::SessionFile(1000, std::string("\x01\x03\x06", 3), names);
+    Recorder sink;
+    check::CaptureInfo info;
+    std::string error;
+    ASSERT_TRUE(Read(session, sink, info, error, names)) << error;
+    EXPECT_EQ(sink.changes, (std::vector<std::string>{"0c1", "0s0", "0d0", "1s1", "2c0", "2d1"}));
+    const std::size_t metadata = session.find("[global]");
+    ASSERT_NE(metadata, std::string::npos);
+    EXPECT_EQ(session.find("\nprobe4=", metadata), std::string::npos);
+}
+
 // The simulated board's wire, from its own dump, as an analyser would pack
 // it: `rate` samples a second, two bytes each, sclk in bit 3, sfrm in bit
 // 9, txd in bit 12.

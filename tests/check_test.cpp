@@ -2,10 +2,14 @@
 // deliberately wrong ones, the simulated board's own, and sigrok's.
 #include "tools/varkel-check/check.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/un.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -17,6 +21,7 @@
 
 #include "tests/board_fixture.h"
 #include "tests/capture_gen.h"
+#include "tools/varkel-check/mismatch_windows.h"
 #include "tools/varkel-check/sr_writer.h"
 
 namespace {
@@ -417,6 +422,100 @@ TEST_F(CheckTest, NoOutputReplacesTheCaptureAndNumbersStayInRange) {
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.lines.at(0).find("is over a million times the expected 700.0 ns"), std::string::npos)
         << r.lines.at(0);
+}
+
+// A Unix socket where an output is asked for: refused at once, not waited
+// on as a FIFO with no reader. Made in the test's own folder.
+bool MakeSocket(const std::string& path) {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (fd < 0 || path.size() >= sizeof address.sun_path) {
+        return false;
+    }
+    path.copy(address.sun_path, path.size());
+    const bool bound = ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    ::close(fd);
+    return bound;
+}
+
+// Outputs never hang, never mix with the verdict, never harm a file they
+// were not asked to write, and say their paths safely.
+TEST_F(CheckTest, OutputsNeverHangMixOrHarmAFile) {
+    WaveSpec spec;
+    spec.messages = ProgramMessages(10);
+    std::ofstream(dir / "cap.vcd") << MakeVcd(spec);
+    const std::string capture = dir / "cap.vcd";
+
+    ASSERT_TRUE(MakeSocket(dir / "sock"));
+    Result r = Run(capture, "--frames " + (dir / "sock"));
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.lines,
+              std::vector<std::string>{"varkel-check: cannot write " + (dir / "sock") + ": it is a socket"});
+
+    // Data on standard output: the verdict moves to standard error, so the
+    // JSON read from standard output is one whole document.
+    const std::string check = std::string(VARKEL_CHECK_BINARY) + " " + capture;
+    ASSERT_EQ(Shell("(" + check + " --json - >" + (dir / "out") + " 2>" + (dir / "err") + ")").status, 0);
+    const std::string json = ReadFile(dir / "out");
+    EXPECT_EQ(json.front(), '{');
+    EXPECT_EQ(json.substr(json.size() - 2), "}\n");
+    EXPECT_EQ(json.find("varkel-check: match"), std::string::npos);
+    EXPECT_EQ(ReadFile(dir / "err").rfind("varkel-check: match: 10 messages", 0), 0u);
+    ASSERT_EQ(Shell("(" + check + " --frames - >" + (dir / "out") + " 2>" + (dir / "err") + ")").status, 0);
+    EXPECT_EQ(Lines(ReadFile(dir / "out")).size(), 90u);
+    EXPECT_EQ(ReadFile(dir / "out").rfind("0.001000000 0x5A\n", 0), 0u);
+
+    // A capture named as an output's working file is never taken for one
+    // left behind, nor written.
+    std::filesystem::copy_file(capture, dir / "y.part");
+    r = Run(dir / "y.part", "--frames " + (dir / "y"));
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.lines,
+              std::vector<std::string>{"varkel-check: cannot write " + (dir / "y") + ": its working file " +
+                                       (dir / "y.part") + " is the capture being checked"});
+    EXPECT_EQ(ReadFile(dir / "y.part"), ReadFile(capture));
+
+    // Paths and names from the command line are shown escaped and cut.
+    r = Run(capture, "--frames '" + (dir / "no\x1b[2J\nsuch/f.txt") + "'");
+    ASSERT_EQ(r.lines.size(), 1u);
+    EXPECT_NE(r.lines[0].find("no\\x1B[2J\\x0Asuch/f.txt"), std::string::npos) << r.lines[0];
+    r = Run(capture, "--sclk " + std::string(100000, 'c'));
+    ASSERT_EQ(r.lines.size(), 1u);
+    EXPECT_LT(r.lines[0].size(), 400u);
+
+    // A file-size limit is a write error like a full disk: said, exit 2,
+    // nothing half-written left behind.
+    r = Shell("ulimit -f 1; exec " + check + " --frames " + (dir / "f.txt"));
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.lines,
+              std::vector<std::string>{"varkel-check: cannot write " + (dir / "f.txt") + ": File too large"});
+    EXPECT_FALSE(std::filesystem::exists(dir / "f.txt.part"));
+}
+
+// Mismatch windows never take a name that is there: at the last name they
+// stop, and say so.
+TEST_F(CheckTest, MismatchWindowsStopAtTheLastNameAndWriteOverNothing) {
+    for (unsigned n = 1; n <= check::MismatchWindows::kLastName; ++n) {
+        char name[32];
+        std::snprintf(name, sizeof name, "/mismatch-%04u.sr", n);
+        ASSERT_EQ(::close(::creat((dir.path() + name).c_str(), 0644)), 0);
+    }
+    struct Nothing : check::CaptureSink {
+        void Change(std::uint64_t, check::Line, char) override {}
+        void End(std::uint64_t) override {}
+    } next;
+    check::CaptureInfo info;
+    info.secondsPerTick = 1e-6;
+    check::MismatchWindows windows(next, dir.path(), info, {});
+    for (std::uint64_t t = 0; t < 100; ++t) {
+        windows.Change(t, check::Line::Sclk, t % 2 == 0 ? '1' : '0');
+    }
+    windows.Save(10, 20);
+    EXPECT_EQ(windows.saved(), 0u);
+    EXPECT_EQ(windows.notSaved(), 1u);
+    EXPECT_EQ(windows.error(), "every name from mismatch-0001.sr to mismatch-99999.sr is taken");
+    EXPECT_EQ(ReadFile(dir / "mismatch-99999.sr"), "");
 }
 
 TEST_F(CheckTest, JsonStaysValidUtf8ForAnyCaptureName) {

@@ -7,8 +7,11 @@
 #include <sched.h>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -404,7 +407,7 @@ TEST_F(SimRunnerTest, AFifoWithNoReaderYetIsWaitedOnAndASignalEndsTheWait) {
     }
 }
 
-TEST_F(SimRunnerTest, APlantedPartLinkOrASecondRunIsRefusedBeforeTheRun) {
+TEST_F(SimRunnerTest, APlantedPartLinkOrASecondRunIsRefusedAndAStaleOneRemoved) {
     std::ofstream(dir / "target") << "precious\n";
     fs::create_symlink("target", dir / "w.txt.part");
     EXPECT_EQ(Run({"--time", "virtual", "--wire", dir / "w.txt"}), 2);
@@ -421,9 +424,14 @@ TEST_F(SimRunnerTest, APlantedPartLinkOrASecondRunIsRefusedBeforeTheRun) {
     EXPECT_EQ(err.str(), "varkel-sim: cannot write " + (dir / "v.txt") + ": another run is writing it (" +
                              (dir / "v.txt.part") + " is in use)\n");
     other.Discard();
+    // One a run killed outright left behind, unlocked: removed, and said.
     std::ofstream(dir / "v.txt.part") << "left behind\n";
-    EXPECT_EQ(Run({"--time", "virtual", "--wire", dir / "v.txt"}), 2);
-    EXPECT_NE(err.str().find("is left from a run that did not finish; remove it first"), std::string::npos);
+    EXPECT_EQ(Run({"--time", "virtual", "--quiet", "--wire", dir / "v.txt"}), 0);
+    EXPECT_NE(ReadFile(dir / "stderr.txt")
+                  .find(": removed " + (dir / "v.txt.part") + ", left by a run that did not finish\n"),
+              std::string::npos);
+    EXPECT_EQ(Lines(ReadFile(dir / "v.txt")).size(), 90000u);
+    EXPECT_FALSE(fs::exists(dir / "v.txt.part"));
 }
 
 TEST_F(SimRunnerTest, AFullDiskFailsTheRunAndKeepsTheOldFile) {
@@ -494,6 +502,36 @@ TEST_F(SimRunnerTest, AFullDiskFailsTheRunAndKeepsTheOldFile) {
     result = inSmallFilesystem({"--time", "virtual", "--vcd", small + "/old.txt"});
     EXPECT_EQ(result, "2 previous\nold.txt;");  // no .part, no old.gtkw
     EXPECT_NE(ReadFile(dir / "stderr.txt").find("No space left on device"), std::string::npos);
+}
+
+// A socket is no output: refused at once, not waited on as a FIFO with no
+// reader. A file-size limit is a write error: said, exit 2, nothing left
+// behind to block the next run.
+TEST_F(SimRunnerTest, ASocketIsRefusedAndAFileSizeLimitFailsTheRunCleanly) {
+    const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string path = dir / "sock";
+    ASSERT_LT(path.size(), sizeof address.sun_path);
+    path.copy(address.sun_path, path.size());
+    ASSERT_EQ(::bind(sock, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    ::close(sock);
+    EXPECT_EQ(Run({"--time", "virtual", "--wire", path}), 2);
+    EXPECT_EQ(err.str(), "varkel-sim: cannot write " + path + ": it is a socket\n");
+
+    const int status = RunChild({"--time", "virtual", "--quiet", "--wire", dir / "w.txt"}, [&] {
+        const rlimit limit{4096, 4096};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        ::dup2(::open((dir / "stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
+    });
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 2);
+    EXPECT_NE(ReadFile(dir / "stderr.txt")
+                  .find("varkel-sim: cannot write " + (dir / "w.txt") + ": File too large\n"),
+              std::string::npos);
+    EXPECT_FALSE(fs::exists(dir / "w.txt.part"));
+    EXPECT_FALSE(fs::exists(dir / "w.txt"));
+    EXPECT_EQ(Run({"--time", "virtual", "--quiet", "--wire", dir / "w.txt"}), 0);
 }
 
 TEST_F(SimRunnerTest, ClosedStandardDescriptorsNeverReceiveAnOutput) {

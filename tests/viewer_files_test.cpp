@@ -37,6 +37,15 @@ TEST(ViewerFiles, GtkwaveFileOpensOnTheFirstMessageWithItsBytesMarked) {
         "ssp.sclk", "ssp.sfrm", "ssp.txd", "ssp.rxd",
     }));
     // clang-format on
+
+    // A path the file cannot carry writes no line of its own into it.
+    const std::vector<std::string> lines =
+        Lines(runner::GtkwaveSaveFile("/data/a\"\n[savefile] x\"b.vcd", {}));
+    EXPECT_EQ(lines.at(1),
+              "[*] the dump's path holds characters this file cannot name it by: gtkwave DUMP THIS-FILE");
+    for (const std::string& line : lines) {
+        EXPECT_EQ(line.find("[savefile]"), std::string::npos) << line;
+    }
 }
 
 }  // namespace

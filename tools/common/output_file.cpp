@@ -12,6 +12,7 @@
 #include <ctime>
 
 #include "platform/channels.h"
+#include "platform/escape.h"
 
 namespace tools {
 namespace {
@@ -20,8 +21,26 @@ constexpr std::size_t kBufferBytes = 1 << 20;
 constexpr int kMaxLinks = 40;
 constexpr long kFifoPollNs = 20'000'000;
 
-std::string Cannot(const std::string& path, int error) {
-    return "cannot write " + path + ": " + std::strerror(error);
+std::string Shown(const std::string& path) {
+    return platform::Escaped(path, platform::kShownPath);
+}
+
+std::string Cannot(const std::string& shown, int error) {
+    return "cannot write " + shown + ": " + std::strerror(error);
+}
+
+// Says what a tool did on its own, on standard error.
+void Note(const std::string& text) {
+    platform::WriteAll(STDERR_FILENO, std::string(program_invocation_short_name) + ": " + text + "\n");
+}
+
+// What a file that is not a regular file is, when a tool cannot write to
+// it in place; null for a character device or a FIFO, which it can.
+const char* Unwritable(mode_t mode) {
+    return S_ISSOCK(mode)                                     ? "a socket"
+           : S_ISBLK(mode)                                    ? "a block device"
+           : S_ISCHR(mode) || S_ISFIFO(mode) || S_ISREG(mode) ? nullptr
+                                                              : "not a file, terminal, pipe or FIFO";
 }
 
 std::string DirectoryOf(const std::string& path) {
@@ -83,22 +102,33 @@ OutputFile::~OutputFile() {
     Discard();
 }
 
-bool OutputFile::Plan(const std::string& path, std::string& error) {
+bool OutputFile::Plan(const std::string& path, std::string& error, bool fresh) {
     path_ = path;
+    shown_ = Shown(path);
+    fresh_ = fresh;
     keys_.clear();
     FileKey out;
     struct stat st {};
-    if (path == "-" || (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
-                        KeyOfDescriptor(STDOUT_FILENO, out) && out.Same(KeyOf(st)))) {
+    if (!fresh && (path == "-" || (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+                                   KeyOfDescriptor(STDOUT_FILENO, out) && out.Same(KeyOf(st))))) {
         kind_ = Kind::StandardOutput;
         if (KeyOfDescriptor(STDOUT_FILENO, out)) {
             keys_.push_back(out);
         }
         return true;
     }
+    struct stat link {};
+    if (fresh && ::lstat(path.c_str(), &link) == 0) {
+        error = "cannot write " + shown_ + ": something is there already";
+        return false;
+    }
     if (::stat(path.c_str(), &st) == 0) {
         if (S_ISDIR(st.st_mode)) {
-            error = "cannot write " + path + ": it is a directory";
+            error = "cannot write " + shown_ + ": it is a directory";
+            return false;
+        }
+        if (const char* what = Unwritable(st.st_mode)) {
+            error = "cannot write " + shown_ + ": it is " + what;
             return false;
         }
         keys_.push_back(KeyOf(st));
@@ -108,7 +138,7 @@ bool OutputFile::Plan(const std::string& path, std::string& error) {
         }
         char real[PATH_MAX];
         if (::realpath(path.c_str(), real) == nullptr || ::access(real, W_OK) != 0) {
-            error = Cannot(path, errno);
+            error = Cannot(shown_, errno);
             return false;
         }
         target_ = real;
@@ -116,12 +146,12 @@ bool OutputFile::Plan(const std::string& path, std::string& error) {
         kind_ = Kind::Replace;
     } else if (errno == ENOENT) {
         if (!ResolveLinks(path, target_)) {
-            error = Cannot(path, errno);
+            error = Cannot(shown_, errno);
             return false;
         }
         kind_ = Kind::Create;
     } else {
-        error = Cannot(path, errno);
+        error = Cannot(shown_, errno);
         return false;
     }
     const std::string directory = DirectoryOf(target_);
@@ -131,7 +161,7 @@ bool OutputFile::Plan(const std::string& path, std::string& error) {
                          : ::access(directory.c_str(), W_OK) != 0 ? errno
                                                                   : 0;
     if (dirError != 0) {
-        error = Cannot(path, dirError) + " (" + directory + ")";
+        error = Cannot(shown_, dirError) + " (" + Shown(directory) + ")";
         kind_ = Kind::None;
         return false;
     }
@@ -140,13 +170,18 @@ bool OutputFile::Plan(const std::string& path, std::string& error) {
         keys_.push_back(KeyOf(dir, NameOf(target_)));
     }
     keys_.push_back(KeyOf(dir, NameOf(part_)));
+    // A working file already there is a file of its own: the input, say.
+    struct stat part {};
+    if (::lstat(part_.c_str(), &part) == 0 && S_ISREG(part.st_mode)) {
+        keys_.push_back(KeyOf(part));
+    }
     return true;
 }
 
 bool OutputFile::Open(std::string& error) {
     switch (kind_) {
         case Kind::None:
-            error = "cannot write " + path_ + ": not checked";
+            error = "cannot write " + shown_ + ": not checked";
             return false;
         case Kind::StandardOutput:
             fd_ = STDOUT_FILENO;
@@ -156,19 +191,24 @@ bool OutputFile::Open(std::string& error) {
             // once on a terminal, and looking for a stop as it waits.
             for (bool said = false;
                  (fd_ = ::open(path_.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)) < 0;) {
-                if (errno != ENXIO) {
-                    error = Cannot(path_, errno);
+                // Only a FIFO with no reader yet is worth a wait; anything else
+                // that will not open (a socket put there since) never opens.
+                const int openError = errno;
+                struct stat st {};
+                const bool there = ::stat(path_.c_str(), &st) == 0;
+                if (openError != ENXIO || !there || !S_ISFIFO(st.st_mode)) {
+                    const char* what = there ? Unwritable(st.st_mode) : nullptr;
+                    error = what != nullptr ? "cannot write " + shown_ + ": it is " + what
+                                            : Cannot(shown_, openError);
                     return false;
                 }
                 if (platform::Interrupted()) {
-                    error = "cannot write " + path_ + ": stopped while waiting for something to read it";
+                    error = "cannot write " + shown_ + ": stopped while waiting for something to read it";
                     return false;
                 }
                 if (!said && ::isatty(STDERR_FILENO) != 0) {
                     said = true;
-                    platform::WriteAll(STDERR_FILENO, std::string(program_invocation_short_name) +
-                                                          ": waiting for " + "something to read " + path_ +
-                                                          " (Ctrl-C stops)\n");
+                    Note("waiting for something to read " + shown_ + " (Ctrl-C stops)");
                 }
                 const struct timespec pause = {0, kFifoPollNs};
                 ::nanosleep(&pause, nullptr);
@@ -179,25 +219,7 @@ bool OutputFile::Open(std::string& error) {
         case Kind::Create:
             break;
     }
-    fd_ = ::open(part_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd_ < 0) {
-        const int openError = errno;
-        struct stat st {};
-        if (openError != EEXIST || ::lstat(part_.c_str(), &st) != 0) {
-            error = Cannot(path_, openError);
-        } else if (!S_ISREG(st.st_mode)) {
-            error = "cannot write " + path_ + ": " + part_ +
-                    " exists and is not a regular file; not following it";
-        } else {
-            const int probe = ::open(part_.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-            const bool busy = probe >= 0 && ::flock(probe, LOCK_SH | LOCK_NB) != 0;
-            if (probe >= 0) {
-                ::close(probe);
-            }
-            error = "cannot write " + path_ + ": " +
-                    (busy ? "another run is writing it (" + part_ + " is in use)"
-                          : part_ + " is left from a run that did not finish; remove it first");
-        }
+    if (!CreateWorkingFile(error)) {
         return false;
     }
     ::flock(fd_, LOCK_EX | LOCK_NB);  // tells a second run that this one is writing
@@ -206,6 +228,44 @@ bool OutputFile::Open(std::string& error) {
     }
     buffer_.reserve(kBufferBytes);
     return true;
+}
+
+// Creates the working file, exclusively. One left by a run that did not
+// finish, which nobody holds locked, is removed first and said so; one a
+// run is writing, or anything that is not a regular file, is refused.
+bool OutputFile::CreateWorkingFile(std::string& error) {
+    for (int attempt = 0;; ++attempt) {
+        fd_ = ::open(part_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd_ >= 0) {
+            return true;
+        }
+        const int openError = errno;
+        struct stat st {};
+        if (openError != EEXIST || ::lstat(part_.c_str(), &st) != 0) {
+            error = Cannot(shown_, openError);
+            return false;
+        }
+        if (!S_ISREG(st.st_mode)) {
+            error = "cannot write " + shown_ + ": " + Shown(part_) +
+                    " exists and is not a regular file; not following it";
+            return false;
+        }
+        const int stale = ::open(part_.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+        struct stat held {};
+        const bool ours = stale >= 0 && ::flock(stale, LOCK_EX | LOCK_NB) == 0 &&
+                          ::fstat(stale, &held) == 0 && held.st_dev == st.st_dev &&
+                          held.st_ino == st.st_ino && attempt == 0;
+        // Still the file that was looked at, and nobody writing it: gone.
+        const bool removed = ours && ::unlink(part_.c_str()) == 0;
+        if (stale >= 0) {
+            ::close(stale);
+        }
+        if (!removed) {
+            error = "cannot write " + shown_ + ": another run is writing it (" + Shown(part_) + " is in use)";
+            return false;
+        }
+        Note("removed " + Shown(part_) + ", left by a run that did not finish");
+    }
 }
 
 void OutputFile::Fail(int error) {
@@ -241,11 +301,14 @@ bool OutputFile::Commit(std::string& error) {
         Fail(errno);
     }
     fd_ = -1;
-    if (error_ == 0 && !special && ::rename(part_.c_str(), target_.c_str()) != 0) {
+    // A fresh file never replaces one that appeared since it was planned.
+    if (error_ == 0 && !special &&
+        (fresh_ ? ::renameat2(AT_FDCWD, part_.c_str(), AT_FDCWD, target_.c_str(), RENAME_NOREPLACE)
+                : ::rename(part_.c_str(), target_.c_str())) != 0) {
         Fail(errno);
     }
     if (error_ != 0) {
-        error = Cannot(path_, error_);
+        error = Cannot(shown_, error_);
         if (!special) {
             ::unlink(part_.c_str());
         }
@@ -281,9 +344,13 @@ bool PlanOutputs(const std::vector<std::pair<OutputFile*, std::string>>& outputs
         }
         for (const auto& [name, fd] : claimed) {
             FileKey key;
-            if (KeyOfDescriptor(fd, key) && a.keys().front().Same(key)) {
-                error = "cannot write " + a.path() + ": it is " + name;
-                return false;
+            for (std::size_t k = 0; k < a.keys().size() && KeyOfDescriptor(fd, key); ++k) {
+                if (a.keys()[k].Same(key)) {
+                    error = "cannot write " + Shown(a.path()) + ": " +
+                            (k == 0 ? "it is " : "its working file " + Shown(a.workingFile()) + " is ") +
+                            name;
+                    return false;
+                }
             }
         }
         for (std::size_t j = i + 1; j < outputs.size(); ++j) {
@@ -294,8 +361,8 @@ bool PlanOutputs(const std::vector<std::pair<OutputFile*, std::string>>& outputs
             for (const FileKey& key : a.keys()) {
                 for (const FileKey& other : b.keys()) {
                     if (key.Same(other)) {
-                        error =
-                            a.path() + " and " + b.path() + " are the same file; give each output its own";
+                        error = Shown(a.path()) + " and " + Shown(b.path()) +
+                                " are the same file; give each output its own";
                         return false;
                     }
                 }

@@ -4,11 +4,14 @@
 // planted there is never followed, and a second run writing the same file
 // is refused), and renamed over the file only when it is complete; a
 // symlink to a regular file stays a link and its target is replaced.
-// Anything else (standard output, "-", a device, a FIFO) is written to
-// directly; a FIFO is waited on until something reads it, as a shell's
-// redirection would, and a stop signal (platform::Interrupted) ends the
-// wait. Every check that can fail is made by Plan() and Open(), before
-// a run starts; a write error afterwards leaves an existing file untouched.
+// A working file left by a run that did not finish (nobody holds its lock)
+// is removed, with a note on standard error. Standard output ("-"), a
+// character device or a FIFO is written to directly; a FIFO is waited on
+// until something reads it, as a shell's redirection would, and a stop
+// signal (platform::Interrupted) ends the wait. Anything else (a socket, a
+// block device) is refused. Every check that can fail is made by Plan()
+// and Open(), before a run starts; a write error afterwards leaves an
+// existing file untouched. Paths in messages are escaped and cut.
 #pragma once
 
 #include <sys/types.h>
@@ -46,9 +49,11 @@ class OutputFile : public sim::TextSink {
     ~OutputFile();  // an output not committed is discarded
 
     // Works out where text for `path` goes, creating nothing. False, with
-    // a one-line reason, when it cannot be written.
-    bool Plan(const std::string& path, std::string& error);
-    // What writing it touches: the file itself, and its working file.
+    // a one-line reason, when it cannot be written. `fresh`: only a name
+    // where nothing is yet, and nothing there when it is committed.
+    bool Plan(const std::string& path, std::string& error, bool fresh = false);
+    // What writing it touches: the file itself first, then its working
+    // file (by name, and, where one is there, as the file it is).
     const std::vector<FileKey>& keys() const { return keys_; }
     bool planned() const { return kind_ != Kind::None; }
     // True when it is standard output.
@@ -56,6 +61,8 @@ class OutputFile : public sim::TextSink {
     // True when it is written in place (no working file to rename).
     bool isSpecial() const { return kind_ == Kind::Special || kind_ == Kind::StandardOutput; }
     const std::string& path() const { return path_; }
+    // Its working file, for a regular file.
+    const std::string& workingFile() const { return part_; }
     // The file that will hold the text once it is complete (links followed).
     const std::string& target() const {
         return kind_ == Kind::Replace || kind_ == Kind::Create ? target_ : path_;
@@ -79,8 +86,12 @@ class OutputFile : public sim::TextSink {
   private:
     enum class Kind { None, StandardOutput, Special, Replace, Create };
 
+    bool CreateWorkingFile(std::string& error);
+
     Kind kind_ = Kind::None;
+    bool fresh_ = false;
     std::string path_;    // as the user gave it
+    std::string shown_;   // the same, made safe to show
     std::string target_;  // the regular file to replace or create
     std::string part_;    // its working file
     mode_t mode_ = 0666;

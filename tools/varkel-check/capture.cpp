@@ -56,7 +56,7 @@ void SignalPicker::Offer(std::string_view name, std::string_view id, std::string
 }
 
 bool SignalPicker::Pick(const std::string& path, std::string (&ids)[kLines], std::string& error) const {
-    const std::string shownPath = platform::Escaped(path);
+    const std::string shownPath = platform::Escaped(path, platform::kShownPath);
     for (int i = 0; i < kLines; ++i) {
         const std::vector<Fit>& fits = fits_[i];
         if (fits.empty()) {

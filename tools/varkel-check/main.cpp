@@ -233,7 +233,8 @@ int Parse(const std::vector<std::string>& args, Options& o, std::string& text, s
         }
         if (arg.rfind("-", 0) != 0 || arg == "-") {
             if (!r.path.empty()) {
-                error = "one capture at a time: '" + platform::Escaped(arg) + "' is a second one";
+                error = "one capture at a time: '" + platform::Escaped(arg, platform::kShownWord) +
+                        "' is a second one";
                 return kExitUnreadable;
             }
             r.path = arg;
@@ -248,7 +249,7 @@ int Parse(const std::vector<std::string>& args, Options& o, std::string& text, s
                            arg == "--message" || arg == "--driver" || arg == "--samplerate" ||
                            arg == "--channels" || arg == "--time" || arg == "--messages" ||
                            arg == "--save-mismatches";
-        const std::string shown = platform::Escaped(arg);
+        const std::string shown = platform::Escaped(arg, platform::kShownWord);
         if (arg == "--until-done") {
             o.live.messages = kRunMessages;
             o.limited = true;
@@ -435,15 +436,18 @@ int Conclude(const Options& o, const check::Outcome& outcome, tools::OutputFile&
     if (!written) {
         return kExitUnreadable;
     }
-    if (!WriteStandardOutput(check::VerdictLine(outcome.report) + "\n" +
-                             check::Details(outcome, o.request))) {
+    // Data on standard output (--json -, --frames -) keeps it for the data:
+    // the verdict goes to standard error, so a script reads one document.
+    const std::string report = check::VerdictLine(outcome.report) + "\n" + check::Details(outcome, o.request);
+    const bool dataOnStdout = frames.isStandardOutput() || json.isStandardOutput();
+    if (dataOnStdout ? !platform::WriteAll(STDERR_FILENO, report) : !WriteStandardOutput(report)) {
         return kExitUnreadable;
     }
     return outcome.report.match ? kExitMatch : kExitMismatch;
 }
 
 int Check(const Options& o) {
-    const std::string shown = platform::Escaped(o.request.path);
+    const std::string shown = platform::Escaped(o.request.path, platform::kShownPath);
     const int captureFd = ::open(o.request.path.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC);
     if (captureFd < 0) {
         Say("cannot read " + shown + ": " + std::strerror(errno));
@@ -514,11 +518,13 @@ int Live(const Options& o) {
     struct stat st {};
     if (!o.saveDir.empty() && ::stat(o.saveDir.c_str(), &st) != 0 &&
         (errno != ENOENT || ::mkdir(o.saveDir.c_str(), 0777) != 0 || ::stat(o.saveDir.c_str(), &st) != 0)) {
-        Say("cannot make " + platform::Escaped(o.saveDir) + ": " + std::strerror(errno));
+        Say("cannot make " + platform::Escaped(o.saveDir, platform::kShownPath) + ": " +
+            std::strerror(errno));
         return kExitUnreadable;
     }
     if (!o.saveDir.empty() && (!S_ISDIR(st.st_mode) || ::access(o.saveDir.c_str(), W_OK | X_OK) != 0)) {
-        Say(platform::Escaped(o.saveDir) + " is not a folder varkel-check may write in (--save-mismatches)");
+        Say(platform::Escaped(o.saveDir, platform::kShownPath) +
+            " is not a folder varkel-check may write in (--save-mismatches)");
         return kExitUnreadable;
     }
     check::Outcome outcome;
@@ -564,7 +570,7 @@ int Live(const Options& o) {
     if (!o.saveDir.empty()) {
         Say(windows.saved() == 0 ? std::string("no mismatch window saved")
                                  : "saved " + std::to_string(windows.saved()) + " mismatch window(s), from " +
-                                       platform::Escaped(windows.firstSaved()));
+                                       platform::Escaped(windows.firstSaved(), platform::kShownPath));
         if (windows.notSaved() != 0) {
             Say(std::to_string(windows.notSaved()) + " more wrong message(s) not saved" +
                 (windows.error().empty() ? " (at most 20 are kept)" : ": " + windows.error()));
@@ -595,6 +601,7 @@ int main(int argc, char** argv) {
         sigaction(signal, &action, nullptr);
     }
     std::signal(SIGPIPE, SIG_IGN);  // a reader that left is a write error, said as one
+    std::signal(SIGXFSZ, SIG_IGN);  // so is a file-size limit, as a full disk is
     platform::SetInterruptFlag(&g_signal);
 
     Options o;

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 
@@ -64,17 +65,25 @@ void MismatchWindows::Save(std::uint64_t startTick, std::uint64_t endTick) {
         }
         samples += static_cast<char>(levels);
     }
+    // The next name nothing is at: never over a file already there.
     char name[32];
     std::string path;
     struct stat st {};
-    do {  // never over a file already there
+    bool free = false;
+    while (!free && nextName_ <= kLastName) {
         std::snprintf(name, sizeof name, "/mismatch-%04u.sr", nextName_++);
         path = dir_ + name;
-    } while (::lstat(path.c_str(), &st) == 0 && nextName_ < 100000);
+        free = ::lstat(path.c_str(), &st) != 0 && errno == ENOENT;
+    }
+    if (!free) {
+        error_ = "every name from mismatch-0001.sr to mismatch-" + std::to_string(kLastName) + ".sr is taken";
+        ++notSaved_;
+        return;
+    }
     tools::OutputFile file;
     std::string why;
     const auto rate = static_cast<std::uint64_t>(std::llround(1 / info_.secondsPerTick));
-    if (!file.Plan(path, why) || !file.Open(why)) {
+    if (!file.Plan(path, why, true) || !file.Open(why)) {
         error_ = why;
         ++notSaved_;
         return;

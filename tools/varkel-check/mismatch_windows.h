@@ -16,6 +16,7 @@ namespace check {
 class MismatchWindows : public CaptureSink {
   public:
     static constexpr unsigned kMaxWindows = 20;
+    static constexpr unsigned kLastName = 99999;            // mismatch-99999.sr
     static constexpr double kMarginSeconds = 1e-3;          // before and after a message
     static constexpr std::uint64_t kMaxSamples = 1u << 20;  // of one window
 

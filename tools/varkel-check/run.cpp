@@ -103,8 +103,8 @@ std::string Details(const Outcome& outcome, const CheckRequest& request) {
     const CaptureInfo& info = outcome.info;
     const Expectation& e = request.expect;
     std::ostringstream text;
-    text << "  capture: " << platform::Escaped(request.path) << " (" << info.format << ", "
-         << platform::Escaped(info.resolution, 64) << "), "
+    text << "  capture: " << platform::Escaped(request.path, platform::kShownPath) << " (" << info.format
+         << ", " << platform::Escaped(info.resolution, 64) << "), "
          << Fixed(static_cast<double>(info.startTick) * info.secondsPerTick, 6) << " s to "
          << Fixed(static_cast<double>(info.endTick) * info.secondsPerTick, 6) << " s\n"
          << "  frames: " << r.frames

@@ -39,6 +39,30 @@ std::string_view Trim(std::string_view text) {
     return text;
 }
 
+// A key file's value as its writer meant it: a backslash and s, n, t, r
+// or another backslash stand for a space, a newline, a tab, a return and
+// a backslash.
+std::string Unescaped(std::string_view value) {
+    std::string out;
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        const char next = i + 1 < value.size() ? value[i + 1] : '\0';
+        const char* meant = value[i] != '\\' ? nullptr
+                            : next == 's'    ? " "
+                            : next == 'n'    ? "\n"
+                            : next == 't'    ? "\t"
+                            : next == 'r'    ? "\r"
+                            : next == '\\'   ? "\\"
+                                             : nullptr;
+        if (meant != nullptr) {
+            out += meant;
+            ++i;
+        } else {
+            out += value[i];
+        }
+    }
+    return out;
+}
+
 bool Whole(std::string_view text, std::uint64_t& value) {
     const auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
     return !text.empty() && ec == std::errc{} && ptr == text.data() + text.size();
@@ -158,7 +182,7 @@ bool ParseMetadata(std::string_view text, Metadata& m, std::string& error) {
                 error = "damaged: it names more channels than a sample can hold";
                 return false;
             }
-            m.probes.emplace(n, value);
+            m.probes.emplace(n, Unescaped(value));
         }
     }
     if (m.captureFile.empty()) {
@@ -258,7 +282,7 @@ bool ReadSmall(ZipArchive& zip, const ZipEntry& e, std::uint64_t limit, std::str
 
 bool ReadSigrokSession(int fd, const std::string& path, const LineNames& names, CaptureSink& sink,
                        CaptureInfo& info, const Progress& progress, std::string& error) {
-    const std::string shown = platform::Escaped(path);
+    const std::string shown = platform::Escaped(path, platform::kShownPath);
     auto fail = [&](const std::string& what) {
         error = what == "interrupted" ? what : shown + ": " + what;
         return false;

@@ -18,6 +18,23 @@ void U32(std::string& s, std::uint32_t v) {
     U16(s, v >> 16);
 }
 
+// A value as a key file carries it: one line, whatever the text holds (a
+// newline, a leading space, a backslash), escaped as sigrok's reader
+// unescapes it.
+std::string KeyFileValue(std::string_view text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        out += c == '\\'            ? "\\\\"
+               : c == '\n'          ? "\\n"
+               : c == '\r'          ? "\\r"
+               : c == '\t'          ? "\\t"
+               : c == ' ' && i == 0 ? "\\s"
+                                    : std::string(1, c);
+    }
+    return out;
+}
+
 }  // namespace
 
 // Stored entries: every reader takes them, and windows are small.
@@ -61,8 +78,8 @@ std::string SessionFile(std::uint64_t sampleRate, std::string_view samples, cons
     const std::string metadata =
         "[global]\nsigrok version=0.5.2\n\n[device 1]\ncapturefile=logic-1\n"
         "total probes=3\nsamplerate=" +
-        std::to_string(sampleRate) + " Hz\ntotal analog=0\nprobe1=" + names.sclk + "\nprobe2=" + names.sfrm +
-        "\nprobe3=" + names.txd + "\nunitsize=1\n";
+        std::to_string(sampleRate) + " Hz\ntotal analog=0\nprobe1=" + KeyFileValue(names.sclk) +
+        "\nprobe2=" + KeyFileValue(names.sfrm) + "\nprobe3=" + KeyFileValue(names.txd) + "\nunitsize=1\n";
     return StoredZip({{"version", "2"}, {"metadata", metadata}, {"logic-1-1", samples}});
 }
 

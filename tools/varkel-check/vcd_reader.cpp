@@ -163,7 +163,7 @@ char VectorLevel(std::string_view digits) {
 
 bool ReadVcd(int fd, const std::string& path, const LineNames& names, CaptureSink& sink, CaptureInfo& info,
              const Progress& progress, std::string& error) {
-    const std::string shown = platform::Escaped(path);
+    const std::string shown = platform::Escaped(path, platform::kShownPath);
     const std::string notCapture = shown + " is not a value change dump or a sigrok session file";
     auto damaged = [&](const std::string& what) {
         error = shown + ": damaged: " + what;

@@ -166,7 +166,7 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
             value = arg.substr(equals + 1);
             arg.resize(equals);
         }
-        const std::string shown = platform::Escaped(arg);
+        const std::string shown = platform::Escaped(arg, platform::kShownWord);
         bool matched = false;
         for (const auto& [name, member] : flags) {
             if (arg == name) {
@@ -189,7 +189,7 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
             arg == "--time" || arg == "--fault" || arg == "--rxd" || arg == "--vcd-window" ||
             std::any_of(std::begin(paths), std::end(paths), [&](const auto& p) { return arg == p.first; });
         if (!takesValue) {
-            error = "unknown option '" + platform::Escaped(args[i]) + "' (see --help)";
+            error = "unknown option '" + platform::Escaped(args[i], platform::kShownWord) + "' (see --help)";
             return std::nullopt;
         }
         if (!hasValue && i + 1 < args.size()) {
@@ -202,7 +202,7 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
             error = "option " + shown + " needs a value";
             return std::nullopt;
         }
-        const std::string shownValue = platform::Escaped(value);
+        const std::string shownValue = platform::Escaped(value, platform::kShownWord);
         if (arg == "--time") {
             if (value != "real" && value != "virtual") {
                 error = "--time takes real or virtual, not '" + shownValue + "'";

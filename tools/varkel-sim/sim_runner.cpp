@@ -340,6 +340,9 @@ int Main(int argc, char** argv) {
     for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
         sigaction(signal, &action, nullptr);
     }
+    // A file-size limit is a write error, said and failed as a full disk
+    // is, not a silent death that leaves working files behind.
+    std::signal(SIGXFSZ, SIG_IGN);
     const std::vector<std::string> args(argv + 1, argv + argc);
     return Run(args, std::cout, std::cerr);
 }

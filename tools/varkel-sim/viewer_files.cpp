@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -53,7 +54,15 @@ std::string GtkwavePath(const std::string& vcdPath) {
 
 std::string GtkwaveSaveFile(const std::string& vcdPath, const std::vector<sim::Frame>& burst) {
     std::string text = "[*] varkel-sim: the serial port's pins, opened on the first message\n";
-    text += "[dumpfile] \"" + Absolute(vcdPath) + "\"\n";
+    // The save file has no way to escape a quote or a line break: a path
+    // holding one is left out rather than let it write lines of its own.
+    const std::string dump = Absolute(vcdPath);
+    if (std::any_of(dump.begin(), dump.end(),
+                    [](char c) { return c == '"' || static_cast<unsigned char>(c) < 0x20 || c == 0x7F; })) {
+        text += "[*] the dump's path holds characters this file cannot name it by: gtkwave DUMP THIS-FILE\n";
+    } else {
+        text += "[dumpfile] \"" + dump + "\"\n";
+    }
     char line[256];
     std::string markers;
     if (!burst.empty()) {
