@@ -46,12 +46,14 @@ const char* const kUsage =
     "  -- ARGUMENTS          the rest goes to the program, as the board binary gets it:\n"
     "                        -- --loopback-test 3 runs its loopback self-test\n"
     "\n"
-    "FILE may be \"-\" for standard output, or a device or FIFO, written to directly. A\n"
-    "regular file is written as FILE.part and renamed when the run ends, also when a\n"
-    "signal (INT, TERM, HUP, PIPE) stops it. The summary ends with a verdict,\n"
+    "FILE may be \"-\" for standard output, or a character device or FIFO, written to\n"
+    "directly (a socket is refused). A regular file is written as FILE.part and renamed\n"
+    "when the run ends, also when a signal (INT, TERM, HUP, PIPE) stops it; a FILE.part\n"
+    "left by a run that did not finish is removed, with a note. The summary ends with a verdict,\n"
     "\"varkel-sim: PASS\" or \"varkel-sim: FAIL: <reasons>\".\n"
     "Exit status: the program's (0 full run or loopback PASS, 1 a register block could\n"
-    "not be mapped, 2 an argument it does not take, 4 loopback FAIL);\n"
+    "not be mapped, 2 an argument it does not take, 4 loopback FAIL, 5 its help or\n"
+    "version not written);\n"
     "2 for a bad option or an output that cannot be written; 3 for FAIL with --strict;\n"
     "128 + the signal's number when a signal stopped the run.\n";
 
