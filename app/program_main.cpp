@@ -7,8 +7,8 @@
 #include "app/exit_status.h"
 #include "app/loopback_sequence.h"
 #include "app/sequence.h"
+#include "common/escape.h"
 #include "platform/channels.h"
-#include "platform/escape.h"
 #include "platform/platform.h"
 
 #ifndef VARKEL_VERSION
@@ -64,7 +64,7 @@ bool ParseMessages(std::string_view text, std::uint32_t& messages) {
 
 std::int32_t Refuse(const char* argument) {
     DebugPrint(L"varkel: unexpected argument '%hs' (see --help)\n",
-               platform::Escaped(argument, kShownArgument).c_str());
+               common::Escaped(argument, kShownArgument).c_str());
     return kExitUsage;
 }
 
@@ -107,7 +107,7 @@ int ProgramMain(int argc, char** argv) {
     }
     if (argc == 3 && !ParseMessages(argv[2], messages)) {
         DebugPrint(L"varkel: --loopback-test takes a number of messages from 1 to %u, not '%hs'\n",
-                   kMessageCount, platform::Escaped(argv[2], kShownArgument).c_str());
+                   kMessageCount, common::Escaped(argv[2], kShownArgument).c_str());
         return kExitUsage;
     }
     return LoopbackTestMain(messages);

@@ -1,13 +1,12 @@
 #include "platform/channels.h"
 
-#include <limits.h>
-#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 
+#include "common/write_all.h"
 #include "platform/text_format.h"
 
 namespace platform {
@@ -23,50 +22,23 @@ struct ChannelState {
 };
 
 constexpr std::size_t kFlushThreshold = 64 * 1024;
-constexpr int kStoppingWaitMs = 200;
 
 ChannelState g_debug(STDERR_FILENO);
 ChannelState g_console(STDOUT_FILENO);
 Channel g_last = Channel::Console;
 int g_sharedKnown = -1;  // -1: not yet checked; else 0 or 1
-const volatile std::sig_atomic_t* g_interrupt = nullptr;
 
 ChannelState& State(Channel channel) {
     return channel == Channel::Debug ? g_debug : g_console;
 }
 
-bool Stopping() {
-    return g_interrupt != nullptr && *g_interrupt != 0;
-}
-
 }  // namespace
-
-bool WriteAll(int fd, std::string_view text) {
-    while (!text.empty()) {
-        std::size_t chunk = text.size();
-        if (Stopping()) {
-            pollfd p{fd, POLLOUT, 0};
-            if (::poll(&p, 1, kStoppingWaitMs) <= 0) {
-                errno = EINTR;
-                return false;
-            }
-            chunk = std::min<std::size_t>(chunk, PIPE_BUF);  // a pipe takes this much without blocking
-        }
-        const ssize_t n = ::write(fd, text.data(), chunk);
-        if (n > 0) {
-            text.remove_prefix(static_cast<std::size_t>(n));
-        } else if (n == 0 || errno != EINTR || Stopping()) {
-            return false;
-        }
-    }
-    return true;
-}
 
 namespace {
 
 void Flush(ChannelState& state) {
-    if (!state.pending.empty() && state.fd >= 0 && !WriteAll(state.fd, state.pending) && errno != EINTR &&
-        state.error == 0) {
+    if (!state.pending.empty() && state.fd >= 0 && !common::WriteAll(state.fd, state.pending) &&
+        errno != EINTR && state.error == 0) {
         state.error = errno;
     }
     state.pending.clear();
@@ -154,14 +126,6 @@ void FlushChannels() {
 
 int ChannelError(Channel channel) {
     return State(channel).error;
-}
-
-void SetInterruptFlag(const volatile std::sig_atomic_t* flag) {
-    g_interrupt = flag;
-}
-
-bool Interrupted() {
-    return g_interrupt != nullptr && *g_interrupt != 0;
 }
 
 void ResetChannels() {

@@ -2,7 +2,6 @@
 // platform backend.
 #pragma once
 
-#include <csignal>
 #include <cstdarg>
 #include <string>
 #include <string_view>
@@ -27,18 +26,6 @@ void FlushChannels();
 
 // The errno of the first write on the channel that failed, or 0.
 int ChannelError(Channel channel);
-
-// Once *flag is nonzero, a write that a signal interrupts is abandoned
-// instead of retried, and later writes wait for room only briefly, so a run
-// can end while a reader has stopped reading.
-void SetInterruptFlag(const volatile std::sig_atomic_t* flag);
-// Whether that flag is set: the run is stopping.
-bool Interrupted();
-
-// Writes all of `text` to `fd`, resuming after signals unless the run is
-// stopping (see SetInterruptFlag). False, with errno set, when it could
-// not; EINTR then means it was abandoned because the run is stopping.
-bool WriteAll(int fd, std::string_view text);
 
 // Both channels back to stderr and stdout, buffers empty, errors cleared.
 void ResetChannels();

@@ -148,12 +148,6 @@ bool Board::Poll(std::uint64_t physical, std::uint32_t mask, std::uint64_t reads
     return false;
 }
 
-void Board::PlatformCall() {
-    for (BoardListener* listener : listeners_) {
-        listener->OnPlatformCall();
-    }
-}
-
 void Board::SetTransmitStuck(bool stuck) {
     options_.faults.txStuckNow = stuck;
 }
@@ -213,7 +207,7 @@ bool Board::Sleep(std::uint64_t ns) {
             listener->OnIdle();
         }
     }
-    const bool slept = time_.Sleep(ns, wake_);
+    const bool slept = time_.Sleep(ns);
     port_.Sync(time_.Now());
     return slept;
 }

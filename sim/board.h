@@ -60,8 +60,6 @@ class BoardListener {
   public:
     virtual ~BoardListener() = default;
     virtual void OnAccess(const Access&) {}
-    // The program called its platform between two accesses.
-    virtual void OnPlatformCall() {}
     virtual void OnFrameStart(const Frame&) {}
     virtual void OnFrameEnd(const Frame&, std::uint64_t /*endNs*/, FrameFate) {}
     virtual void OnRouting(std::uint64_t /*ns*/, const Routing&) {}
@@ -111,20 +109,16 @@ class Board : private SspEvents {
     // noted.
     void Unbound(std::uint64_t address, bool write, std::uint64_t count);
 
-    // The program called its platform (text, sleep, mapping).
-    void PlatformCall();
     // A stall that comes and goes: while on, the transmit FIFO reports no
     // room, as with Faults::txStuck.
     void SetTransmitStuck(bool stuck);
     // Lets board time pass (virtual: at once; real: sleeping). False when
-    // the wake flag cut a real sleep short.
+    // a stop (common/stop.h) cut a real sleep short.
     bool Sleep(std::uint64_t ns);
     // Brings the port up to now and tells listeners the run has ended.
     void Finish();
 
     void AddListener(BoardListener* listener);
-    // A real-time sleep ends early once *flag is nonzero.
-    void SetWakeFlag(const volatile std::sig_atomic_t* flag) { wake_ = flag; }
     // One line for each oddity the board notices, the first time it does.
     std::function<void(const std::string&)> onNote;
 
@@ -176,7 +170,6 @@ class Board : private SspEvents {
     std::vector<BoardListener*> listeners_;
     BoardStats stats_;
     std::vector<std::string> noted_;
-    const volatile std::sig_atomic_t* wake_ = nullptr;
 };
 
 }  // namespace sim

@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <ctime>
 
+#include "common/stop.h"
+
 namespace sim {
 
 std::uint64_t MonotonicNs() {
@@ -17,7 +19,7 @@ std::uint64_t BoardTime::Now() const {
     return mode_ == TimeMode::Virtual ? virtualNs_ : MonotonicNs() - realStartNs_;
 }
 
-bool BoardTime::Sleep(std::uint64_t ns, const volatile std::sig_atomic_t* wake) {
+bool BoardTime::Sleep(std::uint64_t ns) {
     if (mode_ == TimeMode::Virtual) {
         virtualNs_ += ns;
         return true;
@@ -28,7 +30,7 @@ bool BoardTime::Sleep(std::uint64_t ns, const volatile std::sig_atomic_t* wake) 
     ts.tv_nsec = static_cast<long>(deadline % 1000000000u);
     for (;;) {
         const int rc = clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr);
-        if (wake != nullptr && *wake != 0) {
+        if (common::StopRequested()) {
             return false;
         }
         if (rc != EINTR) {

@@ -2,7 +2,6 @@
 // from the host directly.
 #pragma once
 
-#include <csignal>
 #include <cstdint>
 
 namespace sim {
@@ -33,8 +32,9 @@ class BoardTime {
     }
 
     // Lets `ns` pass: at once in virtual time; in real time by sleeping,
-    // resuming after signals unless *wake is nonzero. False if woken early.
-    bool Sleep(std::uint64_t ns, const volatile std::sig_atomic_t* wake);
+    // resuming after signals unless the run is stopping. False if woken
+    // early.
+    bool Sleep(std::uint64_t ns);
 
   private:
     TimeMode mode_;

@@ -60,7 +60,7 @@ std::string DescribeStatus(std::uint32_t status) {
 
 }  // namespace
 
-TraceLog::TraceLog(TextSink& out) : out_(out) {
+TraceLog::TraceLog(common::TextSink& out) : out_(out) {
     out_.Write("# time_s R/W block register offset physical value [xcount] [status bits]\n");
 }
 

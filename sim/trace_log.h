@@ -2,22 +2,25 @@
 // register access: time, R or W, block, register, offset, physical
 // address, value, and for the serial port's status its bits by name.
 // Identical consecutive reads of one register fold into one line ending in
-// "x<count>"; a fold ends at any other access or platform call, so each
-// wait of the program shows as its own line.
+// "x<count>"; a fold ends at any other access or at EndFold (the program's
+// platform calls), so each wait of the program shows as its own line.
 #pragma once
 
 #include <cstdint>
 
+#include "common/text_sink.h"
 #include "sim/board.h"
-#include "sim/text_sink.h"
 
 namespace sim {
 
 class TraceLog : public BoardListener {
   public:
-    explicit TraceLog(TextSink& out);
+    explicit TraceLog(common::TextSink& out);
     void OnAccess(const Access& access) override;
-    void OnPlatformCall() override { WritePending(); }
+    // The program stepped out of its register accesses (a platform call):
+    // a fold of identical reads ends here. The board does not see the
+    // program's calls; whoever runs it says so.
+    void EndFold() { WritePending(); }
     void OnIdle() override {
         WritePending();
         out_.Flush();
@@ -27,7 +30,7 @@ class TraceLog : public BoardListener {
   private:
     void WritePending();
 
-    TextSink& out_;
+    common::TextSink& out_;
     Access pending_{};
     std::uint64_t repeats_ = 0;  // 0: nothing pending
 };

@@ -11,7 +11,8 @@ constexpr char kIds[] = {'!', '"', '#', '$'};
 
 }  // namespace
 
-VcdWriter::VcdWriter(TextSink& out, RxdLine rxd, Window window) : out_(out), rxd_(rxd), window_(window) {
+VcdWriter::VcdWriter(common::TextSink& out, RxdLine rxd, Window window)
+    : out_(out), rxd_(rxd), window_(window) {
     out_.Write(
         "$version varkel-sim $end\n"
         "$comment serial port pins: sclk=pin 81, sfrm=pin 83, txd=pin 84, rxd=pin 82 $end\n"

@@ -18,8 +18,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "common/text_sink.h"
 #include "sim/board.h"
-#include "sim/text_sink.h"
 
 namespace sim {
 
@@ -30,7 +30,7 @@ class VcdWriter : public BoardListener {
         std::uint64_t endNs = ~std::uint64_t{0};
     };
 
-    VcdWriter(TextSink& out, RxdLine rxd, Window window);
+    VcdWriter(common::TextSink& out, RxdLine rxd, Window window);
 
     void OnRouting(std::uint64_t ns, const Routing& routing) override;
     void OnFrameStart(const Frame& frame) override;
@@ -53,7 +53,7 @@ class VcdWriter : public BoardListener {
     void OpenDump();
     void Timestamp(std::uint64_t ns);
 
-    TextSink& out_;
+    common::TextSink& out_;
     RxdLine rxd_;
     Window window_;
     Routing routing_;

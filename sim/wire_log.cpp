@@ -1,11 +1,11 @@
 #include "sim/wire_log.h"
 
-#include "sim/wire_line.h"
+#include "common/wire_line.h"
 
 namespace sim {
 
 std::size_t WireLog::FormatFrame(const Frame& frame, char (&line)[64]) {
-    return FormatWireLine(frame.startNs, frame.value, frame.bits, line);
+    return common::FormatWireLine(frame.startNs, frame.value, frame.bits, line);
 }
 
 void WireLog::OnFrameEnd(const Frame& frame, std::uint64_t /*endNs*/, FrameFate fate) {

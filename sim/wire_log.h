@@ -5,14 +5,14 @@
 
 #include <cstddef>
 
+#include "common/text_sink.h"
 #include "sim/board.h"
-#include "sim/text_sink.h"
 
 namespace sim {
 
 class WireLog : public BoardListener {
   public:
-    explicit WireLog(TextSink& out) : out_(out) {}
+    explicit WireLog(common::TextSink& out) : out_(out) {}
     void OnFrameEnd(const Frame& frame, std::uint64_t endNs, FrameFate fate) override;
     void OnIdle() override { out_.Flush(); }
 
@@ -20,7 +20,7 @@ class WireLog : public BoardListener {
     static std::size_t FormatFrame(const Frame& frame, char (&line)[64]);
 
   private:
-    TextSink& out_;
+    common::TextSink& out_;
 };
 
 }  // namespace sim

@@ -62,7 +62,11 @@ void BoardTest::MakeBoard(const sim::BoardOptions& options) {
     board->AddListener(&traffic);
     board->AddListener(&giveUps);
     host::Attach(board.get());
-    host::SetCallObserver([this](const host::CallRecord& record) { calls.push_back(record); });
+    host::AddCallObserver([this](const host::CallRecord& record) {
+        calls.push_back(record);
+        traffic.fresh = true;  // a fold ends at a platform call, as the trace's
+        giveUps.OnProgramCall();
+    });
     platform::CaptureChannel(platform::Channel::Debug, &debugText);
     platform::CaptureChannel(platform::Channel::Console, &consoleText);
 }

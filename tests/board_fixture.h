@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "common/text_sink.h"
 #include "platform/host/host_platform.h"
 #include "sim/board.h"
-#include "sim/text_sink.h"
 #include "tools/varkel-sim/program_watch.h"
 
 // The program's message, as the board's manual would have the wire carry it.
@@ -30,7 +30,7 @@ inline constexpr std::uint64_t kData = 0x41900010;
 }  // namespace manual
 
 // A text output held in memory.
-struct StringSink : sim::TextSink {
+struct StringSink : common::TextSink {
     std::string text;
     void Write(std::string_view more) override { text.append(more); }
 };
@@ -52,12 +52,12 @@ void PrintTo(const Traffic& t, std::ostream* os);
 std::vector<Traffic> SetUpTrafficFromReset(std::uint32_t control0);
 
 // The board's register traffic, identical consecutive reads folded until
-// any other access or platform call, as the trace folds them.
+// any other access or platform call (`fresh`, set by the fixture), as the
+// trace folds them.
 struct TrafficRecorder : sim::BoardListener {
     std::vector<Traffic> traffic;
     bool fresh = true;
     void OnAccess(const sim::Access& access) override;
-    void OnPlatformCall() override { fresh = true; }
     // Reads of one physical address, runs counted in full.
     std::uint64_t Reads(std::uint64_t physical) const;
 };

@@ -96,7 +96,7 @@ TEST_F(PortTestMainTest, FullRunSendsEveryMessageAndEndsInOrder) {
     std::string firstBadPause;  // the first pause not of 1000 ms after a whole message, named
     bool sendLineOpen = false;
     std::string lastSendLine;
-    host::SetCallObserver([&](const host::CallRecord& r) {
+    host::AddCallObserver([&](const host::CallRecord& r) {
         switch (r.call) {
             case host::Call::Console:
                 consoleLines += r.text == "Sending SSP Message\n" ? 1 : 0;
@@ -175,7 +175,7 @@ TEST_F(PortTestMainTest, MapsTheThreeBlocksAtTheBoardsAddressesInOrder) {
 TEST_F(PortTestMainTest, ReleasesTheWindowsClockFirstGpioLast) {
     std::vector<std::uint64_t> reserved;
     std::vector<std::uint64_t> released;
-    host::SetCallObserver([&](const host::CallRecord& r) {
+    host::AddCallObserver([&](const host::CallRecord& r) {
         if (r.call == host::Call::Reserve) {
             reserved.push_back(static_cast<std::uint64_t>(r.result));
         } else if (r.call == host::Call::Release) {

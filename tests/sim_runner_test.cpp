@@ -26,9 +26,9 @@
 #include <string>
 #include <vector>
 
+#include "common/output_file.h"
 #include "platform/host/host_platform.h"
 #include "tests/board_fixture.h"
-#include "tools/common/output_file.h"
 
 namespace fs = std::filesystem;
 
@@ -417,7 +417,7 @@ TEST_F(SimRunnerTest, APlantedPartLinkOrASecondRunIsRefusedAndAStaleOneRemoved) 
     EXPECT_TRUE(fs::is_symlink(dir / "w.txt.part"));
     EXPECT_EQ(ReadFile(dir / "stdout.txt"), "");
 
-    tools::OutputFile other;  // a run that is writing v.txt now
+    common::OutputFile other;  // a run that is writing v.txt now
     std::string error;
     ASSERT_TRUE(other.Plan(dir / "v.txt", error) && other.Open(error));
     EXPECT_EQ(Run({"--time", "virtual", "--wire", dir / "v.txt"}), 2);

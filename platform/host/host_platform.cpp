@@ -9,6 +9,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "common/stop.h"
 #include "platform/channels.h"
 #include "platform/platform.h"
 #include "platform/regions.h"
@@ -42,14 +43,13 @@ struct State {
     BoardTarget boardTarget;
     BusTarget* bus = nullptr;
     Faults faults;
-    std::function<void(const CallRecord&)> observer;
-    std::function<void()> interruptCheck;
+    std::vector<std::function<void(const CallRecord&)>> observers;
     platform::ReservationTable reservations;
     std::vector<Binding> bindings;
     std::uint32_t reserveRequests = 0;
     std::uint32_t bindRequests = 0;
     std::uint32_t pauses = 0;  // SleepMs calls so far
-    void (*abandon)(const char*) = nullptr;
+    char abandoned[320] = {};  // why a register access could not be performed
 };
 
 State g_state;
@@ -67,22 +67,20 @@ void ApplyScheduledFaults() {
     }
 }
 
-// Every platform operation starts here: it may end the run, and the board
-// learns that the program stepped out of its register accesses.
+// Every platform operation starts here, before it holds anything: where a
+// run that is stopping leaves the program.
 void Enter() {
-    if (g_state.interruptCheck) {
-        g_state.interruptCheck();
-    }
-    if (g_state.board != nullptr) {
-        g_state.board->PlatformCall();
+    if (common::StopRequested()) {
+        throw RunStopped{};
     }
     ApplyScheduledFaults();
 }
 
 void Record(Call call, std::uint64_t a0, std::uint64_t a1, std::uint64_t a2, std::uint64_t a3,
             std::int64_t result, const std::string& text = {}) {
-    if (g_state.observer) {
-        g_state.observer(CallRecord{call, {a0, a1, a2, a3}, result, text});
+    const CallRecord record{call, {a0, a1, a2, a3}, result, text};
+    for (const auto& observer : g_state.observers) {
+        observer(record);
     }
 }
 
@@ -103,23 +101,18 @@ sim::Board* AttachedBoard() {
 void SetFaults(const Faults& faults) {
     g_state.faults = faults;
 }
-void SetCallObserver(std::function<void(const CallRecord&)> observer) {
-    g_state.observer = std::move(observer);
+void AddCallObserver(std::function<void(const CallRecord&)> observer) {
+    g_state.observers.push_back(std::move(observer));
 }
-void SetInterruptCheck(std::function<void()> check) {
-    g_state.interruptCheck = std::move(check);
-}
-
-void SetAbandon(void (*abandon)(const char* reason)) {
-    g_state.abandon = abandon;
-}
-
-void Abandon(const char* reason) {
-    if (g_state.abandon != nullptr) {
-        g_state.abandon(reason);
+void Abandon(const char* reason) noexcept {
+    if (g_state.abandoned[0] == '\0') {
+        std::snprintf(g_state.abandoned, sizeof g_state.abandoned, "%s", reason);
     }
-    std::fprintf(stderr, "varkel-sim: %s\n", reason);
-    std::_Exit(2);
+    common::RequestStop(0);
+}
+
+const char* AbandonReason() {
+    return g_state.abandoned;
 }
 
 std::vector<Reserved> Reservations() {
@@ -160,6 +153,9 @@ bool ToPhysical(std::uintptr_t address, std::uint64_t& physical) {
 
 std::uint32_t BusRead(std::uintptr_t address) {
     std::uint64_t physical = 0;
+    if (g_state.abandoned[0] != '\0') {
+        return ~0u;
+    }
     if (g_state.bus == nullptr) {
         return 0;
     }
@@ -172,7 +168,7 @@ std::uint32_t BusRead(std::uintptr_t address) {
 
 void BusWrite(std::uintptr_t address, std::uint32_t value) {
     std::uint64_t physical = 0;
-    if (g_state.bus == nullptr) {
+    if (g_state.bus == nullptr || g_state.abandoned[0] != '\0') {
         return;
     }
     if (!ToPhysical(address, physical)) {
@@ -184,6 +180,9 @@ void BusWrite(std::uintptr_t address, std::uint32_t value) {
 
 bool BusPoll(std::uintptr_t address, std::uint32_t mask, std::uint64_t reads) {
     std::uint64_t physical = 0;
+    if (g_state.abandoned[0] != '\0') {
+        return true;
+    }
     if (g_state.bus == nullptr) {
         return false;
     }
@@ -310,7 +309,7 @@ void SleepMs(std::uint32_t milliseconds) {
     if (g_state.board->timeMode() == sim::TimeMode::Real) {
         platform::FlushChannels();  // someone may be watching the run live
     }
-    if (!g_state.board->Sleep(ns) && g_state.interruptCheck) {
-        g_state.interruptCheck();  // woken early: the run is stopping
+    if (!g_state.board->Sleep(ns)) {
+        throw host::RunStopped{};  // woken early: the run is stopping
     }
 }

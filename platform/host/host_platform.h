@@ -63,17 +63,24 @@ void Attach(sim::Board* board);
 void AttachBus(BusTarget* target);
 sim::Board* AttachedBoard();
 void SetFaults(const Faults& faults);
-void SetCallObserver(std::function<void(const CallRecord&)> observer);
-// Called at the start of every platform operation, before it holds
-// anything, and after a sleep cut short: where a run that must stop (a
-// signal) may leave the program. Empty: nothing is checked.
-void SetInterruptCheck(std::function<void()> check);
+// The program's platform calls are the host's to tell, not the board's:
+// each observer added sees every call as it returns, in order.
+void AddCallObserver(std::function<void(const CallRecord&)> observer);
+// Thrown by a platform operation, at its start, before it holds anything,
+// or from a sleep cut short, when the run is stopping (common/stop.h): a
+// signal asked, or a register access could not be performed. It unwinds
+// the program's frames, destroying whatever they hold, to whoever runs the
+// program: the one place that catches it. The program's own code neither
+// throws nor catches.
+struct RunStopped {};
 
-// Ends the program's run from wherever it is, even a signal handler, when a
-// register access cannot be performed at all; the run's owner finishes as
-// usual and reports `reason`. Without one installed, the process exits 2.
-void SetAbandon(void (*abandon)(const char* reason));
-[[noreturn]] void Abandon(const char* reason);
+// Records why a register access cannot be performed at all, and asks the
+// run to stop; allocates nothing, so a fault handler may call it. The
+// program stops at its next platform call; until then its register
+// accesses reach nothing (reads give all ones, so a wait ends at once).
+void Abandon(const char* reason) noexcept;
+// Why the run was abandoned, or empty.
+const char* AbandonReason();
 
 // Ranges still reserved, in reservation order.
 std::vector<Reserved> Reservations();
@@ -97,7 +104,8 @@ std::uint32_t ReserveRequests();
 std::uint32_t BindRequests();
 
 // Back to a fresh process: every range given back, faults, observer,
-// check and counters cleared, board detached, text channels reset.
+// counters and the reason for abandoning cleared, board detached, text
+// channels reset. (A stop asked for is the run's owner's to clear.)
 void Reset();
 
 }  // namespace host

@@ -49,12 +49,15 @@ void OnFault(int signal, siginfo_t* info, void* context) {
     }
     BoardBus bus;
     if (!arm::Emulate(instruction, cpu, bus, why)) {
+        // The run stops at the program's next platform call; this access
+        // is skipped, and those before it reach nothing.
         char line[256];
         std::snprintf(
             line, sizeof line,
             "the program's register access at pc 0x%08X (instruction 0x%08X) cannot be emulated: %s",
             cpu.r[15], instruction, why.text);
         host::Abandon(line);
+        cpu.r[15] += 4;
     }
     for (unsigned n = 0; n < 16; ++n) {
         Register(m, n) = cpu.r[n];

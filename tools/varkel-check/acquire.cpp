@@ -8,7 +8,8 @@
 #include <memory>
 #include <thread>
 
-#include "platform/escape.h"
+#include "common/escape.h"
+#include "common/stop.h"
 #include "tools/varkel-check/logic_stream.h"
 
 #if defined(VARKEL_HAVE_LIBSIGROK)
@@ -26,8 +27,8 @@ std::string AcquireLibrary() {
     return "none (built without libsigrok)";
 }
 bool Acquire(const AcquireRequest&, const LineNames&, CaptureSink&, CaptureInfo&,
-             const volatile std::sig_atomic_t*, const std::function<unsigned()>&,
-             const std::function<void(const AcquireStatus&)>&, AcquireStatus&, std::string& error) {
+             const std::function<unsigned()>&, const std::function<void(const AcquireStatus&)>&,
+             AcquireStatus&, std::string& error) {
     error =
         "this varkel-check was built without libsigrok, so it cannot acquire; check a capture file instead";
     return false;
@@ -93,7 +94,7 @@ std::uint64_t LiveSampleRate(const std::string& text, const char* option, std::s
     std::uint64_t rate = 0;
     if (sr_parse_sizestring(text.c_str(), &rate) != SR_OK || rate == 0 || rate > kMaxLiveSampleRate) {
         error = std::string(option) + " takes a rate from 1 to 1g (1 GHz), such as 8m or 24000000, not '" +
-                platform::Escaped(text, kShown) + "'";
+                common::Escaped(text, kShown) + "'";
         return 0;
     }
     return rate;
@@ -128,12 +129,11 @@ GVariant* OptionValue(const sr_key_info& info, const std::string& value, std::st
             break;
         }
         default:
-            error =
-                "driver option " + platform::Escaped(info.id, kShown) + " is not one varkel-check can set";
+            error = "driver option " + common::Escaped(info.id, kShown) + " is not one varkel-check can set";
             return nullptr;
     }
-    error = "driver option " + platform::Escaped(info.id, kShown) + " takes no value '" +
-            platform::Escaped(value, kShown) + "'";
+    error = "driver option " + common::Escaped(info.id, kShown) + " takes no value '" +
+            common::Escaped(value, kShown) + "'";
     return nullptr;
 }
 
@@ -204,7 +204,7 @@ std::string AcquireLibrary() {
 }
 
 bool Acquire(const AcquireRequest& request, const LineNames& names, CaptureSink& sink, CaptureInfo& info,
-             const volatile std::sig_atomic_t* stop, const std::function<unsigned()>& messagesChecked,
+             const std::function<unsigned()>& messagesChecked,
              const std::function<void(const AcquireStatus&)>& onTick, AcquireStatus& status,
              std::string& error) {
     Library lib;
@@ -226,7 +226,7 @@ bool Acquire(const AcquireRequest& request, const LineNames& names, CaptureSink&
         driver = parts[0] == (*d)->name ? *d : driver;
     }
     if (driver == nullptr) {
-        error = "libsigrok has no driver '" + platform::Escaped(parts[0], kShown) +
+        error = "libsigrok has no driver '" + common::Escaped(parts[0], kShown) +
                 "' (sigrok-cli -L lists the " + std::to_string(known) +
                 " it has; fx2lafw drives the common USB analysers)";
         return false;
@@ -245,7 +245,7 @@ bool Acquire(const AcquireRequest& request, const LineNames& names, CaptureSink&
         const std::string value = equals == std::string::npos ? "" : parts[i].substr(equals + 1);
         const sr_key_info* info_ = sr_key_info_name_get(SR_KEY_CONFIG, key.c_str());
         if (info_ == nullptr) {
-            error = "libsigrok has no driver option '" + platform::Escaped(key, kShown) + "'";
+            error = "libsigrok has no driver option '" + common::Escaped(key, kShown) + "'";
             g_slist_free(scanOptions);
             return false;
         }
@@ -274,14 +274,14 @@ bool Acquire(const AcquireRequest& request, const LineNames& names, CaptureSink&
     if (lib.scanned == nullptr) {
         error =
             "no " + parts[0] + " analyser found: is it plugged in, and may this user open it?" +
-            (g_lastComplaint.empty() ? "" : " (libsigrok: " + platform::Escaped(g_lastComplaint, 160) + ")");
+            (g_lastComplaint.empty() ? "" : " (libsigrok: " + common::Escaped(g_lastComplaint, 160) + ")");
         return false;
     }
     lib.device = static_cast<sr_dev_inst*>(lib.scanned->data);
     if (sr_dev_open(lib.device) != SR_OK) {
         error =
             "the " + parts[0] + " analyser would not open" +
-            (g_lastComplaint.empty() ? "" : " (libsigrok: " + platform::Escaped(g_lastComplaint, 160) + ")");
+            (g_lastComplaint.empty() ? "" : " (libsigrok: " + common::Escaped(g_lastComplaint, 160) + ")");
         return false;
     }
     lib.open = true;
@@ -291,8 +291,8 @@ bool Acquire(const AcquireRequest& request, const LineNames& names, CaptureSink&
             return false;
         }
         if (sr_config_set(lib.device, nullptr, key->key, v) != SR_OK) {
-            error = "the " + parts[0] + " analyser refuses " + platform::Escaped(key->id, kShown) + "=" +
-                    platform::Escaped(value, kShown);
+            error = "the " + parts[0] + " analyser refuses " + common::Escaped(key->id, kShown) + "=" +
+                    common::Escaped(value, kShown);
             return false;
         }
     }
@@ -333,7 +333,7 @@ bool Acquire(const AcquireRequest& request, const LineNames& names, CaptureSink&
     for (int i = 0; i < kLines; ++i) {
         if (feed.bit[i] < 0) {
             error = "no channel of the " + parts[0] + " analyser carries " + lineNames[i] +
-                    " (it has: " + platform::Escaped(channels, 200) +
+                    " (it has: " + common::Escaped(channels, 200) +
                     "); map one with --channels, as D0=" + lineNames[i];
             return false;
         }
@@ -366,14 +366,14 @@ bool Acquire(const AcquireRequest& request, const LineNames& names, CaptureSink&
     if (sr_session_start(lib.session) != SR_OK) {
         error =
             "the " + parts[0] + " analyser would not start acquiring" +
-            (g_lastComplaint.empty() ? "" : " (libsigrok: " + platform::Escaped(g_lastComplaint, 160) + ")");
+            (g_lastComplaint.empty() ? "" : " (libsigrok: " + common::Escaped(g_lastComplaint, 160) + ")");
         return false;
     }
     // A signal is seen here, not in the feed: a device may send nothing.
     std::atomic<bool> running{true};
     std::thread watcher([&] {
         while (running) {
-            if (stop != nullptr && *stop != 0 && !feed.stopping.exchange(true)) {
+            if (common::StopRequested() && !feed.stopping.exchange(true)) {
                 status.stoppedBySignal = true;
                 sr_session_stop(lib.session);
             }

@@ -4,7 +4,6 @@
 // however long it runs.
 #pragma once
 
-#include <csignal>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -40,8 +39,8 @@ struct AcquireStatus {
 bool CanAcquire();
 std::string AcquireLibrary();
 
-// Acquires until a limit of `request` is reached, `*stop` turns nonzero,
-// or the device stops, handing the samples to `sink` as level changes of
+// Acquires until a limit of `request` is reached, the run is asked to stop
+// (common/stop.h), or the device stops, handing the samples to `sink` as level changes of
 // the lines named in `names`. `info` is filled before the first level.
 // `messagesChecked` answers how many messages are checked so far;
 // `onTick`, about four times a second, sees the status. False, with one
@@ -49,7 +48,7 @@ std::string AcquireLibrary();
 // rate it does not offer, a channel it does not have) or fails; a device
 // that stops mid-run is endedEarly, not a failure, when samples came.
 bool Acquire(const AcquireRequest& request, const LineNames& names, CaptureSink& sink, CaptureInfo& info,
-             const volatile std::sig_atomic_t* stop, const std::function<unsigned()>& messagesChecked,
+             const std::function<unsigned()>& messagesChecked,
              const std::function<void(const AcquireStatus&)>& onTick, AcquireStatus& status,
              std::string& error);
 

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/escape.h"
+#include "common/escape.h"
 
 namespace check {
 
@@ -43,7 +43,7 @@ SignalPicker::SignalPicker(const LineNames& names) : wanted_{names.sclk, names.s
 
 void SignalPicker::Offer(std::string_view name, std::string_view id, std::string_view width) {
     if (offered_++ < kListed) {
-        seen_ += (seen_.empty() ? "" : ", ") + platform::Escaped(name, kShown);
+        seen_ += (seen_.empty() ? "" : ", ") + common::Escaped(name, kShown);
     } else if (offered_ == kListed + 1) {
         seen_ += ", ...";
     }
@@ -56,11 +56,11 @@ void SignalPicker::Offer(std::string_view name, std::string_view id, std::string
 }
 
 bool SignalPicker::Pick(const std::string& path, std::string (&ids)[kLines], std::string& error) const {
-    const std::string shownPath = platform::Escaped(path, platform::kShownPath);
+    const std::string shownPath = common::Escaped(path, common::kShownPath);
     for (int i = 0; i < kLines; ++i) {
         const std::vector<Fit>& fits = fits_[i];
         if (fits.empty()) {
-            error = "no signal named " + platform::Escaped(wanted_[i], kShown) + " in " + shownPath +
+            error = "no signal named " + common::Escaped(wanted_[i], kShown) + " in " + shownPath +
                     " (it has: " + (seen_.empty() ? "none" : seen_) + "); name it with " + kOption[i];
             return false;
         }
@@ -85,17 +85,17 @@ bool SignalPicker::Pick(const std::string& path, std::string (&ids)[kLines], std
             const std::vector<const Fit*> all = distinct(false);
             std::string names;
             for (std::size_t k = 0; k < all.size() && k < kListed; ++k) {
-                names += (k == 0 ? "" : ", ") + platform::Escaped(all[k]->name, kShown);
+                names += (k == 0 ? "" : ", ") + common::Escaped(all[k]->name, kShown);
             }
-            error = platform::Escaped(wanted_[i], kShown) + " names " +
+            error = common::Escaped(wanted_[i], kShown) + " names " +
                     (fits.size() >= kKeptFits ? "many" : std::to_string(all.size())) + " signals in " +
                     shownPath + " (" + names + (all.size() > kListed ? ", ..." : "") +
                     "): give one's full name with " + kOption[i];
             return false;
         }
         if (chosen.front()->width != "1") {
-            error = "signal " + platform::Escaped(chosen.front()->name, kShown) + " in " + shownPath +
-                    " is " + platform::Escaped(chosen.front()->width, kShown) + " bits wide, not one wire";
+            error = "signal " + common::Escaped(chosen.front()->name, kShown) + " in " + shownPath + " is " +
+                    common::Escaped(chosen.front()->width, kShown) + " bits wide, not one wire";
             return false;
         }
         ids[i] = chosen.front()->id;

@@ -13,9 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/channels.h"
-#include "platform/escape.h"
-#include "tools/common/output_file.h"
+#include "common/escape.h"
+#include "common/output_file.h"
+#include "common/stop.h"
+#include "common/write_all.h"
 #include "tools/varkel-check/acquire.h"
 #include "tools/varkel-check/mismatch_windows.h"
 #include "tools/varkel-check/run.h"
@@ -91,12 +92,8 @@ constexpr const char* kUsage =
     "bad option or output, or an analyser that stopped sending (after the verdict for\n"
     "what was seen); 128 + N when signal N stopped a file's reading (no verdict).\n";
 
-volatile std::sig_atomic_t g_signal = 0;
-
 extern "C" void OnStopSignal(int signal) {
-    if (g_signal == 0) {
-        g_signal = signal;
-    }
+    common::RequestStop(signal);
 }
 
 struct Options {
@@ -133,7 +130,7 @@ constexpr std::size_t kMaxMessage = 64;  // words
 bool ParseWords(const std::string& text, unsigned bits, std::vector<std::uint32_t>& words,
                 std::string& error) {
     const std::size_t digits = (bits + 3) / 4;
-    const std::string shown = "'" + platform::Escaped(text, 64) + "'";
+    const std::string shown = "'" + common::Escaped(text, 64) + "'";
     std::vector<std::uint32_t> out;
     for (std::size_t i = 0; i < text.size() && text.size() % digits == 0; i += digits) {
         std::uint64_t word = 0;
@@ -235,7 +232,7 @@ int Parse(const std::vector<std::string>& args, Options& o, std::string& text, s
         }
         if (arg.rfind("-", 0) != 0 || arg == "-") {
             if (!r.path.empty()) {
-                error = "one capture at a time: '" + platform::Escaped(arg, platform::kShownWord) +
+                error = "one capture at a time: '" + common::Escaped(arg, common::kShownWord) +
                         "' is a second one";
                 return kExitUnreadable;
             }
@@ -251,7 +248,7 @@ int Parse(const std::vector<std::string>& args, Options& o, std::string& text, s
                            arg == "--message" || arg == "--driver" || arg == "--samplerate" ||
                            arg == "--channels" || arg == "--time" || arg == "--messages" ||
                            arg == "--save-mismatches";
-        const std::string shown = platform::Escaped(arg, platform::kShownWord);
+        const std::string shown = common::Escaped(arg, common::kShownWord);
         if (arg == "--until-done") {
             o.live.messages = kRunMessages;
             o.limited = true;
@@ -275,7 +272,7 @@ int Parse(const std::vector<std::string>& args, Options& o, std::string& text, s
                 x < number->min || x > number->max || (number->whole && x != std::floor(x))) {
                 error = "option " + shown + " takes " + (number->whole ? "a whole number" : "a number") +
                         " from " + Number(number->min) + " to " + Number(number->max) + ", not '" +
-                        platform::Escaped(value, 64) + "'";
+                        common::Escaped(value, 64) + "'";
                 return kExitUnreadable;
             }
             if (arg == "--port-clock-hz") {
@@ -291,8 +288,7 @@ int Parse(const std::vector<std::string>& args, Options& o, std::string& text, s
             }
         } else if (arg == "--select-active") {
             if (value != "low" && value != "high") {
-                error =
-                    "option --select-active takes low or high, not '" + platform::Escaped(value, 64) + "'";
+                error = "option --select-active takes low or high, not '" + common::Escaped(value, 64) + "'";
                 return kExitUnreadable;
             }
             r.expect.selectActiveHigh = value == "high";
@@ -307,7 +303,7 @@ int Parse(const std::vector<std::string>& args, Options& o, std::string& text, s
         } else if (arg == "--time") {
             if (!ParseSeconds(value, o.live.seconds)) {
                 error = "option --time takes seconds from 0.001 to 1000000 (3, 3s, 500ms), not '" +
-                        platform::Escaped(value, 64) + "'";
+                        common::Escaped(value, 64) + "'";
                 return kExitUnreadable;
             }
             o.limited = true;
@@ -316,7 +312,7 @@ int Parse(const std::vector<std::string>& args, Options& o, std::string& text, s
             const auto [ptr, ec] = std::from_chars(value.data(), value.data() + value.size(), n);
             if (ec != std::errc{} || ptr != value.data() + value.size() || n == 0 || n > 100000000) {
                 error = "option --messages takes a whole number from 1 to 100000000, not '" +
-                        platform::Escaped(value, 64) + "'";
+                        common::Escaped(value, 64) + "'";
                 return kExitUnreadable;
             }
             o.live.messages = n;
@@ -337,7 +333,7 @@ int Parse(const std::vector<std::string>& args, Options& o, std::string& text, s
         for (std::size_t j = i + 1; j < 3; ++j) {
             if (check::SameName(*lines[i].second, *lines[j].second)) {
                 error = std::string(lines[i].first) + " and " + lines[j].first + " name one signal, '" +
-                        platform::Escaped(*lines[i].second, 64) + "': each line needs its own";
+                        common::Escaped(*lines[i].second, 64) + "': each line needs its own";
                 return kExitUnreadable;
             }
         }
@@ -349,9 +345,8 @@ int Parse(const std::vector<std::string>& args, Options& o, std::string& text, s
     }
     if (!channels.empty() && !ParseChannels(channels, r.names, o.live.channels)) {
         error = "option --channels takes CH=LINE pairs, each line once, as D0=" +
-                platform::Escaped(r.names.sclk, 64) + ",D1=" + platform::Escaped(r.names.sfrm, 64) +
-                ",D2=" + platform::Escaped(r.names.txd, 64) + ", not '" + platform::Escaped(channels, 64) +
-                "'";
+                common::Escaped(r.names.sclk, 64) + ",D1=" + common::Escaped(r.names.sfrm, 64) +
+                ",D2=" + common::Escaped(r.names.txd, 64) + ", not '" + common::Escaped(channels, 64) + "'";
         return kExitUnreadable;
     }
     if (!o.live.driver.empty() && !r.path.empty()) {
@@ -377,12 +372,12 @@ int Parse(const std::vector<std::string>& args, Options& o, std::string& text, s
 
 // One line on standard error; false when even that could not be written.
 bool Say(const std::string& line) {
-    return platform::WriteAll(STDERR_FILENO, "varkel-check: " + line + "\n");
+    return common::WriteAll(STDERR_FILENO, "varkel-check: " + line + "\n");
 }
 
 // Writes the report to standard output; on failure says so where it can.
 bool WriteStandardOutput(const std::string& text) {
-    if (platform::WriteAll(STDOUT_FILENO, text)) {
+    if (common::WriteAll(STDOUT_FILENO, text)) {
         return true;
     }
     Say(std::string("cannot write standard output: ") + std::strerror(errno));
@@ -396,7 +391,7 @@ class ProgressLine {
     ProgressLine(std::string path) : path_(std::move(path)), onTerminal_(::isatty(STDERR_FILENO) != 0) {}
     ~ProgressLine() {
         if (shown_) {
-            platform::WriteAll(STDERR_FILENO, "\r\033[K");
+            common::WriteAll(STDERR_FILENO, "\r\033[K");
         }
     }
     bool Update(std::uint64_t bytes) {
@@ -405,11 +400,11 @@ class ProgressLine {
             now - last_ > std::chrono::milliseconds(250)) {
             last_ = now;
             shown_ = true;
-            platform::WriteAll(STDERR_FILENO, "\r\033[Kvarkel-check: reading " +
-                                                  platform::Escaped(path_, 64) + ": " +
-                                                  std::to_string(bytes >> 20) + " MiB so far (Ctrl-C stops)");
+            common::WriteAll(STDERR_FILENO, "\r\033[Kvarkel-check: reading " + common::Escaped(path_, 64) +
+                                                ": " + std::to_string(bytes >> 20) +
+                                                " MiB so far (Ctrl-C stops)");
         }
-        return g_signal == 0;
+        return !common::StopRequested();
     }
 
   private:
@@ -420,8 +415,8 @@ class ProgressLine {
 };
 
 // Commits the outputs, then gives the verdict.
-int Conclude(const Options& o, const check::Outcome& outcome, tools::OutputFile& frames,
-             tools::OutputFile& json) {
+int Conclude(const Options& o, const check::Outcome& outcome, common::OutputFile& frames,
+             common::OutputFile& json) {
     std::string error;
     if (json.isOpen()) {
         json.Write(check::Json(outcome, o.request, VARKEL_VERSION));
@@ -429,7 +424,7 @@ int Conclude(const Options& o, const check::Outcome& outcome, tools::OutputFile&
     // Outputs first: a verdict is given only when everything asked for was
     // written, so a run that printed one left nothing broken behind.
     bool written = true;
-    for (tools::OutputFile* file : {&frames, &json}) {
+    for (common::OutputFile* file : {&frames, &json}) {
         if (!file->Commit(error)) {
             Say(error);
             written = false;
@@ -442,18 +437,18 @@ int Conclude(const Options& o, const check::Outcome& outcome, tools::OutputFile&
     // the verdict goes to standard error, so a script reads one document.
     const std::string report = check::VerdictLine(outcome.report) + "\n" + check::Details(outcome, o.request);
     const bool dataOnStdout = frames.isStandardOutput() || json.isStandardOutput();
-    if (dataOnStdout ? !platform::WriteAll(STDERR_FILENO, report) : !WriteStandardOutput(report)) {
+    if (dataOnStdout ? !common::WriteAll(STDERR_FILENO, report) : !WriteStandardOutput(report)) {
         return kExitUnreadable;
     }
     return outcome.report.match ? kExitMatch : kExitMismatch;
 }
 
 int Check(const Options& o) {
-    const std::string shown = platform::Escaped(o.request.path, platform::kShownPath);
+    const std::string shown = common::Escaped(o.request.path, common::kShownPath);
     const int captureFd = ::open(o.request.path.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC);
     if (captureFd < 0) {
         Say("cannot read " + shown + ": " + std::strerror(errno));
-        return g_signal != 0 ? 128 + g_signal : kExitUnreadable;
+        return common::StopRequested() ? 128 + common::StopSignal() : kExitUnreadable;
     }
     struct Closer {
         int fd;
@@ -462,20 +457,20 @@ int Check(const Options& o) {
 
     // Outputs are checked and created before the capture is read; none of
     // them may be the capture, under any name.
-    tools::OutputFile frames, json;
-    const std::vector<std::pair<tools::OutputFile*, std::string>> outputs = {{&frames, o.framesPath},
-                                                                             {&json, o.jsonPath}};
+    common::OutputFile frames, json;
+    const std::vector<std::pair<common::OutputFile*, std::string>> outputs = {{&frames, o.framesPath},
+                                                                              {&json, o.jsonPath}};
     std::string error;
-    bool ok = tools::PlanOutputs(outputs,
-                                 {{"standard error, where varkel-check reports", STDERR_FILENO},
-                                  {"the capture being checked", captureFd}},
-                                 error);
+    bool ok = common::PlanOutputs(outputs,
+                                  {{"standard error, where varkel-check reports", STDERR_FILENO},
+                                   {"the capture being checked", captureFd}},
+                                  error);
     for (const auto& [file, path] : outputs) {
         ok = ok && (path.empty() || file->Open(error));
     }
     if (!ok) {
         Say(error);
-        return g_signal != 0 ? 128 + g_signal : kExitUnreadable;
+        return common::StopRequested() ? 128 + common::StopSignal() : kExitUnreadable;
     }
 
     check::Outcome outcome;
@@ -488,11 +483,10 @@ int Check(const Options& o) {
             }
         },
         [&](std::uint64_t bytes) { return progress.Update(bytes); }, outcome, error);
-    if (g_signal != 0) {  // whatever was read, it was not the whole capture
-        Say("stopped by " +
-            std::string(sigabbrev_np(g_signal) != nullptr ? sigabbrev_np(g_signal) : "a signal") +
+    if (const int signal = common::StopSignal(); signal != 0) {  // what was read is not the whole capture
+        Say("stopped by " + std::string(sigabbrev_np(signal) != nullptr ? sigabbrev_np(signal) : "a signal") +
             " before the capture was read whole; no verdict");
-        return 128 + g_signal;  // the outputs, never completed, are removed
+        return 128 + signal;  // the outputs, never completed, are removed
     }
     if (!ok) {
         Say(error);
@@ -503,12 +497,12 @@ int Check(const Options& o) {
 
 // Live: the analyser's samples checked as they come.
 int Live(const Options& o) {
-    tools::OutputFile frames, json;
-    const std::vector<std::pair<tools::OutputFile*, std::string>> outputs = {{&frames, o.framesPath},
-                                                                             {&json, o.jsonPath}};
+    common::OutputFile frames, json;
+    const std::vector<std::pair<common::OutputFile*, std::string>> outputs = {{&frames, o.framesPath},
+                                                                              {&json, o.jsonPath}};
     std::string error;
     bool ok =
-        tools::PlanOutputs(outputs, {{"standard error, where varkel-check reports", STDERR_FILENO}}, error);
+        common::PlanOutputs(outputs, {{"standard error, where varkel-check reports", STDERR_FILENO}}, error);
     for (const auto& [file, path] : outputs) {
         ok = ok && (path.empty() || file->Open(error));
     }
@@ -520,12 +514,11 @@ int Live(const Options& o) {
     struct stat st {};
     if (!o.saveDir.empty() && ::stat(o.saveDir.c_str(), &st) != 0 &&
         (errno != ENOENT || ::mkdir(o.saveDir.c_str(), 0777) != 0 || ::stat(o.saveDir.c_str(), &st) != 0)) {
-        Say("cannot make " + platform::Escaped(o.saveDir, platform::kShownPath) + ": " +
-            std::strerror(errno));
+        Say("cannot make " + common::Escaped(o.saveDir, common::kShownPath) + ": " + std::strerror(errno));
         return kExitUnreadable;
     }
     if (!o.saveDir.empty() && (!S_ISDIR(st.st_mode) || ::access(o.saveDir.c_str(), W_OK | X_OK) != 0)) {
-        Say(platform::Escaped(o.saveDir, platform::kShownPath) +
+        Say(common::Escaped(o.saveDir, common::kShownPath) +
             " is not a folder varkel-check may write in (--save-mismatches)");
         return kExitUnreadable;
     }
@@ -544,11 +537,11 @@ int Live(const Options& o) {
     bool announced = false;
     check::AcquireStatus status;
     ok = check::Acquire(
-        o.live, o.request.names, windows, outcome.info, &g_signal, [&] { return pipeline.messages(); },
+        o.live, o.request.names, windows, outcome.info, [&] { return pipeline.messages(); },
         [&](const check::AcquireStatus& now) {
             if (!announced) {  // once samples flow, so a stop from here on has something to judge
                 announced = true;
-                Say("acquiring: " + platform::Escaped(outcome.info.resolution, 96) +
+                Say("acquiring: " + common::Escaped(outcome.info.resolution, 96) +
                     "; Ctrl-C stops it with the verdict for what was seen");
             }
             if (onTerminal) {
@@ -556,12 +549,12 @@ int Live(const Options& o) {
                 std::snprintf(line, sizeof line,
                               "\r\033[Kvarkel-check: %.1f s, %s frames, %u messages checked", now.seconds,
                               check::Grouped(pipeline.words()).c_str(), pipeline.messages());
-                platform::WriteAll(STDERR_FILENO, line);
+                common::WriteAll(STDERR_FILENO, line);
             }
         },
         status, error);
     if (onTerminal && announced) {
-        platform::WriteAll(STDERR_FILENO, "\r\033[K");
+        common::WriteAll(STDERR_FILENO, "\r\033[K");
     }
     if (!ok) {
         Say(error);
@@ -572,7 +565,7 @@ int Live(const Options& o) {
     if (!o.saveDir.empty()) {
         Say(windows.saved() == 0 ? std::string("no mismatch window saved")
                                  : "saved " + std::to_string(windows.saved()) + " mismatch window(s), from " +
-                                       platform::Escaped(windows.firstSaved(), platform::kShownPath));
+                                       common::Escaped(windows.firstSaved(), common::kShownPath));
         if (windows.notSaved() != 0) {
             Say(std::to_string(windows.notSaved()) + " more wrong message(s) not saved" +
                 (windows.error().empty() ? " (at most 20 are kept)" : ": " + windows.error()));
@@ -593,7 +586,7 @@ int Live(const Options& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    tools::OpenClosedStandardDescriptors();
+    common::OpenClosedStandardDescriptors();
     // No SA_RESTART: a read or a wait for a FIFO's reader must wake up to
     // see the stop.
     struct sigaction action {};
@@ -604,7 +597,6 @@ int main(int argc, char** argv) {
     }
     std::signal(SIGPIPE, SIG_IGN);  // a reader that left is a write error, said as one
     std::signal(SIGXFSZ, SIG_IGN);  // so is a file-size limit, as a full disk is
-    platform::SetInterruptFlag(&g_signal);
 
     Options o;
     std::string text, error;

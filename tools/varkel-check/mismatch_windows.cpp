@@ -7,7 +7,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "tools/common/output_file.h"
+#include "common/output_file.h"
 #include "tools/varkel-check/sr_writer.h"
 
 namespace check {
@@ -80,7 +80,7 @@ void MismatchWindows::Save(std::uint64_t startTick, std::uint64_t endTick) {
         ++notSaved_;
         return;
     }
-    tools::OutputFile file;
+    common::OutputFile file;
     std::string why;
     const auto rate = static_cast<std::uint64_t>(std::llround(1 / info_.secondsPerTick));
     if (!file.Plan(path, why, true) || !file.Open(why)) {

@@ -5,9 +5,9 @@
 #include <memory>
 #include <sstream>
 
-#include "platform/escape.h"
-#include "sim/wire_line.h"
-#include "tools/common/json.h"
+#include "common/escape.h"
+#include "common/json.h"
+#include "common/wire_line.h"
 
 namespace check {
 namespace {
@@ -76,7 +76,7 @@ bool CheckCapture(int fd, const CheckRequest& request,
 
 std::string FrameLine(std::uint64_t startNs, std::uint32_t value, unsigned bits) {
     char line[64];
-    return std::string(line, sim::FormatWireLine(startNs, value, bits, line));
+    return std::string(line, common::FormatWireLine(startNs, value, bits, line));
 }
 
 std::string VerdictLine(const Report& r) {
@@ -103,8 +103,8 @@ std::string Details(const Outcome& outcome, const CheckRequest& request) {
     const CaptureInfo& info = outcome.info;
     const Expectation& e = request.expect;
     std::ostringstream text;
-    text << "  capture: " << platform::Escaped(request.path, platform::kShownPath) << " (" << info.format
-         << ", " << platform::Escaped(info.resolution, 64) << "), "
+    text << "  capture: " << common::Escaped(request.path, common::kShownPath) << " (" << info.format << ", "
+         << common::Escaped(info.resolution, 64) << "), "
          << Fixed(static_cast<double>(info.startTick) * info.secondsPerTick, 6) << " s to "
          << Fixed(static_cast<double>(info.endTick) * info.secondsPerTick, 6) << " s\n"
          << "  frames: " << r.frames
@@ -152,12 +152,12 @@ std::string Json(const Outcome& outcome, const CheckRequest& request, const char
     const Report& r = outcome.report;
     std::ostringstream j;
     j << "{\n  \"schema_version\": 1,\n  \"tool\": \"varkel-check\",\n  \"version\": "
-      << tools::JsonString(version) << ",\n  \"capture\": " << tools::JsonString(request.path)
-      << ",\n  \"format\": " << tools::JsonString(outcome.info.format) << ",\n"
+      << common::JsonString(version) << ",\n  \"capture\": " << common::JsonString(request.path)
+      << ",\n  \"format\": " << common::JsonString(outcome.info.format) << ",\n"
       << "  \"verdict\": \"" << (r.match ? "match" : "mismatch") << "\",\n";
     auto mismatch = [&](const Mismatch& m) {
         j << "{\"seconds\": " << Fixed(m.seconds, 9) << ", \"message\": " << m.message
-          << ", \"byte\": " << m.byte << ", \"what\": " << tools::JsonString(m.what) << "}";
+          << ", \"byte\": " << m.byte << ", \"what\": " << common::JsonString(m.what) << "}";
     };
     j << "  \"mismatch\": ";
     if (r.match) {

@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/escape.h"
+#include "common/escape.h"
 #include "tools/varkel-check/capture.h"
 #include "tools/varkel-check/logic_stream.h"
 #include "tools/varkel-check/zip_archive.h"
@@ -159,7 +159,7 @@ bool ParseMetadata(std::string_view text, Metadata& m, std::string& error) {
         }
         const std::string_view key = Trim(line.substr(0, equals)), value = Trim(line.substr(equals + 1));
         if (!keys.insert(key).second) {
-            error = "damaged: its metadata gives " + platform::Escaped(key, kShown) + " twice";
+            error = "damaged: its metadata gives " + common::Escaped(key, kShown) + " twice";
             return false;
         }
         std::uint64_t n = 0;
@@ -170,7 +170,7 @@ bool ParseMetadata(std::string_view text, Metadata& m, std::string& error) {
         } else if (key == "unitsize") {
             unitText = value;
         } else if (key == "samplerate") {
-            m.sampleRateText = platform::Escaped(value, kShown);
+            m.sampleRateText = common::Escaped(value, kShown);
             m.sampleRate = SigrokSampleRate(value);
             if (m.sampleRate == 0) {
                 error =
@@ -190,13 +190,13 @@ bool ParseMetadata(std::string_view text, Metadata& m, std::string& error) {
         return false;
     }
     if (!Whole(channelText, m.channels) || m.channels == 0 || m.channels > kMaxUnitBytes * 8) {
-        error = "damaged: its channel count '" + platform::Escaped(channelText, kShown) + "' is not 1 to 64";
+        error = "damaged: its channel count '" + common::Escaped(channelText, kShown) + "' is not 1 to 64";
         return false;
     }
     if (unitText.empty()) {
         m.unitBytes = (m.channels + 7) / 8;
     } else if (!Whole(unitText, m.unitBytes) || m.unitBytes == 0 || m.unitBytes > kMaxUnitBytes) {
-        error = "damaged: its sample size '" + platform::Escaped(unitText, kShown) + "' is not 1 to 8 bytes";
+        error = "damaged: its sample size '" + common::Escaped(unitText, kShown) + "' is not 1 to 8 bytes";
         return false;
     }
     if (m.sampleRate == 0) {
@@ -209,7 +209,7 @@ bool ParseMetadata(std::string_view text, Metadata& m, std::string& error) {
     for (const auto& [number, name] : m.probes) {
         if (number > m.channels || number > width) {
             error = "damaged: it names channel " + std::to_string(number) + " (" +
-                    platform::Escaped(name, kShown) + ") of " +
+                    common::Escaped(name, kShown) + ") of " +
                     (number > m.channels ? "a capture with " + std::to_string(m.channels)
                                          : "samples of " + std::to_string(m.unitBytes) + " bytes");
             return false;
@@ -231,7 +231,7 @@ bool FindChunks(const ZipArchive& zip, const std::string& captureFile, std::vect
                              Whole(std::string_view(e.name).substr(captureFile.size() + 1), n) && n > 0 &&
                              n <= ZipArchive::kMaxEntries;
         if ((isSingle && single != nullptr) || (isChunk && numbered.count(n) != 0)) {
-            error = "damaged: it holds " + platform::Escaped(e.name, kShown) + " twice";
+            error = "damaged: it holds " + common::Escaped(e.name, kShown) + " twice";
             return false;
         }
         if (isSingle) {
@@ -242,7 +242,7 @@ bool FindChunks(const ZipArchive& zip, const std::string& captureFile, std::vect
     }
     if (single != nullptr && !numbered.empty()) {
         error =
-            "damaged: it holds both " + platform::Escaped(captureFile, kShown) + " and numbered chunks of it";
+            "damaged: it holds both " + common::Escaped(captureFile, kShown) + " and numbered chunks of it";
         return false;
     }
     if (single != nullptr) {
@@ -251,7 +251,7 @@ bool FindChunks(const ZipArchive& zip, const std::string& captureFile, std::vect
     std::uint64_t expected = 1;
     for (const auto& [n, e] : numbered) {
         if (n != expected) {
-            error = "damaged: " + platform::Escaped(captureFile, kShown) + "-" + std::to_string(expected) +
+            error = "damaged: " + common::Escaped(captureFile, kShown) + "-" + std::to_string(expected) +
                     " is missing";
             return false;
         }
@@ -265,7 +265,7 @@ bool FindChunks(const ZipArchive& zip, const std::string& captureFile, std::vect
 bool ReadSmall(ZipArchive& zip, const ZipEntry& e, std::uint64_t limit, std::string& text,
                std::string& error) {
     if (e.size > limit) {
-        error = "damaged: " + platform::Escaped(e.name, kShown) + " claims " + std::to_string(e.size) +
+        error = "damaged: " + common::Escaped(e.name, kShown) + " claims " + std::to_string(e.size) +
                 " bytes, more than a session's";
         return false;
     }
@@ -282,7 +282,7 @@ bool ReadSmall(ZipArchive& zip, const ZipEntry& e, std::uint64_t limit, std::str
 
 bool ReadSigrokSession(int fd, const std::string& path, const LineNames& names, CaptureSink& sink,
                        CaptureInfo& info, const Progress& progress, std::string& error) {
-    const std::string shown = platform::Escaped(path, platform::kShownPath);
+    const std::string shown = common::Escaped(path, common::kShownPath);
     auto fail = [&](const std::string& what) {
         error = what == "interrupted" ? what : shown + ": " + what;
         return false;
@@ -306,7 +306,7 @@ bool ReadSigrokSession(int fd, const std::string& path, const LineNames& names, 
     }
     const std::string_view v = Trim(versionText);
     if (v != "1" && v != "2" && v != "3") {
-        return fail("a sigrok session of version '" + platform::Escaped(v, kShown) +
+        return fail("a sigrok session of version '" + common::Escaped(v, kShown) +
                     "', which this tool does not read");
     }
     Metadata m;
@@ -337,7 +337,7 @@ bool ReadSigrokSession(int fd, const std::string& path, const LineNames& names, 
     }
     for (const ZipEntry* chunk : chunks) {
         if (chunk->size % m.unitBytes != 0) {
-            return fail("damaged: " + platform::Escaped(chunk->name, kShown) + " holds " +
+            return fail("damaged: " + common::Escaped(chunk->name, kShown) + " holds " +
                         std::to_string(chunk->size) + " bytes, not whole samples of " +
                         std::to_string(m.unitBytes));
         }

@@ -13,7 +13,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "platform/escape.h"
+#include "common/escape.h"
 #include "tools/varkel-check/capture.h"
 
 namespace check {
@@ -163,7 +163,7 @@ char VectorLevel(std::string_view digits) {
 
 bool ReadVcd(int fd, const std::string& path, const LineNames& names, CaptureSink& sink, CaptureInfo& info,
              const Progress& progress, std::string& error) {
-    const std::string shown = platform::Escaped(path, platform::kShownPath);
+    const std::string shown = common::Escaped(path, common::kShownPath);
     const std::string notCapture = shown + " is not a value change dump or a sigrok session file";
     auto damaged = [&](const std::string& what) {
         error = shown + ": damaged: " + what;
@@ -199,8 +199,8 @@ bool ReadVcd(int fd, const std::string& path, const LineNames& names, CaptureSin
             // A keyword inside a section means the section was never closed:
             // reading on would swallow what follows. (An identifier may be "$".)
             if (IsKeyword(token) && !(keyword == "$var" && body.size() == 2)) {
-                return damaged(platform::Escaped(keyword, kShown) + " is not closed before " +
-                               platform::Escaped(token, kShown));
+                return damaged(common::Escaped(keyword, kShown) + " is not closed before " +
+                               common::Escaped(token, kShown));
             }
             if (body.size() < kKeptWords) {
                 body.emplace_back(token);
@@ -210,7 +210,7 @@ bool ReadVcd(int fd, const std::string& path, const LineNames& names, CaptureSin
             if (tokens.error != 0 || tokens.tooLong) {
                 return unreadable(tokens);
             }
-            return damaged(platform::Escaped(keyword, kShown) + " is not closed by $end");
+            return damaged(common::Escaped(keyword, kShown) + " is not closed by $end");
         }
         if (keyword == "$timescale") {
             if (sawTimescale) {
@@ -221,7 +221,7 @@ bool ReadVcd(int fd, const std::string& path, const LineNames& names, CaptureSin
                 timescale += part;
             }
             if (body.empty() || body.size() > 2 || Timescale(timescale) == 0) {
-                return damaged("its timescale '" + platform::Escaped(timescale, kShown) +
+                return damaged("its timescale '" + common::Escaped(timescale, kShown) +
                                "' is not one VCD allows (1, 10 or 100 s, ms, us, ns, ps or fs)");
             }
         } else if (keyword == "$scope") {
@@ -306,7 +306,7 @@ bool ReadVcd(int fd, const std::string& path, const LineNames& names, CaptureSin
             std::uint64_t t = 0;
             const auto [ptr, ec] = std::from_chars(token.data() + 1, token.data() + token.size(), t);
             if (ec != std::errc{} || ptr != token.data() + token.size() || (timed && t < now)) {
-                error = shown + " has a bad timestamp: " + platform::Escaped(token, 24);
+                error = shown + " has a bad timestamp: " + common::Escaped(token, 24);
                 return false;
             }
             info.startTick = timed ? info.startTick : t;
@@ -314,7 +314,7 @@ bool ReadVcd(int fd, const std::string& path, const LineNames& names, CaptureSin
             timed = true;
         } else if (const char level = Level(c); level != 0) {
             if (token.size() == 1) {
-                return damaged("a change '" + platform::Escaped(token, kShown) + "' names no signal");
+                return damaged("a change '" + common::Escaped(token, kShown) + "' names no signal");
             }
             if (const int line = lineOf(token.substr(1)); line >= 0) {
                 sink.Change(now, static_cast<Line>(line), level);
@@ -325,13 +325,13 @@ bool ReadVcd(int fd, const std::string& path, const LineNames& names, CaptureSin
                 if (tokens.error != 0 || tokens.tooLong) {
                     return unreadable(tokens);
                 }
-                return damaged("a value '" + platform::Escaped(value, kShown) + "' names no signal");
+                return damaged("a value '" + common::Escaped(value, kShown) + "' names no signal");
             }
             if (const int line = lineOf(token); line >= 0) {
                 const char bit = c == 'b' || c == 'B' ? VectorLevel(std::string_view(value).substr(1)) : 0;
                 if (bit == 0) {
-                    return damaged("the one-wire signal " + platform::Escaped(token, kShown) + " is given '" +
-                                   platform::Escaped(value, kShown) + "'");
+                    return damaged("the one-wire signal " + common::Escaped(token, kShown) + " is given '" +
+                                   common::Escaped(value, kShown) + "'");
                 }
                 sink.Change(now, static_cast<Line>(line), bit);
             }
@@ -344,18 +344,18 @@ bool ReadVcd(int fd, const std::string& path, const LineNames& names, CaptureSin
             while (!closed && tokens.Next(token)) {
                 closed = token == "$end";
                 if (!closed && IsKeyword(token)) {
-                    return damaged(platform::Escaped(keyword, kShown) + " is not closed before " +
-                                   platform::Escaped(token, kShown));
+                    return damaged(common::Escaped(keyword, kShown) + " is not closed before " +
+                                   common::Escaped(token, kShown));
                 }
             }
             if (!closed) {
                 if (tokens.error != 0 || tokens.tooLong) {
                     return unreadable(tokens);
                 }
-                return damaged(platform::Escaped(keyword, kShown) + " is not closed by $end");
+                return damaged(common::Escaped(keyword, kShown) + " is not closed by $end");
             }
         } else {
-            return damaged("'" + platform::Escaped(token, kShown) + "' among its changes is not a change");
+            return damaged("'" + common::Escaped(token, kShown) + "' among its changes is not a change");
         }
     }
     if (tokens.error != 0 || tokens.tooLong) {

@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/escape.h"
+#include "common/escape.h"
 
 namespace check {
 namespace {
@@ -38,7 +38,7 @@ std::string Damaged(const std::string& what) {
 }
 
 std::string Shown(std::string_view name) {
-    return platform::Escaped(name, kShownName);
+    return common::Escaped(name, kShownName);
 }
 
 // Replaces the 32-bit sizes and offset that a zip64 extra field stands in

@@ -5,7 +5,7 @@
 #include <cmath>
 
 #include "app/sequence.h"
-#include "platform/escape.h"
+#include "common/escape.h"
 
 namespace runner {
 
@@ -80,7 +80,7 @@ bool ParseSeconds(const std::string& text, std::uint64_t& ns) {
 // are two that contradict each other; two stalls in different messages
 // are both applied.
 bool ParseFault(const std::string& spec, Options& options, std::string& error) {
-    const std::string shown = platform::Escaped(spec, 64);
+    const std::string shown = common::Escaped(spec, 64);
     for (const std::string& given : options.faults) {
         const std::string kind = given.substr(0, given.find(':'));
         const std::string name = spec.substr(0, spec.find(':'));
@@ -90,7 +90,7 @@ bool ParseFault(const std::string& spec, Options& options, std::string& error) {
         }
         if ((name == "tx-slow" && kind == "tx-slow") ||
             (name == "tx-stuck" && kind == "tx-stuck" && (given == "tx-stuck" || spec == "tx-stuck"))) {
-            error = "faults '" + platform::Escaped(given, 64) + "' and '" + shown + "' contradict each other";
+            error = "faults '" + common::Escaped(given, 64) + "' and '" + shown + "' contradict each other";
             return false;
         }
     }
@@ -168,7 +168,7 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
             value = arg.substr(equals + 1);
             arg.resize(equals);
         }
-        const std::string shown = platform::Escaped(arg, platform::kShownWord);
+        const std::string shown = common::Escaped(arg, common::kShownWord);
         bool matched = false;
         for (const auto& [name, member] : flags) {
             if (arg == name) {
@@ -191,7 +191,7 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
             arg == "--time" || arg == "--fault" || arg == "--rxd" || arg == "--vcd-window" ||
             std::any_of(std::begin(paths), std::end(paths), [&](const auto& p) { return arg == p.first; });
         if (!takesValue) {
-            error = "unknown option '" + platform::Escaped(args[i], platform::kShownWord) + "' (see --help)";
+            error = "unknown option '" + common::Escaped(args[i], common::kShownWord) + "' (see --help)";
             return std::nullopt;
         }
         if (!hasValue && i + 1 < args.size()) {
@@ -204,7 +204,7 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
             error = "option " + shown + " needs a value";
             return std::nullopt;
         }
-        const std::string shownValue = platform::Escaped(value, platform::kShownWord);
+        const std::string shownValue = common::Escaped(value, common::kShownWord);
         if (arg == "--time") {
             if (value != "real" && value != "virtual") {
                 error = "--time takes real or virtual, not '" + shownValue + "'";

@@ -1,5 +1,6 @@
-// Judgements about the program, made from the board's traffic: the board
-// only describes itself, and these listeners say what the program did.
+// Judgements about the program, made from the board's traffic and the
+// program's platform calls: the board only describes itself, and these
+// listeners say what the program did.
 #pragma once
 
 #include <cstdint>
@@ -15,8 +16,9 @@ namespace runner {
 class GiveUpWatch : public sim::BoardListener {
   public:
     void OnAccess(const sim::Access& access) override;
-    void OnPlatformCall() override { Other(); }
     void OnFinish(std::uint64_t /*ns*/) override { Other(); }
+    // The program called its platform: a wait, if one was going on, ended.
+    void OnProgramCall() { Other(); }
 
     std::uint64_t sendsGaveUp() const { return sendsGaveUp_; }
 

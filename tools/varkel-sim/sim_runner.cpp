@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <csetjmp>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -14,12 +13,14 @@
 
 #include "app/program_main.h"
 #include "app/sequence.h"
+#include "common/output_file.h"
+#include "common/stop.h"
+#include "common/write_all.h"
 #include "platform/channels.h"
 #include "platform/host/host_platform.h"
 #include "sim/trace_log.h"
 #include "sim/vcd_writer.h"
 #include "sim/wire_log.h"
-#include "tools/common/output_file.h"
 #include "tools/varkel-sim/options.h"
 #include "tools/varkel-sim/program_watch.h"
 #include "tools/varkel-sim/summary.h"
@@ -28,37 +29,14 @@
 namespace runner {
 namespace {
 
-volatile std::sig_atomic_t g_signal = 0;
-
 extern "C" void OnStopSignal(int signal) {
-    if (g_signal == 0) {
-        g_signal = signal;
-    }
-}
-
-// The one way a run ends early from inside the program, back to
-// RunProgram, and from there through the usual end: a signal seen at a
-// platform call, or a register access that cannot be performed at all (the
-// board binary's own code, trapped). No frame between RunProgram and
-// either place owns anything that needs unwinding: the program's code
-// holds no such object, and the platform checks before making any.
-sigjmp_buf g_endEarly;
-enum EndedEarly { kInterrupted = 1, kAbandoned = 2 };
-char g_abandonReason[320];
-
-[[noreturn]] void AbandonRun(const char* reason) {
-    std::snprintf(g_abandonReason, sizeof g_abandonReason, "%s", reason);
-    siglongjmp(g_endEarly, kAbandoned);
-}
-
-void StopIfSignalled() {
-    if (g_signal != 0) {
-        siglongjmp(g_endEarly, kInterrupted);
-    }
+    common::RequestStop(signal);
 }
 
 // Runs the program with `args`, as the board binary gets them; false when
-// it was abandoned.
+// it was abandoned. A run that must end early (a signal, or a register
+// access that cannot be performed) ends at the program's next platform
+// call, which throws; here, the one place that catches it.
 bool RunProgram(const std::vector<std::string>& args, Summary& summary) {
     std::vector<std::string> strings = {"varkel"};
     strings.insert(strings.end(), args.begin(), args.end());
@@ -67,16 +45,15 @@ bool RunProgram(const std::vector<std::string>& args, Summary& summary) {
         argv.push_back(arg.data());
     }
     argv.push_back(nullptr);
-    switch (sigsetjmp(g_endEarly, 1)) {
-        case 0:
-            summary.programStatus = ProgramMain(static_cast<int>(strings.size()), argv.data());
-            return true;
-        case kInterrupted:
-            summary.signal = g_signal;
-            return true;
-        default:
+    try {
+        summary.programStatus = ProgramMain(static_cast<int>(strings.size()), argv.data());
+    } catch (const host::RunStopped&) {
+        if (host::AbandonReason()[0] != '\0') {
             return false;
+        }
+        summary.signal = common::StopSignal();
     }
+    return true;
 }
 
 // In real time, with nothing of the program's on the terminal, one line
@@ -95,11 +72,11 @@ class Progress : public sim::BoardListener {
             line, sizeof line, "\rvarkel-sim: message %u of %u sent, %llu:%02llu:%02llu left ", sent_,
             kMessageCount, static_cast<unsigned long long>(left / 3600),
             static_cast<unsigned long long>(left / 60 % 60), static_cast<unsigned long long>(left % 60));
-        platform::WriteAll(STDERR_FILENO, {line, static_cast<std::size_t>(n)});
+        common::WriteAll(STDERR_FILENO, {line, static_cast<std::size_t>(n)});
     }
     void OnFinish(std::uint64_t /*ns*/) override {
         if (sent_ != 0) {
-            platform::WriteAll(STDERR_FILENO, "\n");
+            common::WriteAll(STDERR_FILENO, "\n");
         }
     }
 
@@ -143,30 +120,30 @@ bool OnTerminal(int fd) {
 }
 
 struct Outputs {
-    tools::OutputFile wire, vcd, gtkw, trace, debugLog, consoleLog, json;
+    common::OutputFile wire, vcd, gtkw, trace, debugLog, consoleLog, json;
 };
 
 // Checks and creates every output, before the program runs.
 bool OpenOutputs(const Options& o, Outputs& f, std::string& error) {
-    std::vector<std::pair<tools::OutputFile*, std::string>> outputs = {{&f.wire, o.wirePath},
-                                                                       {&f.vcd, o.vcdPath},
-                                                                       {&f.trace, o.tracePath},
-                                                                       {&f.debugLog, o.debugLogPath},
-                                                                       {&f.consoleLog, o.consoleLogPath},
-                                                                       {&f.json, o.summaryJsonPath},
-                                                                       {&f.gtkw, ""}};
+    std::vector<std::pair<common::OutputFile*, std::string>> outputs = {{&f.wire, o.wirePath},
+                                                                        {&f.vcd, o.vcdPath},
+                                                                        {&f.trace, o.tracePath},
+                                                                        {&f.debugLog, o.debugLogPath},
+                                                                        {&f.consoleLog, o.consoleLogPath},
+                                                                        {&f.json, o.summaryJsonPath},
+                                                                        {&f.gtkw, ""}};
     std::vector<std::pair<std::string, int>> claimed = {
         {"standard error, where varkel-sim reports", STDERR_FILENO}};
     if (!o.quiet && o.consoleLogPath.empty()) {
         claimed.push_back({"standard output, where the program's console goes (add --quiet or --console-log)",
                            STDOUT_FILENO});
     }
-    if (!tools::PlanOutputs(outputs, claimed, error)) {
+    if (!common::PlanOutputs(outputs, claimed, error)) {
         return false;
     }
     if (f.vcd.planned() && !f.vcd.isSpecial()) {  // a save file beside a regular dump only
         outputs.back().second = GtkwavePath(o.vcdPath);
-        if (!tools::PlanOutputs(outputs, claimed, error)) {
+        if (!common::PlanOutputs(outputs, claimed, error)) {
             return false;
         }
     }
@@ -181,7 +158,8 @@ bool OpenOutputs(const Options& o, Outputs& f, std::string& error) {
 // The board's views for the outputs asked for, and in real time with
 // nothing of the program's on the terminal, a progress line.
 std::vector<std::unique_ptr<sim::BoardListener>> MakeViews(const Options& o, Outputs& f, int debugFd,
-                                                           int consoleFd, FirstBurst*& burst) {
+                                                           int consoleFd, FirstBurst*& burst,
+                                                           sim::TraceLog*& trace) {
     std::vector<std::unique_ptr<sim::BoardListener>> views;
     if (f.wire.isOpen()) {
         views.push_back(std::make_unique<sim::WireLog>(f.wire));
@@ -195,7 +173,9 @@ std::vector<std::unique_ptr<sim::BoardListener>> MakeViews(const Options& o, Out
         views.push_back(std::move(first));
     }
     if (f.trace.isOpen()) {
-        views.push_back(std::make_unique<sim::TraceLog>(f.trace));
+        auto log = std::make_unique<sim::TraceLog>(f.trace);
+        trace = log.get();
+        views.push_back(std::move(log));
     }
     if (o.board.time == sim::TimeMode::Real && OnTerminal(STDERR_FILENO) && !OnTerminal(debugFd) &&
         !OnTerminal(consoleFd)) {
@@ -225,7 +205,7 @@ int CompleteOutputs(Outputs& f, const FirstBurst* burst, int signal, std::ostrea
     }
     std::string error;
     bool vcdWritten = false;
-    for (tools::OutputFile* file : {&f.wire, &f.vcd, &f.gtkw, &f.trace, &f.debugLog, &f.consoleLog}) {
+    for (common::OutputFile* file : {&f.wire, &f.vcd, &f.gtkw, &f.trace, &f.debugLog, &f.consoleLog}) {
         if (file == &f.gtkw && file->isOpen()) {  // a save file only beside the dump it opens
             if (!vcdWritten) {
                 file->Discard();
@@ -245,12 +225,8 @@ int CompleteOutputs(Outputs& f, const FirstBurst* burst, int signal, std::ostrea
 
 }  // namespace
 
-void RequestStop(int signal) {
-    OnStopSignal(signal);
-}
-
 int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-    g_signal = 0;
+    common::ClearStop();
     std::string error;
     const std::optional<Options> parsed = ParseOptions(args, error);
     if (!parsed) {
@@ -264,11 +240,9 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     }
 
     Outputs f;
-    platform::SetInterruptFlag(&g_signal);  // a wait for a FIFO's reader ends on a signal
-    if (!OpenOutputs(o, f, error)) {
-        platform::SetInterruptFlag(nullptr);
+    if (!OpenOutputs(o, f, error)) {  // a wait for a FIFO's reader ends on a signal
         err << "varkel-sim: " << error << std::endl;
-        return g_signal != 0 ? 128 + g_signal : kExitUsage;
+        return common::StopRequested() ? 128 + common::StopSignal() : kExitUsage;
     }
     const int debugFd = f.debugLog.isOpen() ? f.debugLog.fd() : o.quiet ? -1 : STDERR_FILENO;
     const int consoleFd = f.consoleLog.isOpen() ? f.consoleLog.fd() : o.quiet ? -1 : STDOUT_FILENO;
@@ -278,9 +252,9 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         platform::FlushChannels();  // after the program's own text so far
         err << "varkel-sim: " << line << std::endl;
     };
-    board->SetWakeFlag(&g_signal);
     FirstBurst* burst = nullptr;
-    const auto views = MakeViews(o, f, debugFd, consoleFd, burst);
+    sim::TraceLog* trace = nullptr;
+    const auto views = MakeViews(o, f, debugFd, consoleFd, burst, trace);
     for (const auto& view : views) {
         board->AddListener(view.get());
     }
@@ -288,16 +262,20 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     board->AddListener(&giveUps);
     host::Reset();
     host::Attach(board.get());
+    host::AddCallObserver([&](const host::CallRecord&) {  // the program stepped out of its accesses
+        if (trace != nullptr) {
+            trace->EndFold();
+        }
+        giveUps.OnProgramCall();
+    });
     host::SetFaults(host::Faults{o.refuseReserve, o.refuseBind, o.txStuckMessages});
-    host::SetInterruptCheck(StopIfSignalled);
-    host::SetAbandon(AbandonRun);
     platform::SetChannelFd(platform::Channel::Debug, debugFd);
     platform::SetChannelFd(platform::Channel::Console, consoleFd);
     const std::uint64_t realStartNs = sim::MonotonicNs();
 
     Summary summary;
     if (!RunProgram(o.programArgs, summary)) {
-        summary.abandoned = g_abandonReason;
+        summary.abandoned = host::AbandonReason();
         err << "varkel-sim: " << summary.abandoned << '\n';
     }
     if (summary.signal == 0 && summary.abandoned.empty()) {
@@ -308,7 +286,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     summary.figures = CollectFigures(*board, giveUps, sim::MonotonicNs() - realStartNs);
     summary.failedOutputs = CompleteOutputs(f, burst, summary.signal, err);
     host::Reset();
-    platform::SetInterruptFlag(nullptr);
+    common::ClearStop();  // the outputs are complete; what stopped the run is in the summary
 
     summary.reasons = FailReasons(summary);
     summary.exitStatus = summary.failedOutputs != 0 || !summary.abandoned.empty() ? kExitUsage
@@ -332,7 +310,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
 }
 
 int Main(int argc, char** argv) {
-    tools::OpenClosedStandardDescriptors();
+    common::OpenClosedStandardDescriptors();
     // No SA_RESTART: a sleep or a blocked write must wake up to see the stop.
     struct sigaction action {};
     action.sa_handler = OnStopSignal;

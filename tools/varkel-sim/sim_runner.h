@@ -16,9 +16,6 @@ inline constexpr int kExitStrictFail = 3;
 // and 2 unless options send it elsewhere.
 int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
-// Ends a run in progress as `signal` would: what the signal handlers call.
-void RequestStop(int signal);
-
 // The process entry: makes descriptors 0 to 2 valid, routes SIGINT,
 // SIGTERM, SIGHUP and SIGPIPE to a clean stop, then Run.
 int Main(int argc, char** argv);

@@ -4,7 +4,7 @@
 #include <sstream>
 
 #include "app/exit_status.h"
-#include "tools/common/json.h"
+#include "common/json.h"
 
 namespace runner {
 
@@ -181,15 +181,15 @@ std::string SummaryJson(const Summary& s, const Options& o) {
     json << "{\n"
          << "  \"schema_version\": 1,\n"
          << "  \"tool\": \"varkel-sim\",\n"
-         << "  \"version\": " << tools::JsonString(VARKEL_VERSION) << ",\n"
+         << "  \"version\": " << common::JsonString(VARKEL_VERSION) << ",\n"
          << "  \"options\": {\"time\": \"" << (o.board.time == sim::TimeMode::Real ? "real" : "virtual")
          << "\", \"rxd\": \"" << RxdName(o.board.rxd) << "\", \"faults\": [";
     for (std::size_t i = 0; i < o.faults.size(); ++i) {
-        json << (i == 0 ? "" : ", ") << tools::JsonString(o.faults[i]);
+        json << (i == 0 ? "" : ", ") << common::JsonString(o.faults[i]);
     }
     json << "], \"program_arguments\": [";
     for (std::size_t i = 0; i < o.programArgs.size(); ++i) {
-        json << (i == 0 ? "" : ", ") << tools::JsonString(o.programArgs[i]);
+        json << (i == 0 ? "" : ", ") << common::JsonString(o.programArgs[i]);
     }
     json << "], \"vcd_window_ns\": ";
     if (o.hasVcdWindow) {
@@ -209,11 +209,11 @@ std::string SummaryJson(const Summary& s, const Options& o) {
     if (s.abandoned.empty()) {
         json << "null";
     } else {
-        json << tools::JsonString(s.abandoned);
+        json << common::JsonString(s.abandoned);
     }
     json << ",\n  \"signal\": ";
     if (s.signal != 0) {
-        json << tools::JsonString(SignalName(s.signal));
+        json << common::JsonString(SignalName(s.signal));
     } else {
         json << "null";
     }
@@ -223,7 +223,7 @@ std::string SummaryJson(const Summary& s, const Options& o) {
     }
     json << "  \"verdict\": \"" << (s.reasons.empty() ? "PASS" : "FAIL") << "\",\n  \"reasons\": [";
     for (std::size_t i = 0; i < s.reasons.size(); ++i) {
-        json << (i == 0 ? "\n    " : ",\n    ") << tools::JsonString(s.reasons[i]);
+        json << (i == 0 ? "\n    " : ",\n    ") << common::JsonString(s.reasons[i]);
     }
     json << (s.reasons.empty() ? "]\n" : "\n  ]\n") << "}\n";
     return json.str();

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 
-namespace sim {
+namespace common {
 
 // Writes the line into `line`; returns its length.
 inline std::size_t FormatWireLine(std::uint64_t startNs, std::uint32_t value, unsigned bits,
@@ -20,4 +20,4 @@ inline std::size_t FormatWireLine(std::uint64_t startNs, std::uint32_t value, un
     return static_cast<std::size_t>(n);
 }
 
-}  // namespace sim
+}  // namespace common

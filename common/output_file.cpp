@@ -1,4 +1,4 @@
-#include "tools/common/output_file.h"
+#include "common/output_file.h"
 
 #include <fcntl.h>
 #include <limits.h>
@@ -11,10 +11,11 @@
 #include <cstring>
 #include <ctime>
 
-#include "platform/channels.h"
-#include "platform/escape.h"
+#include "common/escape.h"
+#include "common/stop.h"
+#include "common/write_all.h"
 
-namespace tools {
+namespace common {
 namespace {
 
 constexpr std::size_t kBufferBytes = 1 << 20;
@@ -22,7 +23,7 @@ constexpr int kMaxLinks = 40;
 constexpr long kFifoPollNs = 20'000'000;
 
 std::string Shown(const std::string& path) {
-    return platform::Escaped(path, platform::kShownPath);
+    return common::Escaped(path, common::kShownPath);
 }
 
 std::string Cannot(const std::string& shown, int error) {
@@ -31,7 +32,7 @@ std::string Cannot(const std::string& shown, int error) {
 
 // Says what a tool did on its own, on standard error.
 void Note(const std::string& text) {
-    platform::WriteAll(STDERR_FILENO, std::string(program_invocation_short_name) + ": " + text + "\n");
+    common::WriteAll(STDERR_FILENO, std::string(program_invocation_short_name) + ": " + text + "\n");
 }
 
 // What a file that is not a regular file is, when a tool cannot write to
@@ -202,7 +203,7 @@ bool OutputFile::Open(std::string& error) {
                                             : Cannot(shown_, openError);
                     return false;
                 }
-                if (platform::Interrupted()) {
+                if (StopRequested()) {
                     error = "cannot write " + shown_ + ": stopped while waiting for something to read it";
                     return false;
                 }
@@ -285,7 +286,7 @@ void OutputFile::Write(std::string_view text) {
 }
 
 void OutputFile::Flush() {
-    if (fd_ >= 0 && !buffer_.empty() && error_ == 0 && !platform::WriteAll(fd_, buffer_)) {
+    if (fd_ >= 0 && !buffer_.empty() && error_ == 0 && !common::WriteAll(fd_, buffer_)) {
         Fail(errno);
     }
     buffer_.clear();
@@ -372,4 +373,4 @@ bool PlanOutputs(const std::vector<std::pair<OutputFile*, std::string>>& outputs
     return true;
 }
 
-}  // namespace tools
+}  // namespace common

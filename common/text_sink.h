@@ -3,7 +3,7 @@
 
 #include <string_view>
 
-namespace sim {
+namespace common {
 
 class TextSink {
   public:
@@ -13,4 +13,4 @@ class TextSink {
     virtual ~TextSink() = default;
 };
 
-}  // namespace sim
+}  // namespace common

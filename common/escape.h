@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-namespace platform {
+namespace common {
 
 // How much of a path, and of any other word from outside (an argument, a
 // name), a message shows.
@@ -38,4 +38,4 @@ inline std::string Escaped(std::string_view text, std::size_t limit) {
     return Escaped(text.substr(0, limit)) + "... (" + std::to_string(text.size()) + " bytes)";
 }
 
-}  // namespace platform
+}  // namespace common

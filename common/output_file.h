@@ -8,7 +8,7 @@
 // is removed, with a note on standard error. Standard output ("-"), a
 // character device or a FIFO is written to directly; a FIFO is waited on
 // until something reads it, as a shell's redirection would, and a stop
-// signal (platform::Interrupted) ends the wait. Anything else (a socket, a
+// stop (common/stop.h) ends the wait. Anything else (a socket, a
 // block device) is refused. Every check that can fail is made by Plan()
 // and Open(), before a run starts; a write error afterwards leaves an
 // existing file untouched. Paths in messages are escaped and cut.
@@ -20,9 +20,9 @@
 #include <string_view>
 #include <vector>
 
-#include "sim/text_sink.h"
+#include "common/text_sink.h"
 
-namespace tools {
+namespace common {
 
 // Identifies a file, existing or to be created, independent of spelling.
 struct FileKey {
@@ -41,7 +41,7 @@ struct FileKey {
 // The key of what descriptor `fd` is open on (empty name), or false.
 bool KeyOfDescriptor(int fd, FileKey& key);
 
-class OutputFile : public sim::TextSink {
+class OutputFile : public common::TextSink {
   public:
     OutputFile() = default;
     OutputFile(const OutputFile&) = delete;
@@ -112,4 +112,4 @@ void OpenClosedStandardDescriptors();
 bool PlanOutputs(const std::vector<std::pair<OutputFile*, std::string>>& outputs,
                  const std::vector<std::pair<std::string, int>>& claimed, std::string& error);
 
-}  // namespace tools
+}  // namespace common

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace tools {
+namespace common {
 
 // The length of the well-formed UTF-8 sequence at the start of `text`
 // (no overlong forms, no surrogates, nothing past U+10FFFF), or 0.
@@ -58,4 +58,4 @@ inline std::string JsonString(std::string_view text) {
     return out + "\"";
 }
 
-}  // namespace tools
+}  // namespace common
