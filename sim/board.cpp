@@ -149,7 +149,7 @@ bool Board::Poll(std::uint64_t physical, std::uint32_t mask, std::uint64_t reads
 }
 
 void Board::SetTransmitStuck(bool stuck) {
-    options_.faults.txStuckNow = stuck;
+    port_.SetTransmitStall(stuck);
 }
 
 void Board::UpdateRouting(std::uint64_t now) {

@@ -10,11 +10,6 @@ struct Faults {
     bool clockOff = false;      // the port's clock gate stays closed
     bool pinsUnrouted = false;  // the GPIO alternate-function register ignores writes
     std::uint32_t txSlow = 1;   // the port shifts this many times slower than programmed
-    // A transmit stall that comes and goes as the run does, switched by
-    // Board::SetTransmitStuck.
-    bool txStuckNow = false;
-
-    bool TransmitStuck() const { return txStuck || txStuckNow; }
 };
 
 }  // namespace sim

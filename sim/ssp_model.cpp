@@ -8,7 +8,7 @@ namespace sim {
 
 std::uint32_t SspModel::Status() const {
     std::uint32_t status = 0;
-    if (!tx_.full() && !faults_.TransmitStuck()) {
+    if (!tx_.full() && !(faults_.txStuck || stalled_)) {
         status |= map::kPortStatusTxNotFull;
     }
     if (!rx_.empty()) {

@@ -64,7 +64,7 @@ struct SspStats {
 
 class SspModel {
   public:
-    // Reads txStuck, txStuckNow and txSlow from `faults`.
+    // Reads txStuck and txSlow from `faults`.
     SspModel(SspEvents& events, const Faults& faults) : events_(events), faults_(faults) {}
     // As at power-on: disabled, FIFOs empty, nothing shifting.
     void Reset();
@@ -83,6 +83,9 @@ class SspModel {
     bool NextEvent(std::uint64_t& ns) const;
 
     void SetClockGate(bool open, std::uint64_t now);
+    // A transmit stall that comes and goes: while on, the transmit FIFO
+    // reports no room, as with Faults::txStuck.
+    void SetTransmitStall(bool stalled) { stalled_ = stalled; }
 
     // Status register, derived from the FIFOs: never stored.
     std::uint32_t Status() const;
@@ -104,6 +107,7 @@ class SspModel {
     bool unmodelled_ = false;
     bool overrun_ = false;
     bool clockGate_ = false;
+    bool stalled_ = false;
     FrameFifo<kSspFifoDepth> tx_;
     FrameFifo<kSspFifoDepth> rx_;
     bool shifting_ = false;

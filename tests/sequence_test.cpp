@@ -30,7 +30,7 @@ class PortTestMainTest : public BoardTest {};
 
 struct EarlyStop {
     const char* name;
-    host::Faults faults;
+    host::FaultPlan faults;
     std::string lines;          // after the banner
     std::size_t reservations;   // requests made
     std::size_t stillReserved;  // left to process exit

@@ -95,10 +95,12 @@ TEST(SspModel, FaultsAreReadFromTheOneStructAsTheyChange) {
     port.Sync(0);
     ASSERT_EQ(around.started.size(), 1u);
     EXPECT_EQ(around.started[0].bitNs, 2100u);
-    faults.txStuckNow = true;  // a stall switched on mid-run
+    port.SetTransmitStall(true);  // a stall switched on mid-run
     EXPECT_EQ(Status(port) & map::kPortStatusTxNotFull, 0u);
-    faults.txStuckNow = false;
+    port.SetTransmitStall(false);
     EXPECT_NE(Status(port) & map::kPortStatusTxNotFull, 0u);
+    faults.txStuck = true;  // the fault, read where it is
+    EXPECT_EQ(Status(port) & map::kPortStatusTxNotFull, 0u);
 }
 
 TEST(SspModel, ResetIsPowerOnWhateverCameBefore) {

@@ -42,7 +42,7 @@ struct State {
     sim::Board* board = nullptr;
     BoardTarget boardTarget;
     BusTarget* bus = nullptr;
-    Faults faults;
+    FaultPlan faults;
     std::vector<std::function<void(const CallRecord&)>> observers;
     platform::ReservationTable reservations;
     std::vector<Binding> bindings;
@@ -98,7 +98,7 @@ void AttachBus(BusTarget* target) {
 sim::Board* AttachedBoard() {
     return g_state.board;
 }
-void SetFaults(const Faults& faults) {
+void SetFaults(const FaultPlan& faults) {
     g_state.faults = faults;
 }
 void AddCallObserver(std::function<void(const CallRecord&)> observer) {

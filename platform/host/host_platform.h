@@ -12,19 +12,25 @@
 #include <string>
 #include <vector>
 
+#include "sim/faults.h"
+
 namespace sim {
 class Board;
 }
 
 namespace host {
 
-// Refuse the Nth reservation or binding, counted from 1 in request order;
+// Every fault a run is given, parsed once, in one plan: the board's own,
+// which its models read, and the platform's, which this host applies:
+// refuse the Nth reservation or binding, counted from 1 in request order;
 // stall the board's transmit FIFO between the program's pauses N - 1 and
 // N (its message N) for each N in txStuckMessages.
-struct Faults {
+struct FaultPlan {
+    sim::Faults board = {};
     std::vector<std::uint32_t> refuseReserve = {};
     std::vector<std::uint32_t> refuseBind = {};
     std::vector<std::uint32_t> txStuckMessages = {};
+    std::vector<std::string> given = {};  // each fault as it was asked for
 };
 
 enum class Call { Reserve, Bind, Release, Debug, Console, CopyBytes, Sleep };
@@ -62,7 +68,7 @@ void Attach(sim::Board* board);
 // script); null detaches.
 void AttachBus(BusTarget* target);
 sim::Board* AttachedBoard();
-void SetFaults(const Faults& faults);
+void SetFaults(const FaultPlan& faults);
 // The program's platform calls are the host's to tell, not the board's:
 // each observer added sees every call as it returns, in order.
 void AddCallObserver(std::function<void(const CallRecord&)> observer);

@@ -81,7 +81,7 @@ bool ParseSeconds(const std::string& text, std::uint64_t& ns) {
 // are both applied.
 bool ParseFault(const std::string& spec, Options& options, std::string& error) {
     const std::string shown = common::Escaped(spec, 64);
-    for (const std::string& given : options.faults) {
+    for (const std::string& given : options.faults.given) {
         const std::string kind = given.substr(0, given.find(':'));
         const std::string name = spec.substr(0, spec.find(':'));
         if (given == spec) {
@@ -106,33 +106,33 @@ bool ParseFault(const std::string& spec, Options& options, std::string& error) {
         }
         const std::uint32_t made = name == "reserve" ? kProgramReservations : kProgramBindings;
         if (name == "tx-slow") {
-            options.board.faults.txSlow = n;
+            options.faults.board.txSlow = n;
         } else if (n > made) {
             error = "fault '" + shown + "' would never fire: the program makes " + std::to_string(made) +
                     (name == "reserve" ? " reservations" : " bindings");
             return false;
         } else {
-            (name == "reserve" ? options.refuseReserve : options.refuseBind).push_back(n);
+            (name == "reserve" ? options.faults.refuseReserve : options.faults.refuseBind).push_back(n);
         }
     } else if (name == "tx-stuck" && !hasArg) {
-        options.board.faults.txStuck = true;
+        options.faults.board.txStuck = true;
     } else if (name == "tx-stuck") {
         if (!ParseCount(arg, n) || n > kMessageCount) {
             error = "fault '" + shown + "' needs a message from 1 to " + std::to_string(kMessageCount) +
                     ", as in tx-stuck:2";
             return false;
         }
-        options.txStuckMessages.push_back(n);
+        options.faults.txStuckMessages.push_back(n);
     } else if (name == "clock-off" && !hasArg) {
-        options.board.faults.clockOff = true;
+        options.faults.board.clockOff = true;
     } else if (name == "pins-unrouted" && !hasArg) {
-        options.board.faults.pinsUnrouted = true;
+        options.faults.board.pinsUnrouted = true;
     } else {
         error = "unknown fault '" + shown +
                 "' (reserve:N, bind:N, tx-stuck, tx-stuck:N, clock-off, tx-slow:K, pins-unrouted)";
         return false;
     }
-    options.faults.push_back(spec);
+    options.faults.given.push_back(spec);
     return true;
 }
 
@@ -144,7 +144,6 @@ const char* RxdName(sim::RxdLine line) {
 
 std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::string& error) {
     Options options;
-    options.board.time = sim::TimeMode::Real;  // one message a second, as on the board
     const std::pair<const char*, std::string Options::*> paths[] = {
         {"--wire", &Options::wirePath},
         {"--vcd", &Options::vcdPath},
@@ -179,7 +178,7 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
                 if (member != nullptr) {
                     options.*member = true;
                 } else {
-                    options.board.rxd = sim::RxdLine::Loopback;
+                    options.rxd = sim::RxdLine::Loopback;
                 }
                 matched = true;
             }
@@ -210,15 +209,15 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
                 error = "--time takes real or virtual, not '" + shownValue + "'";
                 return std::nullopt;
             }
-            options.board.time = value == "real" ? sim::TimeMode::Real : sim::TimeMode::Virtual;
+            options.time = value == "real" ? sim::TimeMode::Real : sim::TimeMode::Virtual;
         } else if (arg == "--rxd") {
             if (value != "high" && value != "low" && value != "loopback") {
                 error = "--rxd takes high, low or loopback, not '" + shownValue + "'";
                 return std::nullopt;
             }
-            options.board.rxd = value == "high"  ? sim::RxdLine::High
-                                : value == "low" ? sim::RxdLine::Low
-                                                 : sim::RxdLine::Loopback;
+            options.rxd = value == "high"  ? sim::RxdLine::High
+                          : value == "low" ? sim::RxdLine::Low
+                                           : sim::RxdLine::Loopback;
         } else if (arg == "--vcd-window") {
             const std::size_t colon = value.find(':');
             if (colon == std::string::npos || !ParseSeconds(value.substr(0, colon), options.vcdStartNs) ||

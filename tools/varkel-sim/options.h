@@ -6,17 +6,16 @@
 #include <string>
 #include <vector>
 
+#include "platform/host/host_platform.h"
 #include "sim/board.h"
 
 namespace runner {
 
 struct Options {
-    sim::BoardOptions board;
-    std::vector<std::uint32_t> refuseReserve;
-    std::vector<std::uint32_t> refuseBind;
-    std::vector<std::string> faults;             // as given, for the summary
-    std::vector<std::uint32_t> txStuckMessages;  // tx-stuck:N: the transmit FIFO stalls in message N only
-    std::vector<std::string> programArgs;        // after "--", handed to the program
+    sim::TimeMode time = sim::TimeMode::Real;  // one message a second, as on the board
+    sim::RxdLine rxd = sim::RxdLine::High;
+    host::FaultPlan faults;                // the board's and the platform's, parsed once
+    std::vector<std::string> programArgs;  // after "--", handed to the program
     std::string wirePath;
     std::string vcdPath;
     std::string tracePath;

@@ -95,8 +95,9 @@ std::vector<std::string> UnfiredFaults(const Options& o) {
         std::uint32_t made;
         const char* what;  // one of them
     };
-    for (const Requests& r : {Requests{"reserve", o.refuseReserve, host::ReserveRequests(), "reservation"},
-                              Requests{"bind", o.refuseBind, host::BindRequests(), "binding"}}) {
+    for (const Requests& r :
+         {Requests{"reserve", o.faults.refuseReserve, host::ReserveRequests(), "reservation"},
+          Requests{"bind", o.faults.refuseBind, host::BindRequests(), "binding"}}) {
         for (const std::uint32_t n : r.refused) {
             if (n > r.made) {
                 unfired.push_back(std::string(r.fault) + ":" + std::to_string(n) +
@@ -105,7 +106,7 @@ std::vector<std::string> UnfiredFaults(const Options& o) {
             }
         }
     }
-    for (const std::uint32_t n : o.txStuckMessages) {
+    for (const std::uint32_t n : o.faults.txStuckMessages) {
         if (n > host::Pauses() + 1) {
             unfired.push_back("tx-stuck:" + std::to_string(n) + " never fired: the program paused " +
                               std::to_string(host::Pauses()) + " times, so never reached its message " +
@@ -167,7 +168,7 @@ std::vector<std::unique_ptr<sim::BoardListener>> MakeViews(const Options& o, Out
     if (f.vcd.isOpen()) {
         const sim::VcdWriter::Window window =
             o.hasVcdWindow ? sim::VcdWriter::Window{o.vcdStartNs, o.vcdEndNs} : sim::VcdWriter::Window{};
-        views.push_back(std::make_unique<sim::VcdWriter>(f.vcd, o.board.rxd, window));
+        views.push_back(std::make_unique<sim::VcdWriter>(f.vcd, o.rxd, window));
         auto first = std::make_unique<FirstBurst>(window.startNs, window.endNs);
         burst = first.get();
         views.push_back(std::move(first));
@@ -177,7 +178,7 @@ std::vector<std::unique_ptr<sim::BoardListener>> MakeViews(const Options& o, Out
         trace = log.get();
         views.push_back(std::move(log));
     }
-    if (o.board.time == sim::TimeMode::Real && OnTerminal(STDERR_FILENO) && !OnTerminal(debugFd) &&
+    if (o.time == sim::TimeMode::Real && OnTerminal(STDERR_FILENO) && !OnTerminal(debugFd) &&
         !OnTerminal(consoleFd)) {
         views.push_back(std::make_unique<Progress>());
     }
@@ -247,7 +248,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     const int debugFd = f.debugLog.isOpen() ? f.debugLog.fd() : o.quiet ? -1 : STDERR_FILENO;
     const int consoleFd = f.consoleLog.isOpen() ? f.consoleLog.fd() : o.quiet ? -1 : STDOUT_FILENO;
 
-    auto board = std::make_unique<sim::Board>(o.board);
+    auto board = std::make_unique<sim::Board>(sim::BoardOptions{o.time, o.rxd, o.faults.board});
     board->onNote = [&err](const std::string& line) {
         platform::FlushChannels();  // after the program's own text so far
         err << "varkel-sim: " << line << std::endl;
@@ -268,7 +269,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         }
         giveUps.OnProgramCall();
     });
-    host::SetFaults(host::Faults{o.refuseReserve, o.refuseBind, o.txStuckMessages});
+    host::SetFaults(o.faults);
     platform::SetChannelFd(platform::Channel::Debug, debugFd);
     platform::SetChannelFd(platform::Channel::Console, consoleFd);
     const std::uint64_t realStartNs = sim::MonotonicNs();

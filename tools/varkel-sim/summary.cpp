@@ -182,10 +182,10 @@ std::string SummaryJson(const Summary& s, const Options& o) {
          << "  \"schema_version\": 1,\n"
          << "  \"tool\": \"varkel-sim\",\n"
          << "  \"version\": " << common::JsonString(VARKEL_VERSION) << ",\n"
-         << "  \"options\": {\"time\": \"" << (o.board.time == sim::TimeMode::Real ? "real" : "virtual")
-         << "\", \"rxd\": \"" << RxdName(o.board.rxd) << "\", \"faults\": [";
-    for (std::size_t i = 0; i < o.faults.size(); ++i) {
-        json << (i == 0 ? "" : ", ") << common::JsonString(o.faults[i]);
+         << "  \"options\": {\"time\": \"" << (o.time == sim::TimeMode::Real ? "real" : "virtual")
+         << "\", \"rxd\": \"" << RxdName(o.rxd) << "\", \"faults\": [";
+    for (std::size_t i = 0; i < o.faults.given.size(); ++i) {
+        json << (i == 0 ? "" : ", ") << common::JsonString(o.faults.given[i]);
     }
     json << "], \"program_arguments\": [";
     for (std::size_t i = 0; i < o.programArgs.size(); ++i) {
