@@ -232,6 +232,10 @@ TEST_F(CheckTest, AnUnreadableCaptureIsOneLineAndExitTwoWithNothingWritten) {
          "varkel-check: signal sclk in " + (dir / "wide.vcd") + " is 8 bits wide, not one wire"},
         {dir / "empty.vcd --txd mosi", "varkel-check: no signal named mosi in " + (dir / "empty.vcd") +
                                            " (it has: sclk, sfrm, txd); name it with --txd"},
+        // One reader for both tools' command lines, one set of words.
+        {"--help=please a.vcd", "varkel-check: option --help takes no value"},
+        {"--until-done=no a.vcd", "varkel-check: option --until-done takes no value"},
+        {"--fram f.txt a.vcd", "varkel-check: unknown option '--fram' (see --help)"},
         {"--bit-tolerance x a.vcd",
          "varkel-check: option --bit-tolerance takes a number from 0.01 to 50, not 'x'"},
         {"--message 5A4 a.vcd",

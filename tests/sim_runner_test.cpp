@@ -171,6 +171,8 @@ TEST_F(SimRunnerTest, BadInputIsOneClearLineExitTwoAndNothingRuns) {
         {"--vcd-window", "2:1", "--vcd", dir / "x.vcd"},
         {"--vcd-window", "0:1"},
         {"--loopback=yes"},
+        {"--help=please"},
+        {"--tim", "virtual"},
         {"stray\x1b[2Jargument"},
         {"--wire", dir / "missing/x.txt"},
         {"--wire", dir / "adir"},
@@ -196,7 +198,9 @@ TEST_F(SimRunnerTest, BadInputIsOneClearLineExitTwoAndNothingRuns) {
     Run({"--fault", "bind:4"});
     EXPECT_EQ(err.str(), "varkel-sim: fault 'bind:4' would never fire: the program makes 3 bindings\n");
     Run({"x\x01y"});
-    EXPECT_EQ(err.str(), "varkel-sim: unknown option 'x\\x01y' (see --help)\n");
+    EXPECT_EQ(
+        err.str(),
+        "varkel-sim: unexpected argument 'x\\x01y' (see --help; the program's own arguments follow --)\n");
     Run({"--fault", "tx-slow:2", "--fault", "tx-slow:3"});
     EXPECT_EQ(err.str(), "varkel-sim: faults 'tx-slow:2' and 'tx-slow:3' contradict each other\n");
 }

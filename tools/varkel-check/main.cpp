@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "common/escape.h"
+#include "common/options.h"
 #include "common/output_file.h"
 #include "common/stop.h"
 #include "common/write_all.h"
@@ -215,55 +216,49 @@ int Parse(const std::vector<std::string>& args, Options& o, std::string& text, s
     check::CheckRequest& r = o.request;
     // Read once every option is known: they depend on --bits and the names.
     std::string message, channels;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        std::string arg = args[i];
-        std::string value;
-        const std::size_t equals = arg.rfind("--", 0) == 0 ? arg.find('=') : std::string::npos;
-        if (equals != std::string::npos) {
-            value = arg.substr(equals + 1);
-            arg.resize(equals);
+    std::vector<common::OptionSpec> specs = {
+        {"help", 'h', false},        {"version", 0, false}, {"until-done", 0, false},
+        {"sclk", 0, true},           {"sfrm", 0, true},     {"txd", 0, true},
+        {"frames", 0, true},         {"json", 0, true},     {"select-active", 0, true},
+        {"message", 0, true},        {"driver", 0, true},   {"samplerate", 0, true},
+        {"channels", 0, true},       {"time", 0, true},     {"messages", 0, true},
+        {"save-mismatches", 0, true}};
+    for (const NumberOption& n : kNumbers) {
+        specs.push_back({n.name + 2, 0, true});
+    }
+    common::CommandLine line;
+    if (!common::ParseCommandLine(args, specs, line, error)) {
+        return kExitUnreadable;
+    }
+    std::vector<std::string> operands = line.operands;
+    operands.insert(operands.end(), line.afterSeparator.begin(), line.afterSeparator.end());
+    for (const std::string& operand : operands) {
+        if (!r.path.empty()) {
+            error = "one capture at a time: '" + common::Escaped(operand, common::kShownWord) +
+                    "' is a second one";
+            return kExitUnreadable;
         }
-        if (arg == "--help" || arg == "-h" || arg == "--version") {
+        r.path = operand;
+    }
+    for (const common::GivenOption& given : line.options) {
+        const std::string arg = std::string("--") + specs[given.spec].name;
+        const std::string& value = given.value;
+        if (arg == "--help" || arg == "--version") {
             text =
                 arg == "--version"
                     ? "varkel-check " VARKEL_VERSION "\nlive acquisition: " + check::AcquireLibrary() + "\n"
                     : kUsage;
             return kExitMatch;
         }
-        if (arg.rfind("-", 0) != 0 || arg == "-") {
-            if (!r.path.empty()) {
-                error = "one capture at a time: '" + common::Escaped(arg, common::kShownWord) +
-                        "' is a second one";
-                return kExitUnreadable;
-            }
-            r.path = arg;
-            continue;
-        }
         const NumberOption* number = nullptr;
         for (const NumberOption& n : kNumbers) {
             number = arg == n.name ? &n : number;
         }
-        const bool known = number != nullptr || arg == "--sclk" || arg == "--sfrm" || arg == "--txd" ||
-                           arg == "--frames" || arg == "--json" || arg == "--select-active" ||
-                           arg == "--message" || arg == "--driver" || arg == "--samplerate" ||
-                           arg == "--channels" || arg == "--time" || arg == "--messages" ||
-                           arg == "--save-mismatches";
         const std::string shown = common::Escaped(arg, common::kShownWord);
         if (arg == "--until-done") {
             o.live.messages = kRunMessages;
             o.limited = true;
             continue;
-        }
-        if (!known) {
-            error = "unknown option '" + shown + "' (see --help)";
-            return kExitUnreadable;
-        }
-        if (equals == std::string::npos && i + 1 < args.size()) {
-            value = args[++i];
-        }
-        if (value.empty()) {
-            error = "option " + shown + " needs a value";
-            return kExitUnreadable;
         }
         if (number != nullptr) {
             double x = 0;

@@ -6,6 +6,7 @@
 
 #include "app/sequence.h"
 #include "common/escape.h"
+#include "common/options.h"
 
 namespace runner {
 
@@ -145,72 +146,47 @@ const char* RxdName(sim::RxdLine line) {
 std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::string& error) {
     Options options;
     const std::pair<const char*, std::string Options::*> paths[] = {
-        {"--wire", &Options::wirePath},
-        {"--vcd", &Options::vcdPath},
-        {"--trace", &Options::tracePath},
-        {"--debug-log", &Options::debugLogPath},
-        {"--console-log", &Options::consoleLogPath},
-        {"--summary-json", &Options::summaryJsonPath}};
-    const std::pair<const char*, bool Options::*> flags[] = {
-        {"--help", &Options::help},   {"-h", &Options::help},         {"--version", &Options::version},
-        {"--quiet", &Options::quiet}, {"--strict", &Options::strict}, {"--loopback", nullptr}};
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--") {
-            options.programArgs.assign(args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
-            break;
-        }
-        std::string arg = args[i];
-        std::string value;
-        const std::size_t equals = arg.rfind("--", 0) == 0 ? arg.find('=') : std::string::npos;
-        const bool hasValue = equals != std::string::npos;
-        if (hasValue) {
-            value = arg.substr(equals + 1);
-            arg.resize(equals);
-        }
-        const std::string shown = common::Escaped(arg, common::kShownWord);
-        bool matched = false;
-        for (const auto& [name, member] : flags) {
-            if (arg == name) {
-                if (hasValue) {
-                    error = "option " + shown + " takes no value";
-                    return std::nullopt;
-                }
-                if (member != nullptr) {
-                    options.*member = true;
-                } else {
-                    options.rxd = sim::RxdLine::Loopback;
-                }
-                matched = true;
-            }
-        }
-        if (matched) {
-            continue;
-        }
-        const bool takesValue =
-            arg == "--time" || arg == "--fault" || arg == "--rxd" || arg == "--vcd-window" ||
-            std::any_of(std::begin(paths), std::end(paths), [&](const auto& p) { return arg == p.first; });
-        if (!takesValue) {
-            error = "unknown option '" + common::Escaped(args[i], common::kShownWord) + "' (see --help)";
-            return std::nullopt;
-        }
-        if (!hasValue && i + 1 < args.size()) {
-            value = args[++i];
-        } else if (!hasValue) {
-            error = "option " + shown + " needs a value";
-            return std::nullopt;
-        }
-        if (value.empty()) {
-            error = "option " + shown + " needs a value";
-            return std::nullopt;
-        }
+        {"wire", &Options::wirePath},
+        {"vcd", &Options::vcdPath},
+        {"trace", &Options::tracePath},
+        {"debug-log", &Options::debugLogPath},
+        {"console-log", &Options::consoleLogPath},
+        {"summary-json", &Options::summaryJsonPath}};
+    std::vector<common::OptionSpec> specs = {
+        {"help", 'h', false}, {"version", 0, false},   {"quiet", 0, false},
+        {"strict", 0, false}, {"loopback", 0, false},  {"time", 0, true},
+        {"rxd", 0, true},     {"vcd-window", 0, true}, {"fault", 0, true}};
+    for (const auto& [name, member] : paths) {
+        specs.push_back({name, 0, true});
+    }
+    common::CommandLine line;
+    if (!common::ParseCommandLine(args, specs, line, error)) {
+        return std::nullopt;
+    }
+    if (!line.operands.empty()) {
+        error = "unexpected argument '" + common::Escaped(line.operands.front(), common::kShownWord) +
+                "' (see --help; the program's own arguments follow --)";
+        return std::nullopt;
+    }
+    options.programArgs = line.afterSeparator;
+    for (const common::GivenOption& given : line.options) {
+        const std::string name = specs[given.spec].name;
+        const std::string& value = given.value;
         const std::string shownValue = common::Escaped(value, common::kShownWord);
-        if (arg == "--time") {
+        if (name == "help" || name == "version" || name == "quiet" || name == "strict") {
+            (name == "help"      ? options.help
+             : name == "version" ? options.version
+             : name == "quiet"   ? options.quiet
+                                 : options.strict) = true;
+        } else if (name == "loopback") {
+            options.rxd = sim::RxdLine::Loopback;
+        } else if (name == "time") {
             if (value != "real" && value != "virtual") {
                 error = "--time takes real or virtual, not '" + shownValue + "'";
                 return std::nullopt;
             }
             options.time = value == "real" ? sim::TimeMode::Real : sim::TimeMode::Virtual;
-        } else if (arg == "--rxd") {
+        } else if (name == "rxd") {
             if (value != "high" && value != "low" && value != "loopback") {
                 error = "--rxd takes high, low or loopback, not '" + shownValue + "'";
                 return std::nullopt;
@@ -218,7 +194,7 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
             options.rxd = value == "high"  ? sim::RxdLine::High
                           : value == "low" ? sim::RxdLine::Low
                                            : sim::RxdLine::Loopback;
-        } else if (arg == "--vcd-window") {
+        } else if (name == "vcd-window") {
             const std::size_t colon = value.find(':');
             if (colon == std::string::npos || !ParseSeconds(value.substr(0, colon), options.vcdStartNs) ||
                 !ParseSeconds(value.substr(colon + 1), options.vcdEndNs) ||
@@ -228,13 +204,13 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
                 return std::nullopt;
             }
             options.hasVcdWindow = true;
-        } else if (arg == "--fault") {
+        } else if (name == "fault") {
             if (!ParseFault(value, options, error)) {
                 return std::nullopt;
             }
         } else {
-            for (const auto& [name, member] : paths) {
-                if (arg == name) {
+            for (const auto& [path, member] : paths) {
+                if (name == path) {
                     options.*member = value;
                 }
             }
