@@ -1,11 +1,5 @@
 #include "tests/board_fixture.h"
 
-#include <unistd.h>
-
-#include <filesystem>
-#include <fstream>
-#include <sstream>
-
 #include "hw/map_physical.h"
 #include "hw/reg_io.h"
 #include "platform/channels.h"
@@ -101,32 +95,6 @@ std::vector<host::CallRecord> BoardTest::CallsOf(host::Call call) const {
         }
     }
     return out;
-}
-
-TempDir::TempDir() {
-    std::string pattern = std::filesystem::temp_directory_path().string() + "/varkel-test-XXXXXX";
-    path_ = ::mkdtemp(pattern.data()) != nullptr ? pattern : "";
-}
-
-TempDir::~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(line);
-    }
-    return lines;
 }
 
 std::vector<Traffic> SetUpTrafficFromReset(std::uint32_t control0) {

@@ -13,6 +13,7 @@
 #include "common/text_sink.h"
 #include "platform/host/host_platform.h"
 #include "sim/board.h"
+#include "tests/test_files.h"
 #include "tools/varkel-sim/program_watch.h"
 
 // The program's message, as the board's manual would have the wire carry it.
@@ -102,18 +103,3 @@ class BoardTest : public ::testing::Test {
     std::string debugText;
     std::string consoleText;
 };
-
-// A scratch directory for one test, removed after it.
-class TempDir {
-  public:
-    TempDir();
-    ~TempDir();
-    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-    const std::string& path() const { return path_; }
-
-  private:
-    std::string path_;
-};
-
-std::string ReadFile(const std::string& path);
-std::vector<std::string> Lines(const std::string& text);

@@ -10,7 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/board_fixture.h"
+#include "tests/capture_gen.h"
+#include "tests/test_files.h"
 #include "tools/varkel-check/capture.h"
 #include "tools/varkel-check/logic_stream.h"
 #include "tools/varkel-check/run.h"
@@ -277,10 +278,10 @@ TEST(CaptureReader, NamesWrittenIntoASessionReadBackAndInjectNothing) {
     EXPECT_EQ(session.find("\nprobe4=", metadata), std::string::npos);
 }
 
-// The simulated board's wire, from its own dump, as an analyser would pack
+// A dump's wire as an analyser would pack
 // it: `rate` samples a second, two bytes each, sclk in bit 3, sfrm in bit
 // 9, txd in bit 12.
-std::string BoardWireSamples(const std::string& vcd, std::uint64_t rate) {
+std::string WireSamples(const std::string& vcd, std::uint64_t rate) {
     Recorder levels;
     check::CaptureInfo info;
     std::string error;
@@ -331,13 +332,11 @@ std::string Verdict(const std::string& samples, const std::vector<std::size_t>& 
 }
 
 TEST(LogicStream, PiecesCutAnywhereGiveTheWholeStreamsVerdict) {
-    TempDir dir;
-    const std::string vcd = dir.path() + "/wire.vcd";
-    ASSERT_EQ(std::system((std::string(VARKEL_SIM_BINARY) + " --time virtual --quiet --vcd " + vcd +
-                           " --vcd-window 0:0.0005 > " + dir.path() + "/out.txt 2>&1")
-                              .c_str()),
-              0);
-    std::string samples = BoardWireSamples(ReadFile(vcd), 10000000);
+    WaveSpec wave;  // the program's wire, made from first principles
+    wave.messages = ProgramMessages(1);
+    wave.firstStartS = 0.000002;
+    wave.captureEndS = 0.0005;
+    std::string samples = WireSamples(MakeVcd(wave), 10000000);
     const std::string whole = Verdict(samples, {});
     EXPECT_EQ(
         whole.substr(0, whole.find('\n')),

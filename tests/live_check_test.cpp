@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/board_fixture.h"
+#include "tests/test_files.h"
 
 namespace {
 
