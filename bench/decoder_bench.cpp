@@ -7,8 +7,8 @@
 #include <cmath>
 #include <string>
 
-#include "tools/varkel-check/logic_stream.h"
-#include "tools/varkel-check/run.h"
+#include "tools/varkel-check/capture/logic_stream.h"
+#include "tools/varkel-check/cli/report.h"
 
 namespace {
 
@@ -48,7 +48,8 @@ void DecodeStream(benchmark::State& state, bool busy) {
     for (auto _ : state) {
         check::CaptureInfo info;
         info.secondsPerTick = 1 / kRate;
-        check::CheckPipeline pipeline(check::Expectation{}, info);
+        check::CheckPipeline pipeline(check::Expectation{});
+        pipeline.Begin(info);
         check::LogicStream stream(1, bits, pipeline);
         for (std::size_t at = 0; at < second.size(); at += kPacket) {
             stream.Take(std::string_view(second).substr(at, kPacket));

@@ -69,7 +69,7 @@ bool ParseCommandLine(const std::vector<std::string>& args, const std::vector<Op
     optind = 0;  // a fresh scan, for every call in one process
     for (int c;
          (c = getopt_long(argc, argv.data(), shortOptions.c_str(), longOptions.data(), nullptr)) != -1;) {
-        const std::string given = argv[optind - 1];
+        const std::string given = argv[static_cast<std::size_t>(optind - 1)];
         if (c == '?' || c == ':') {
             const std::size_t spec = specOf(optopt);
             if (spec == specs.size()) {
@@ -88,7 +88,7 @@ bool ParseCommandLine(const std::vector<std::string>& args, const std::vector<Op
         }
         line.options.push_back({spec, value});
     }
-    line.operands.assign(argv.begin() + optind, argv.end() - 1);
+    line.operands.assign(argv.begin() + static_cast<std::ptrdiff_t>(optind), argv.end() - 1);
     return true;
 }
 

@@ -12,10 +12,10 @@
 
 #include "tests/capture_gen.h"
 #include "tests/test_files.h"
-#include "tools/varkel-check/capture.h"
-#include "tools/varkel-check/logic_stream.h"
-#include "tools/varkel-check/run.h"
-#include "tools/varkel-check/sr_writer.h"
+#include "tools/varkel-check/capture/capture.h"
+#include "tools/varkel-check/capture/logic_stream.h"
+#include "tools/varkel-check/cli/report.h"
+#include "tools/varkel-check/capture/session_writer.h"
 
 namespace {
 
@@ -315,7 +315,8 @@ std::string Verdict(const std::string& samples, const std::vector<std::size_t>& 
     info.format = "sigrok session";
     info.resolution = "10000000 samples a second";
     info.secondsPerTick = 1e-7;
-    check::CheckPipeline pipeline(check::Expectation{}, info);
+    check::CheckPipeline pipeline(check::Expectation{});
+    pipeline.Begin(info);
     const int bits[3] = {3, 9, 12};
     check::LogicStream stream(2, bits, pipeline);
     for (std::size_t at = 0, i = 0; at < samples.size(); ++i) {

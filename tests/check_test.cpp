@@ -1,6 +1,6 @@
 // varkel-check on captures as a logic analyser saves them: clean ones,
 // deliberately wrong ones, the simulated board's own, and sigrok's.
-#include "tools/varkel-check/check.h"
+#include "tools/varkel-check/judge/checker.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -21,8 +21,8 @@
 
 #include "tests/capture_gen.h"
 #include "tests/test_files.h"
-#include "tools/varkel-check/mismatch_windows.h"
-#include "tools/varkel-check/sr_writer.h"
+#include "tools/varkel-check/cli/mismatch_windows.h"
+#include "tools/varkel-check/capture/session_writer.h"
 
 namespace {
 
@@ -513,7 +513,8 @@ TEST_F(CheckTest, MismatchWindowsStopAtTheLastNameAndWriteOverNothing) {
     } next;
     check::CaptureInfo info;
     info.secondsPerTick = 1e-6;
-    check::MismatchWindows windows(next, dir.path(), info, {});
+    check::MismatchWindows windows(next, dir.path(), {});
+    windows.Begin(info);
     for (std::uint64_t t = 0; t < 100; ++t) {
         windows.Change(t, check::Line::Sclk, t % 2 == 0 ? '1' : '0');
     }

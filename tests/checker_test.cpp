@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "tools/varkel-check/check.h"
+#include "tools/varkel-check/judge/checker.h"
 
 namespace {
 
@@ -35,7 +35,7 @@ check::Report Check(const std::vector<std::vector<check::WireFrame>>& messages,
                     const check::Expectation& expect = {}) {
     check::CaptureInfo info;
     info.secondsPerTick = 1e-9;
-    check::Checker checker(expect, info);
+    check::Checker checker(expect, info.secondsPerTick);
     check::LineActivity lines;
     for (const auto& words : messages) {
         for (const check::WireFrame& w : words) {

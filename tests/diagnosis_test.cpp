@@ -1,6 +1,6 @@
 // The diagnosis on evidence stated as counts: which cause wins, which is
 // only mentioned, and which is never named on a minority.
-#include "tools/varkel-check/diagnosis.h"
+#include "tools/varkel-check/judge/diagnosis.h"
 
 #include <gtest/gtest.h>
 

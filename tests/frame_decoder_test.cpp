@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/varkel-check/frames.h"
+#include "tools/varkel-check/decode/words.h"
 
 namespace {
 

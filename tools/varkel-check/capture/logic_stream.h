@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "tools/varkel-check/capture.h"
+#include "tools/varkel-check/capture/capture.h"
 
 namespace check {
 

@@ -1,4 +1,4 @@
-#include "tools/varkel-check/acquire.h"
+#include "tools/varkel-check/cli/acquire.h"
 
 #include <algorithm>
 #include <atomic>
@@ -10,7 +10,7 @@
 
 #include "common/escape.h"
 #include "common/stop.h"
-#include "tools/varkel-check/logic_stream.h"
+#include "tools/varkel-check/capture/logic_stream.h"
 
 #if defined(VARKEL_HAVE_LIBSIGROK)
 #include <libsigrok/libsigrok.h>
@@ -355,6 +355,7 @@ bool Acquire(const AcquireRequest& request, const LineNames& names, CaptureSink&
     g_free(rateText);
     info.secondsPerTick = 1.0 / static_cast<double>(feed.rate);
     info.startTick = 0;
+    sink.Begin(info);
 
     if (sr_session_new(lib.context, &lib.session) != SR_OK ||
         sr_session_dev_add(lib.session, lib.device) != SR_OK ||

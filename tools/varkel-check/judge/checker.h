@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "tools/varkel-check/capture.h"
-#include "tools/varkel-check/diagnosis.h"
-#include "tools/varkel-check/frames.h"
+#include "tools/varkel-check/capture/capture.h"
+#include "tools/varkel-check/decode/words.h"
+#include "tools/varkel-check/judge/diagnosis.h"
 
 namespace check {
 
@@ -62,13 +62,15 @@ struct Report {
 // Takes frames as the decoder finds them; holds only one message at a time.
 class Checker {
   public:
-    Checker(const Expectation& expectation, const CaptureInfo& info);
+    // Sees each wrong message as it is judged: its first and last tick.
+    using OnWrongMessage = std::function<void(std::uint64_t startTick, std::uint64_t endTick)>;
+
+    // `secondsPerTick`: the capture's time unit.
+    Checker(const Expectation& expectation, double secondsPerTick, OnWrongMessage onWrongMessage = {});
     void Add(const WireFrame& frame);
     // Ends the check; the decoder says what the lines did beyond words.
     Report Finish(const LineActivity& lines);
     unsigned messagesSoFar() const { return report_.messages; }
-    // Sees each wrong message as it is judged: its first and last tick.
-    std::function<void(std::uint64_t startTick, std::uint64_t endTick)> onWrongMessage;
 
   private:
     void CloseGroup(bool last);
@@ -78,6 +80,7 @@ class Checker {
 
     Expectation expect_;
     double secondsPerTick_;
+    OnWrongMessage onWrongMessage_;
     Report report_;
     std::vector<WireFrame> group_;
     unsigned groups_ = 0;

@@ -1,4 +1,4 @@
-#include "tools/varkel-check/diagnosis.h"
+#include "tools/varkel-check/judge/diagnosis.h"
 
 #include <cmath>
 #include <cstdio>

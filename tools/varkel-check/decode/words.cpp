@@ -1,4 +1,4 @@
-#include "tools/varkel-check/frames.h"
+#include "tools/varkel-check/decode/words.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "tools/varkel-check/sr_writer.h"
+#include "tools/varkel-check/capture/session_writer.h"
 
 #include <zlib.h>
 

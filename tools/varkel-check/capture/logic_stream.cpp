@@ -1,4 +1,4 @@
-#include "tools/varkel-check/logic_stream.h"
+#include "tools/varkel-check/capture/logic_stream.h"
 
 #include <algorithm>
 #include <cstring>

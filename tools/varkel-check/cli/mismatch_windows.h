@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/varkel-check/capture.h"
+#include "tools/varkel-check/capture/capture.h"
 
 namespace check {
 
@@ -20,9 +20,10 @@ class MismatchWindows : public CaptureSink {
     static constexpr double kMarginSeconds = 1e-3;          // before and after a message
     static constexpr std::uint64_t kMaxSamples = 1u << 20;  // of one window
 
-    // Passes every level on to `next`. `dir` exists; `info` gives the
-    // sample rate once samples flow.
-    MismatchWindows(CaptureSink& next, std::string dir, const CaptureInfo& info, const LineNames& names);
+    // Passes everything on to `next`. `dir` exists.
+    MismatchWindows(CaptureSink& next, std::string dir, const LineNames& names);
+    // Keeps the sample rate, for the windows' files.
+    void Begin(const CaptureInfo& info) override;
     void Change(std::uint64_t tick, Line line, char level) override;
     void End(std::uint64_t tick) override;
 
@@ -45,7 +46,7 @@ class MismatchWindows : public CaptureSink {
 
     CaptureSink& next_;
     std::string dir_;
-    const CaptureInfo& info_;
+    double secondsPerTick_ = 0;
     LineNames names_;
     std::vector<Entry> ring_;
     std::size_t head_ = 0;  // the oldest entry, once the ring is full

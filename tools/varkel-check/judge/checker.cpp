@@ -1,4 +1,4 @@
-#include "tools/varkel-check/check.h"
+#include "tools/varkel-check/judge/checker.h"
 
 #include <algorithm>
 #include <cmath>
@@ -65,8 +65,8 @@ std::vector<std::uint32_t> ProgramWords(unsigned bits) {
     return words;
 }
 
-Checker::Checker(const Expectation& expectation, const CaptureInfo& info)
-    : expect_(expectation), secondsPerTick_(info.secondsPerTick) {
+Checker::Checker(const Expectation& expectation, double secondsPerTick, OnWrongMessage onWrongMessage)
+    : expect_(expectation), secondsPerTick_(secondsPerTick), onWrongMessage_(std::move(onWrongMessage)) {
     report_.expectedBitNs = expect_.BitSeconds() * 1e9;
 }
 
@@ -198,8 +198,8 @@ void Checker::CheckMessage(const std::vector<WireFrame>& frames) {
     }
     havePreviousStart_ = true;
     previousStart_ = frames.front().startTick;
-    if (messageWrong_ && onWrongMessage) {
-        onWrongMessage(frames.front().startTick, frames.back().endTick);
+    if (messageWrong_ && onWrongMessage_) {
+        onWrongMessage_(frames.front().startTick, frames.back().endTick);
     }
 }
 

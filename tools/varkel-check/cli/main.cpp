@@ -18,9 +18,9 @@
 #include "common/output_file.h"
 #include "common/stop.h"
 #include "common/write_all.h"
-#include "tools/varkel-check/acquire.h"
-#include "tools/varkel-check/mismatch_windows.h"
-#include "tools/varkel-check/run.h"
+#include "tools/varkel-check/cli/acquire.h"
+#include "tools/varkel-check/cli/mismatch_windows.h"
+#include "tools/varkel-check/cli/report.h"
 
 namespace {
 
@@ -518,21 +518,26 @@ int Live(const Options& o) {
         return kExitUnreadable;
     }
     check::Outcome outcome;
+    check::MismatchWindows* windows = nullptr;  // the pipeline feeds them, and they see its wrong messages
     check::CheckPipeline pipeline(
-        o.request.expect, outcome.info, [&](const check::WireFrame& frame, std::uint64_t startNs) {
+        o.request.expect,
+        [&](const check::WireFrame& frame, std::uint64_t startNs) {
             if (frames.isOpen()) {
                 frames.Write(check::FrameLine(startNs, frame.risingValue, o.request.expect.bits));
             }
+        },
+        [&](std::uint64_t start, std::uint64_t end) {
+            if (!o.saveDir.empty()) {
+                windows->Save(start, end);
+            }
         });
-    check::MismatchWindows windows(pipeline, o.saveDir, outcome.info, o.request.names);
-    if (!o.saveDir.empty()) {
-        pipeline.onWrongMessage = [&](std::uint64_t start, std::uint64_t end) { windows.Save(start, end); };
-    }
+    check::MismatchWindows kept(pipeline, o.saveDir, o.request.names);
+    windows = &kept;
     const bool onTerminal = ::isatty(STDERR_FILENO) != 0;
     bool announced = false;
     check::AcquireStatus status;
     ok = check::Acquire(
-        o.live, o.request.names, windows, outcome.info, [&] { return pipeline.messages(); },
+        o.live, o.request.names, kept, outcome.info, [&] { return pipeline.messages(); },
         [&](const check::AcquireStatus& now) {
             if (!announced) {  // once samples flow, so a stop from here on has something to judge
                 announced = true;
@@ -558,12 +563,12 @@ int Live(const Options& o) {
     outcome.report = pipeline.Finish();
     const int verdict = Conclude(o, outcome, frames, json);
     if (!o.saveDir.empty()) {
-        Say(windows.saved() == 0 ? std::string("no mismatch window saved")
-                                 : "saved " + std::to_string(windows.saved()) + " mismatch window(s), from " +
-                                       common::Escaped(windows.firstSaved(), common::kShownPath));
-        if (windows.notSaved() != 0) {
-            Say(std::to_string(windows.notSaved()) + " more wrong message(s) not saved" +
-                (windows.error().empty() ? " (at most 20 are kept)" : ": " + windows.error()));
+        Say(kept.saved() == 0 ? std::string("no mismatch window saved")
+                              : "saved " + std::to_string(kept.saved()) + " mismatch window(s), from " +
+                                    common::Escaped(kept.firstSaved(), common::kShownPath));
+        if (kept.notSaved() != 0) {
+            Say(std::to_string(kept.notSaved()) + " more wrong message(s) not saved" +
+                (kept.error().empty() ? " (at most 20 are kept)" : ": " + kept.error()));
         }
     }
     if (status.endedEarly) {

@@ -20,8 +20,15 @@ struct LineNames {
     std::string txd = "txd";
 };
 
+struct CaptureInfo;
+
+// What a capture holds, told in order: Begin once, the levels, End.
 class CaptureSink {
   public:
+    // Before the first level: what the capture is and its time unit (its
+    // first and last ticks are not known yet). A sink that times what it
+    // sees keeps the time unit from here.
+    virtual void Begin(const CaptureInfo& /*info*/) {}
     // A line's level from `tick` on: '0', '1', or 'x' for unknown or not
     // driven. The first change of each line gives its starting level.
     virtual void Change(std::uint64_t tick, Line line, char level) = 0;

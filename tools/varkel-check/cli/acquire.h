@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "tools/varkel-check/capture.h"
+#include "tools/varkel-check/capture/capture.h"
 
 namespace check {
 
@@ -41,7 +41,8 @@ std::string AcquireLibrary();
 
 // Acquires until a limit of `request` is reached, the run is asked to stop
 // (common/stop.h), or the device stops, handing the samples to `sink` as level changes of
-// the lines named in `names`. `info` is filled before the first level.
+// the lines named in `names`. `info` is filled, and given to `sink`'s
+// Begin, before the first level.
 // `messagesChecked` answers how many messages are checked so far;
 // `onTick`, about four times a second, sees the status. False, with one
 // line, when the acquisition cannot start (no such driver, no device, a

@@ -12,7 +12,7 @@
 #include <functional>
 #include <optional>
 
-#include "tools/varkel-check/capture.h"
+#include "tools/varkel-check/capture/capture.h"
 
 namespace check {
 

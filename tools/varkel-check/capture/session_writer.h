@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "tools/varkel-check/capture.h"
+#include "tools/varkel-check/capture/capture.h"
 
 namespace check {
 

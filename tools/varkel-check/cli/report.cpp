@@ -1,4 +1,4 @@
-#include "tools/varkel-check/run.h"
+#include "tools/varkel-check/cli/report.h"
 
 #include <cmath>
 #include <cstdio>
@@ -34,45 +34,6 @@ std::string Framing(const Report& r) {
 }
 
 }  // namespace
-
-CheckPipeline::CheckPipeline(const Expectation& expect, const CaptureInfo& info,
-                             std::function<void(const WireFrame&, std::uint64_t)> onFrame)
-    : expect_(expect),
-      info_(info),
-      onFrame_(std::move(onFrame)),
-      decoder_(DecoderSettings{expect.bits, expect.selectActiveHigh}, [this](const WireFrame& frame) {
-          if (!checker_) {
-              checker_ = std::make_unique<Checker>(expect_, info_);
-              checker_->onWrongMessage = onWrongMessage;
-          }
-          checker_->Add(frame);
-          if (frame.complete) {
-              ++words_;
-          }
-          if (onFrame_ && frame.complete) {
-              const double ns = static_cast<double>(frame.startTick) * info_.secondsPerTick * 1e9;
-              onFrame_(frame, ns < 1.8e19 ? static_cast<std::uint64_t>(std::llround(ns)) : ~std::uint64_t{0});
-          }
-      }) {}
-
-Report CheckPipeline::Finish() {
-    if (!checker_) {
-        checker_ = std::make_unique<Checker>(expect_, info_);
-        checker_->onWrongMessage = onWrongMessage;
-    }
-    return checker_->Finish(decoder_.activity());
-}
-
-bool CheckCapture(int fd, const CheckRequest& request,
-                  const std::function<void(const WireFrame&, std::uint64_t)>& onFrame,
-                  const Progress& progress, Outcome& outcome, std::string& error) {
-    CheckPipeline pipeline(request.expect, outcome.info, onFrame);
-    if (!ReadCapture(fd, request.path, request.names, pipeline, outcome.info, progress, error)) {
-        return false;
-    }
-    outcome.report = pipeline.Finish();
-    return true;
-}
 
 std::string FrameLine(std::uint64_t startNs, std::uint32_t value, unsigned bits) {
     char line[64];

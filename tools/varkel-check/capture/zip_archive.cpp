@@ -1,4 +1,4 @@
-#include "tools/varkel-check/zip_archive.h"
+#include "tools/varkel-check/capture/zip_archive.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

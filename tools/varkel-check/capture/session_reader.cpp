@@ -12,9 +12,9 @@
 #include <string_view>
 
 #include "common/escape.h"
-#include "tools/varkel-check/capture.h"
-#include "tools/varkel-check/logic_stream.h"
-#include "tools/varkel-check/zip_archive.h"
+#include "tools/varkel-check/capture/capture.h"
+#include "tools/varkel-check/capture/logic_stream.h"
+#include "tools/varkel-check/capture/zip_archive.h"
 
 namespace check {
 namespace {
@@ -343,10 +343,11 @@ bool ReadSigrokSession(int fd, const std::string& path, const LineNames& names, 
         }
     }
 
-    info.format = "sigrok session";  // known before the first level: frames are timed from it
+    info.format = "sigrok session";
     info.secondsPerTick = 1.0 / static_cast<double>(m.sampleRate);
     info.resolution = std::to_string(m.sampleRate) + " samples a second";
     info.startTick = 0;
+    sink.Begin(info);
     LogicStream samples(m.unitBytes, bit, sink);
     std::uint64_t unpacked = 0, nextReport = kProgressBytes;
     bool stopped = false;

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "common/escape.h"
-#include "tools/varkel-check/capture.h"
+#include "tools/varkel-check/capture/capture.h"
 
 namespace check {
 namespace {
@@ -270,6 +270,7 @@ bool ReadVcd(int fd, const std::string& path, const LineNames& names, CaptureSin
     // a second each, as viewers take it, and said.
     info.secondsPerTick = Timescale(sawTimescale ? timescale : "1s");
     info.resolution = sawTimescale ? timescale : "1s (no $timescale)";
+    sink.Begin(info);
 
     // Changes. Single-character identifiers, by far the common case, are
     // looked up in a table.

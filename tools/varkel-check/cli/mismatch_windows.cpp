@@ -1,4 +1,4 @@
-#include "tools/varkel-check/mismatch_windows.h"
+#include "tools/varkel-check/cli/mismatch_windows.h"
 
 #include <sys/stat.h>
 
@@ -8,14 +8,18 @@
 #include <cstdio>
 
 #include "common/output_file.h"
-#include "tools/varkel-check/sr_writer.h"
+#include "tools/varkel-check/capture/session_writer.h"
 
 namespace check {
 
-MismatchWindows::MismatchWindows(CaptureSink& next, std::string dir, const CaptureInfo& info,
-                                 const LineNames& names)
-    : next_(next), dir_(std::move(dir)), info_(info), names_(names) {
+MismatchWindows::MismatchWindows(CaptureSink& next, std::string dir, const LineNames& names)
+    : next_(next), dir_(std::move(dir)), names_(names) {
     ring_.reserve(kRing);
+}
+
+void MismatchWindows::Begin(const CaptureInfo& info) {
+    secondsPerTick_ = info.secondsPerTick;
+    next_.Begin(info);
 }
 
 void MismatchWindows::Change(std::uint64_t tick, Line line, char level) {
@@ -40,11 +44,11 @@ void MismatchWindows::End(std::uint64_t tick) {
 }
 
 void MismatchWindows::Save(std::uint64_t startTick, std::uint64_t endTick) {
-    if (saved_ >= kMaxWindows || !error_.empty() || ring_.empty() || info_.secondsPerTick <= 0) {
+    if (saved_ >= kMaxWindows || !error_.empty() || ring_.empty() || secondsPerTick_ <= 0) {
         ++notSaved_;
         return;
     }
-    const auto margin = static_cast<std::uint64_t>(std::llround(kMarginSeconds / info_.secondsPerTick));
+    const auto margin = static_cast<std::uint64_t>(std::llround(kMarginSeconds / secondsPerTick_));
     const std::uint64_t oldest = ring_[head_].tick;
     const std::uint64_t from = std::max(oldest, startTick > margin ? startTick - margin : 0);
     const std::uint64_t to = std::min({now_, endTick + margin, from + kMaxSamples});
@@ -82,7 +86,7 @@ void MismatchWindows::Save(std::uint64_t startTick, std::uint64_t endTick) {
     }
     common::OutputFile file;
     std::string why;
-    const auto rate = static_cast<std::uint64_t>(std::llround(1 / info_.secondsPerTick));
+    const auto rate = static_cast<std::uint64_t>(std::llround(1 / secondsPerTick_));
     if (!file.Plan(path, why, true) || !file.Open(why)) {
         error_ = why;
         ++notSaved_;

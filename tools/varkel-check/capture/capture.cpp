@@ -1,4 +1,4 @@
-#include "tools/varkel-check/capture.h"
+#include "tools/varkel-check/capture/capture.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

@@ -1,0 +1,51 @@
+#include "tools/varkel-check/judge/pipeline.h"
+
+#include <cmath>
+
+namespace check {
+
+CheckPipeline::CheckPipeline(const Expectation& expect, OnWord onWord, Checker::OnWrongMessage onWrongMessage)
+    : expect_(expect),
+      onWord_(std::move(onWord)),
+      onWrongMessage_(std::move(onWrongMessage)),
+      decoder_(DecoderSettings{expect.bits, expect.selectActiveHigh},
+               [this](const WireFrame& w) { Word(w); }) {}
+
+void CheckPipeline::Begin(const CaptureInfo& info) {
+    secondsPerTick_ = info.secondsPerTick;
+    checker_ = std::make_unique<Checker>(expect_, secondsPerTick_, onWrongMessage_);
+}
+
+void CheckPipeline::Word(const WireFrame& word) {
+    if (!checker_) {  // a sink told of levels before it was told the capture began
+        Begin(CaptureInfo{});
+    }
+    checker_->Add(word);
+    if (!word.complete) {
+        return;
+    }
+    ++words_;
+    if (onWord_) {
+        const double ns = static_cast<double>(word.startTick) * secondsPerTick_ * 1e9;
+        onWord_(word, ns < 1.8e19 ? static_cast<std::uint64_t>(std::llround(ns)) : ~std::uint64_t{0});
+    }
+}
+
+Report CheckPipeline::Finish() {
+    if (!checker_) {
+        Begin(CaptureInfo{});
+    }
+    return checker_->Finish(decoder_.activity());
+}
+
+bool CheckCapture(int fd, const CheckRequest& request, const CheckPipeline::OnWord& onWord,
+                  const Progress& progress, Outcome& outcome, std::string& error) {
+    CheckPipeline pipeline(request.expect, onWord);
+    if (!ReadCapture(fd, request.path, request.names, pipeline, outcome.info, progress, error)) {
+        return false;
+    }
+    outcome.report = pipeline.Finish();
+    return true;
+}
+
+}  // namespace check
