@@ -14,8 +14,8 @@
 #include "tests/test_files.h"
 #include "tools/varkel-check/capture/capture.h"
 #include "tools/varkel-check/capture/logic_stream.h"
-#include "tools/varkel-check/cli/report.h"
 #include "tools/varkel-check/capture/session_writer.h"
+#include "tools/varkel-check/cli/report.h"
 
 namespace {
 

@@ -1,7 +1,5 @@
 // varkel-check on captures as a logic analyser saves them: clean ones,
 // deliberately wrong ones, the simulated board's own, and sigrok's.
-#include "tools/varkel-check/judge/checker.h"
-
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
@@ -21,8 +19,9 @@
 
 #include "tests/capture_gen.h"
 #include "tests/test_files.h"
-#include "tools/varkel-check/cli/mismatch_windows.h"
 #include "tools/varkel-check/capture/session_writer.h"
+#include "tools/varkel-check/cli/mismatch_windows.h"
+#include "tools/varkel-check/judge/checker.h"
 
 namespace {
 

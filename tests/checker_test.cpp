@@ -1,11 +1,11 @@
 // The checker in memory: words as the decoder hands them over, held
 // against the program's messages.
+#include "tools/varkel-check/judge/checker.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <vector>
-
-#include "tools/varkel-check/judge/checker.h"
 
 namespace {
 
