@@ -58,7 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     outcome.info.format = "steps";
     outcome.info.secondsPerTick = 100e-9;
     std::string words;
-    check::CheckPipeline pipeline(request.expect, [&](const check::WireFrame& word, std::uint64_t ns) {
+    check::CheckPipeline pipeline(request.expect, [&](const check::Word& word, std::uint64_t ns) {
         words += check::FrameLine(ns, word.risingValue, request.expect.bits);
     });
     pipeline.Begin(outcome.info);

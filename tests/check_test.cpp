@@ -763,8 +763,8 @@ TEST_F(CheckTest, RealCapturesReadAsSigrokReadsThemAndOnlyWhatTheyShowIsNamed) {
             ++compared;
             // With the port clock matched to its bit time, nothing is left
             // that the capture does not carry: only its words differ.
-            const std::string bitLine = r.lines.at(4);
-            const double bitNs = std::stod(bitLine.substr(bitLine.find(": ") + 2));
+            const std::string bitLine = r.lines.at(4).substr(r.lines.at(4).find(": ") + 2);
+            const double bitNs = bitLine.rfind("n/a", 0) == 0 ? 0 : std::stod(bitLine);
             if (c.wordBits == 0 && bitNs > 0) {
                 const Result matched =
                     Run(path, pins + " --clock-rate 0 --port-clock-hz " + std::to_string(1e9 / bitNs));

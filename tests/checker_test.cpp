@@ -13,11 +13,11 @@ constexpr std::uint64_t kBitNs = 700;  // ticks of 1 ns
 constexpr std::uint8_t kMessage[] = {'Z', 'E', 'L', ' ', 'N', 'S', 'S', 'P', 0};
 
 // The words of message `m` (from 0), a second apart, each 8 bits.
-std::vector<check::WireFrame> Message(unsigned m, bool cutAtStart = false) {
-    std::vector<check::WireFrame> out;
+std::vector<check::Word> Message(unsigned m, bool cutAtStart = false) {
+    std::vector<check::Word> out;
     std::uint64_t t = 1'000'000 + m * 1'000'000'000ull;
     for (const std::uint8_t byte : kMessage) {
-        check::WireFrame w;
+        check::Word w;
         w.startTick = t;
         w.firstRiseTick = t + kBitNs / 2;
         w.lastRiseTick = w.firstRiseTick + 7 * kBitNs;
@@ -31,21 +31,20 @@ std::vector<check::WireFrame> Message(unsigned m, bool cutAtStart = false) {
     return out;
 }
 
-check::Report Check(const std::vector<std::vector<check::WireFrame>>& messages,
+check::Report Check(const std::vector<std::vector<check::Word>>& messages,
                     const check::Expectation& expect = {}) {
-    check::CaptureInfo info;
-    info.secondsPerTick = 1e-9;
-    check::Checker checker(expect, info.secondsPerTick);
-    check::LineActivity lines;
+    check::Checker checker(expect, 1e-9);
+    check::Framing framing;
     for (const auto& words : messages) {
-        for (const check::WireFrame& w : words) {
+        for (const check::Word& w : words) {
             checker.Add(w);
-            ++lines.wordsAlone;
+            ++framing.wordsAlone;
         }
     }
+    check::Evidence lines;
     lines.changes[0] = lines.changes[1] = lines.changes[2] = 1;
     lines.selectWentActive = true;
-    return checker.Finish(lines);
+    return checker.Finish(framing, lines);
 }
 
 TEST(Checker, MessagesAreGroupedByTheirGapsAndHeldAgainstTheProgramsBytes) {
@@ -56,7 +55,7 @@ TEST(Checker, MessagesAreGroupedByTheirGapsAndHeldAgainstTheProgramsBytes) {
     EXPECT_EQ(r.intervals, 2u);
     EXPECT_DOUBLE_EQ(r.bitNs, 700);
 
-    std::vector<check::WireFrame> dropped = Message(1);
+    std::vector<check::Word> dropped = Message(1);
     dropped.erase(dropped.begin() + 4);
     r = Check({Message(0), dropped, Message(2)});
     ASSERT_FALSE(r.match);
@@ -71,7 +70,7 @@ TEST(Checker, AFirstMessageWhoseSelectWasActiveIsCheckedOnlyWhenWhole) {
     EXPECT_TRUE(r.match) << r.mismatch.what;
     EXPECT_EQ(r.messages, 2u);
 
-    std::vector<check::WireFrame> tail = Message(0, true);  // begun inside it: its tail
+    std::vector<check::Word> tail = Message(0, true);  // begun inside it: its tail
     tail.erase(tail.begin(), tail.begin() + 3);
     tail.front().periodCutAtStart = true;
     r = Check({tail, Message(1)});
@@ -87,7 +86,7 @@ TEST(Checker, WordsOfAnyWidthAreComparedWhole) {
     sixteen.bits = 16;
     sixteen.message = check::ProgramWords(16);
     EXPECT_EQ(sixteen.message.front(), 0x5Au);  // the program's bytes, zero-extended
-    std::vector<check::WireFrame> words = Message(0);
+    std::vector<check::Word> words = Message(0);
     EXPECT_TRUE(Check({words}, sixteen).match);
     words[3].risingValue = words[3].fallingValue = 0x120;  // only bit 8 wrong: the low byte reads ' '
     const check::Report r = Check({words}, sixteen);

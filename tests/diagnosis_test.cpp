@@ -9,10 +9,13 @@
 
 namespace {
 
-using check::Diagnose;
 using check::Findings;
-using check::LineActivity;
-using check::ModeEvidence;
+using LineActivity = check::Evidence;
+
+// What the words show of the clock's phase, stated apart from the lines.
+struct ModeEvidence {
+    std::uint64_t wordsWithPhase = 0, changesWhileHigh = 0, wordsUnclear = 0;
+};
 
 // Lines with a select that went active and most clock edges inside it.
 LineActivity Busy() {
@@ -47,10 +50,18 @@ Findings OneWrongMessage() {
     return f;
 }
 
+std::vector<check::Mismatch> Diagnose(LineActivity lines, const ModeEvidence& mode, const Findings& found,
+                                      unsigned bits = 8, const check::Framing& framing = {}) {
+    lines.wordsWithPhase = mode.wordsWithPhase;
+    lines.changesWhileHigh = mode.changesWhileHigh;
+    lines.wordsUnclear = mode.wordsUnclear;
+    return check::Diagnose(framing, lines, found, {bits, false, 9});
+}
+
 std::vector<std::string> Causes(const LineActivity& lines, const ModeEvidence& mode, const Findings& found,
-                                unsigned bits = 8) {
+                                unsigned bits = 8, const check::Framing& framing = {}) {
     std::vector<std::string> out;
-    for (const check::Mismatch& m : Diagnose(lines, mode, found, {bits, false, 9})) {
+    for (const check::Mismatch& m : Diagnose(lines, mode, found, bits, framing)) {
         out.push_back(m.what);
     }
     return out;
@@ -119,18 +130,18 @@ TEST(Diagnosis, WithoutClearChangesThePhaseComesOnlyFromTheBytes) {
 // A select closing on a clock edge's sample loses a word as sigrok reads
 // it: said as the sampling's doing, never as the port's width or mode.
 TEST(Diagnosis, AWordLostAsTheSelectClosesIsPutToTheSampling) {
-    LineActivity lines = Busy();
-    lines.selectClosedOnEdge = 100;
-    lines.wordsLostAtClose = 100;
+    check::Framing framing;
+    framing.selectClosedOnEdge = 100;
+    framing.wordsLostAtClose = 100;
     Findings found = OneWrongMessage();
     found.bytes = {0.5, 1, 9, "frame 9 (0x00) is missing"};
     EXPECT_EQ(
-        Causes(lines, {}, found),
+        Causes(Busy(), {}, found, 8, framing),
         (std::vector<std::string>{"100 of 100 select periods that close on the sample of a clock edge end "
                                   "inside a word, which is not read (as sigrok reads it): sample faster to "
                                   "tell whether the port or the capture lost it",
                                   "frame 9 (0x00) is missing"}));
-    EXPECT_TRUE(Causes(lines, {}, Right(3)).empty());  // nothing was lost that the messages miss
+    EXPECT_TRUE(Causes(Busy(), {}, Right(3), 8, framing).empty());  // nothing was lost that the messages miss
 }
 
 TEST(Diagnosis, BitOrderAndWordWidthAreNamedWhereTheyExplainTheBytes) {
@@ -180,7 +191,7 @@ TEST(Diagnosis, CausesAreRankedAndAnInvertedSelectStandsAlone) {
     found.interval = {1.5, 2, 0, "message interval 1500.000 ms since message 1, expected 1000 ms +/- 5 ms"};
     LineActivity high = Busy();
     high.rests = high.restsHigh = 1;
-    const std::vector<check::Mismatch> causes = Diagnose(high, mode, found, {8, false, 9});
+    const std::vector<check::Mismatch> causes = Diagnose(high, mode, found);
     ASSERT_EQ(causes.size(), 4u);
     EXPECT_EQ(causes[0].what.substr(0, 28), "the clock rests high in 1 of");
     EXPECT_EQ(

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/varkel-check/decode/evidence.h"
 #include "tools/varkel-check/decode/words.h"
 
 namespace {
@@ -17,24 +18,34 @@ using check::Line;
 class Wire {
   public:
     explicit Wire(check::DecoderSettings settings = {})
-        : decoder(settings, [this](const check::WireFrame& w) { words.push_back(w); }) {}
+        : collector(settings), decoder(settings, [this](const check::Word& w) {
+              collector.Take(w);
+              words.push_back(w);
+          }) {}
+
+    // A level change, to the evidence collector first and then the decoder,
+    // as the check's pipeline hands them over.
+    void Change(std::uint64_t at, Line line, char level) {
+        collector.Change(at, line, level);
+        decoder.Change(at, line, level);
+    }
 
     void Start(char sclk, char sfrm, char txd) {
-        decoder.Change(tick, Line::Sclk, sclk);
-        decoder.Change(tick, Line::Sfrm, sfrm);
-        decoder.Change(tick, Line::Txd, txd);
+        Change(tick, Line::Sclk, sclk);
+        Change(tick, Line::Sfrm, sfrm);
+        Change(tick, Line::Txd, txd);
         tick += 10;
     }
     void Select(char level) {
-        decoder.Change(tick, Line::Sfrm, level);
+        Change(tick, Line::Sfrm, level);
         tick += 10;
     }
     // `bits` clock pulses carrying `value`, MSB first.
     void Shift(std::uint32_t value, unsigned bits) {
         for (unsigned i = bits; i-- > 0;) {
-            decoder.Change(tick, Line::Txd, (value >> i & 1u) != 0 ? '1' : '0');
-            decoder.Change(tick + 5, Line::Sclk, '1');
-            decoder.Change(tick + 10, Line::Sclk, '0');
+            Change(tick, Line::Txd, (value >> i & 1u) != 0 ? '1' : '0');
+            Change(tick + 5, Line::Sclk, '1');
+            Change(tick + 10, Line::Sclk, '0');
             tick += 10;
         }
     }
@@ -44,21 +55,26 @@ class Wire {
         for (unsigned i = bits; i-- > 0;) {
             const char bit = (value >> i & 1u) != 0 ? '1' : '0';
             if (at < 5) {
-                decoder.Change(tick + at, Line::Txd, bit);
+                Change(tick + at, Line::Txd, bit);
             }
-            decoder.Change(tick + 5, Line::Sclk, '1');
+            Change(tick + 5, Line::Sclk, '1');
             if (at >= 5) {
-                decoder.Change(tick + at, Line::Txd, bit);
+                Change(tick + at, Line::Txd, bit);
             }
-            decoder.Change(tick + 10, Line::Sclk, '0');
+            Change(tick + 10, Line::Sclk, '0');
             tick += 10;
         }
     }
-    void End() { decoder.End(tick + 10); }
+    void End() {
+        collector.End(tick + 10);
+        decoder.End(tick + 10);
+    }
+    const check::Framing& framing() const { return decoder.framing(); }
+    const check::Evidence& evidence() const { return collector.evidence(); }
 
     std::vector<std::uint32_t> Values() const {
         std::vector<std::uint32_t> out;
-        for (const check::WireFrame& w : words) {
+        for (const check::Word& w : words) {
             if (w.complete) {
                 out.push_back(w.risingValue);
             }
@@ -66,12 +82,13 @@ class Wire {
         return out;
     }
 
-    check::FrameDecoder decoder;
-    std::vector<check::WireFrame> words;
+    check::EvidenceCollector collector;
+    check::WordDecoder decoder;
+    std::vector<check::Word> words;
     std::uint64_t tick = 0;
 };
 
-TEST(FrameDecoder, APulsePerWordAndASelectHeldAcrossWordsReadTheSameBytes) {
+TEST(WordDecoder, APulsePerWordAndASelectHeldAcrossWordsReadTheSameBytes) {
     Wire pulsed;
     pulsed.Start('0', '1', '0');
     for (const std::uint32_t byte : {0x5Au, 0x45u, 0x00u}) {
@@ -92,38 +109,38 @@ TEST(FrameDecoder, APulsePerWordAndASelectHeldAcrossWordsReadTheSameBytes) {
     const std::vector<std::uint32_t> bytes = {0x5A, 0x45, 0x00};
     EXPECT_EQ(pulsed.Values(), bytes);
     EXPECT_EQ(held.Values(), bytes);
-    EXPECT_EQ(pulsed.decoder.activity().wordsAlone, 3u);
-    EXPECT_EQ(pulsed.decoder.activity().wordsShared, 0u);
-    EXPECT_EQ(held.decoder.activity().wordsAlone, 0u);
-    EXPECT_EQ(held.decoder.activity().wordsShared, 3u);
+    EXPECT_EQ(pulsed.framing().wordsAlone, 3u);
+    EXPECT_EQ(pulsed.framing().wordsShared, 0u);
+    EXPECT_EQ(held.framing().wordsAlone, 0u);
+    EXPECT_EQ(held.framing().wordsShared, 3u);
     ASSERT_EQ(held.words.size(), 3u);
     EXPECT_TRUE(held.words[0].firstInPeriod);
     EXPECT_FALSE(held.words[1].firstInPeriod);
     EXPECT_EQ(held.words[1].startTick, held.words[0].endTick + 5);  // its first rising edge
-    EXPECT_EQ(held.decoder.activity().bitsChangedOnEdgeSample, 0u);
+    EXPECT_EQ(held.framing().bitsChangedOnEdgeSample, 0u);
 }
 
-TEST(FrameDecoder, DataIsTakenAtTheEdgesOwnSampleAndSuchChangesAreCounted) {
+TEST(WordDecoder, DataIsTakenAtTheEdgesOwnSampleAndSuchChangesAreCounted) {
     Wire w;
     w.Start('0', '1', '0');
     w.Select('0');
     // Each bit changes on the very sample its clock rises.
     for (int i = 7; i >= 0; --i) {
-        w.decoder.Change(w.tick + 5, Line::Txd, (0xA5 >> i & 1) != 0 ? '1' : '0');
-        w.decoder.Change(w.tick + 5, Line::Sclk, '1');
-        w.decoder.Change(w.tick + 10, Line::Sclk, '0');
+        w.Change(w.tick + 5, Line::Txd, (0xA5 >> i & 1) != 0 ? '1' : '0');
+        w.Change(w.tick + 5, Line::Sclk, '1');
+        w.Change(w.tick + 10, Line::Sclk, '0');
         w.tick += 10;
     }
     w.Select('1');
     w.End();
     EXPECT_EQ(w.Values(), std::vector<std::uint32_t>{0xA5});
-    EXPECT_EQ(w.decoder.activity().bitsChangedOnEdgeSample, 7u);  // 1,0,1,0,0,1,0,1 from 0: seven changes
+    EXPECT_EQ(w.framing().bitsChangedOnEdgeSample, 7u);  // 1,0,1,0,0,1,0,1 from 0: seven changes
     ASSERT_EQ(w.words.size(), 1u);
-    EXPECT_EQ(w.words[0].dataChangesWhileHigh + w.words[0].dataChangesWhileLow, 0u);  // no evidence of phase
-    EXPECT_EQ(w.words[0].dataChangesNearEdge, 7u);
+    EXPECT_EQ(w.evidence().wordsWithPhase, 0u);  // no evidence of phase
+    EXPECT_EQ(w.evidence().wordsUnclear, 1u);
 }
 
-TEST(FrameDecoder, ASelectActiveAtTheStartIsDecodedAndCutWordsAreLeftOutAndCounted) {
+TEST(WordDecoder, ASelectActiveAtTheStartIsDecodedAndCutWordsAreLeftOutAndCounted) {
     Wire w;
     w.Start('0', '0', '0');  // already selected at the first sample
     w.Shift(0x03, 3);        // the tail of a word begun before the capture
@@ -134,10 +151,10 @@ TEST(FrameDecoder, ASelectActiveAtTheStartIsDecodedAndCutWordsAreLeftOutAndCount
     w.Shift(0x1, 3);  // the capture ends three bits into a word
     w.End();
     EXPECT_EQ(w.Values(), (std::vector<std::uint32_t>{0x5A, 0x45}));
-    EXPECT_EQ(w.decoder.activity().partialAtStart, 1u);
-    EXPECT_EQ(w.decoder.activity().partialAtEnd, 1u);
-    EXPECT_EQ(w.decoder.activity().partialWords, 0u);
-    EXPECT_TRUE(w.decoder.activity().selectWentActive);
+    EXPECT_EQ(w.framing().partialAtStart, 1u);
+    EXPECT_EQ(w.framing().partialAtEnd, 1u);
+    EXPECT_EQ(w.framing().partialWords, 0u);
+    EXPECT_TRUE(w.evidence().selectWentActive);
 
     Wire cut;  // a whole word after a start inside the select: kept, marked
     cut.Start('0', '0', '0');
@@ -148,7 +165,7 @@ TEST(FrameDecoder, ASelectActiveAtTheStartIsDecodedAndCutWordsAreLeftOutAndCount
     EXPECT_TRUE(cut.words[0].periodCutAtStart);
 }
 
-TEST(FrameDecoder, APeriodEndingInsideAWordKeepsItsWholeWordsAndReportsTheRest) {
+TEST(WordDecoder, APeriodEndingInsideAWordKeepsItsWholeWordsAndReportsTheRest) {
     Wire w;
     w.Start('0', '1', '0');
     w.Select('0');
@@ -161,8 +178,8 @@ TEST(FrameDecoder, APeriodEndingInsideAWordKeepsItsWholeWordsAndReportsTheRest) 
     EXPECT_TRUE(w.words[0].sharesPeriod);
     EXPECT_FALSE(w.words[1].complete);
     EXPECT_EQ(w.words[1].rises, 1u);
-    EXPECT_EQ(w.decoder.activity().partialWords, 1u);
-    EXPECT_EQ(w.decoder.activity().periodsByRises[9], 1u);
+    EXPECT_EQ(w.framing().partialWords, 1u);
+    EXPECT_EQ(w.evidence().periodsByRises[9], 1u);
 
     Wire nine({.bits = 9});
     nine.Start('0', '1', '0');
@@ -173,7 +190,7 @@ TEST(FrameDecoder, APeriodEndingInsideAWordKeepsItsWholeWordsAndReportsTheRest) 
     EXPECT_EQ(nine.Values(), std::vector<std::uint32_t>{0x1A5});
 }
 
-TEST(FrameDecoder, AnActiveHighSelectAndEdgesOutsideTheSelect) {
+TEST(WordDecoder, AnActiveHighSelectAndEdgesOutsideTheSelect) {
     Wire w({.bits = 8, .selectActiveHigh = true});
     w.Start('0', '0', '0');
     w.Shift(0xFF, 8);  // select inactive (low): not a word
@@ -182,31 +199,32 @@ TEST(FrameDecoder, AnActiveHighSelectAndEdgesOutsideTheSelect) {
     w.Select('0');
     w.End();
     EXPECT_EQ(w.Values(), std::vector<std::uint32_t>{0x3C});
-    EXPECT_EQ(w.decoder.activity().clockRises, 16u);
-    EXPECT_EQ(w.decoder.activity().risesWhileActive, 8u);
+    EXPECT_EQ(w.evidence().clockRises, 16u);
+    EXPECT_EQ(w.evidence().risesWhileActive, 8u);
 }
 
 // The select's edges on a clock edge's own sample, read as sigrok reads
 // them: a rising edge as the select opens is a bit, one as it closes is not,
 // and the word it would have ended is lost; both are counted, and neither
 // tells the clock's rest level.
-TEST(FrameDecoder, EdgesOnTheSamplesWhereTheSelectOpensAndClosesAreReadAsSigrokReadsThem) {
+TEST(WordDecoder, EdgesOnTheSamplesWhereTheSelectOpensAndClosesAreReadAsSigrokReadsThem) {
     Wire w;
     w.Start('0', '1', '0');
     w.Select('0');
     w.Shift(0x81, 7);  // seven whole bits...
-    w.decoder.Change(w.tick, Line::Txd, '1');
-    w.decoder.Change(w.tick + 5, Line::Sclk, '1');
-    w.decoder.Change(w.tick + 5, Line::Sfrm, '1');  // ...and the eighth rises as the select ends
-    w.decoder.Change(w.tick + 10, Line::Sclk, '0');
+    w.Change(w.tick, Line::Txd, '1');
+    w.Change(w.tick + 5, Line::Sclk, '1');
+    w.Change(w.tick + 5, Line::Sfrm, '1');  // ...and the eighth rises as the select ends
+    w.Change(w.tick + 10, Line::Sclk, '0');
     w.tick += 20;
     w.End();
     EXPECT_EQ(w.Values(), std::vector<std::uint32_t>{});
-    const check::LineActivity& a = w.decoder.activity();
+    const check::Framing& a = w.framing();
+    const check::Evidence& e = w.evidence();
     EXPECT_EQ(a.selectClosedOnEdge, 1u);
     EXPECT_EQ(a.wordsLostAtClose, 1u);
     EXPECT_EQ(a.partialWords, 0u);  // no select period ending inside a word for a width to explain
-    for (const std::uint64_t n : a.periodsByRises) {
+    for (const std::uint64_t n : e.periodsByRises) {
         EXPECT_EQ(n, 0u);
     }
 
@@ -214,28 +232,28 @@ TEST(FrameDecoder, EdgesOnTheSamplesWhereTheSelectOpensAndClosesAreReadAsSigrokR
     // bit, and no rest high. Then on a rising edge: its first bit.
     Wire open;
     open.Start('1', '1', '1');
-    open.decoder.Change(open.tick, Line::Sfrm, '0');
-    open.decoder.Change(open.tick, Line::Sclk, '0');
+    open.Change(open.tick, Line::Sfrm, '0');
+    open.Change(open.tick, Line::Sclk, '0');
     open.tick += 10;
     open.Shift(0xA5, 8);
     open.Select('1');
-    open.decoder.Change(open.tick, Line::Sfrm, '0');
-    open.decoder.Change(open.tick, Line::Sclk, '1');
-    open.decoder.Change(open.tick, Line::Txd, '1');
-    open.decoder.Change(open.tick + 5, Line::Sclk, '0');
+    open.Change(open.tick, Line::Sfrm, '0');
+    open.Change(open.tick, Line::Sclk, '1');
+    open.Change(open.tick, Line::Txd, '1');
+    open.Change(open.tick + 5, Line::Sclk, '0');
     open.tick += 10;
     open.Shift(0x25, 7);
     open.Select('1');
     open.End();
     EXPECT_EQ(open.Values(), (std::vector<std::uint32_t>{0xA5, 0xA5}));
-    EXPECT_EQ(open.decoder.activity().selectOpenedOnEdge, 1u);
-    EXPECT_EQ(open.decoder.activity().rests, 1u);  // low, before the first period's first rise
-    EXPECT_EQ(open.decoder.activity().restsHigh, 0u);
+    EXPECT_EQ(open.framing().selectOpenedOnEdge, 1u);
+    EXPECT_EQ(open.evidence().rests, 1u);  // low, before the first period's first rise
+    EXPECT_EQ(open.evidence().restsHigh, 0u);
 }
 
 // Where the clock rests while selected is its polarity; rests the select's
 // edges could have cut short (under two samples) are not counted.
-TEST(FrameDecoder, TheClockRestsAreCountedClearOfTheSelectsEdges) {
+TEST(WordDecoder, TheClockRestsAreCountedClearOfTheSelectsEdges) {
     Wire low;
     low.Start('0', '1', '0');
     for (int word = 0; word < 3; ++word) {
@@ -246,28 +264,28 @@ TEST(FrameDecoder, TheClockRestsAreCountedClearOfTheSelectsEdges) {
     low.End();
     // As each select opens; each closes on its last falling edge's sample,
     // too close to tell what the clock did before.
-    EXPECT_EQ(low.decoder.activity().rests, 3u);
-    EXPECT_EQ(low.decoder.activity().restsHigh, 0u);
+    EXPECT_EQ(low.evidence().rests, 3u);
+    EXPECT_EQ(low.evidence().restsHigh, 0u);
 
     Wire high;  // idle high: falling edges lead
     high.Start('1', '1', '0');
     high.Select('0');
     for (int i = 0; i < 8; ++i) {
-        high.decoder.Change(high.tick + 5, Line::Sclk, '0');
-        high.decoder.Change(high.tick + 7, Line::Txd, i % 2 == 0 ? '1' : '0');
-        high.decoder.Change(high.tick + 10, Line::Sclk, '1');
+        high.Change(high.tick + 5, Line::Sclk, '0');
+        high.Change(high.tick + 7, Line::Txd, i % 2 == 0 ? '1' : '0');
+        high.Change(high.tick + 10, Line::Sclk, '1');
         high.tick += 10;
     }
     high.tick += 1;  // the select ends a sample after the last rise: too close to tell
     high.Select('1');
     high.End();
-    EXPECT_EQ(high.decoder.activity().rests, 1u);
-    EXPECT_EQ(high.decoder.activity().restsHigh, 1u);
+    EXPECT_EQ(high.evidence().rests, 1u);
+    EXPECT_EQ(high.evidence().restsHigh, 1u);
 }
 
 // A change a sample from an edge, or in a clock of few samples a period,
 // could be the sampling's doing: it is counted, but shows no phase.
-TEST(FrameDecoder, ChangesTooCloseToAnEdgeShowNoPhase) {
+TEST(WordDecoder, ChangesTooCloseToAnEdgeShowNoPhase) {
     Wire early;  // the next bit set a sample before each falling edge
     early.Start('0', '1', '0');
     early.Select('0');
@@ -275,26 +293,27 @@ TEST(FrameDecoder, ChangesTooCloseToAnEdgeShowNoPhase) {
     early.Select('1');
     early.End();
     ASSERT_EQ(early.words.size(), 1u);
-    EXPECT_EQ(early.words[0].dataChangesWhileHigh + early.words[0].dataChangesWhileLow, 0u);
-    EXPECT_EQ(early.words[0].dataChangesNearEdge, 8u);
+    EXPECT_EQ(early.evidence().wordsWithPhase, 0u);
+    EXPECT_EQ(early.evidence().wordsUnclear, 1u);
 
     Wire coarse;  // three samples a clock period
     coarse.Start('0', '1', '0');
     coarse.Select('0');
     for (int i = 0; i < 8; ++i) {
-        coarse.decoder.Change(coarse.tick, Line::Txd, i % 2 == 0 ? '1' : '0');
-        coarse.decoder.Change(coarse.tick + 1, Line::Sclk, '1');
-        coarse.decoder.Change(coarse.tick + 2, Line::Sclk, '0');
+        coarse.Change(coarse.tick, Line::Txd, i % 2 == 0 ? '1' : '0');
+        coarse.Change(coarse.tick + 1, Line::Sclk, '1');
+        coarse.Change(coarse.tick + 2, Line::Sclk, '0');
         coarse.tick += 3;
     }
     coarse.Select('1');
     coarse.End();
     ASSERT_EQ(coarse.words.size(), 1u);
-    EXPECT_EQ(coarse.words[0].dataChangesWhileHigh + coarse.words[0].dataChangesWhileLow, 0u);
+    EXPECT_EQ(coarse.evidence().wordsWithPhase, 0u);
+    EXPECT_EQ(coarse.evidence().wordsUnclear, 1u);
     EXPECT_LT(coarse.words[0].BitTicks(), static_cast<double>(check::kMinPhaseSamples));
 }
 
-TEST(FrameDecoder, TheClocksLevelAtEachDataChangeIsCountedButNotInAPause) {
+TEST(WordDecoder, TheClocksLevelAtEachDataChangeIsCountedButNotInAPause) {
     Wire low, high;
     for (auto [w, at] : {std::pair{&low, 2u}, std::pair{&high, 7u}}) {
         w->Start('0', '1', '0');
@@ -305,10 +324,11 @@ TEST(FrameDecoder, TheClocksLevelAtEachDataChangeIsCountedButNotInAPause) {
         ASSERT_EQ(w->words.size(), 1u);
     }
     // 1,0,1,0,1,0,1,0: the first is set before any edge, and says nothing.
-    EXPECT_EQ(low.words[0].dataChangesWhileLow, 7u);
-    EXPECT_EQ(low.words[0].dataChangesWhileHigh, 0u);
-    EXPECT_EQ(high.words[0].dataChangesWhileHigh, 8u);  // mode 1: set after the rise, the first too
-    EXPECT_EQ(high.words[0].dataChangesWhileLow, 0u);
+    // Each word votes by the clock's level at most of its changes.
+    EXPECT_EQ(low.evidence().wordsWithPhase, 1u);
+    EXPECT_EQ(low.evidence().changesWhileHigh, 0u);
+    EXPECT_EQ(high.evidence().wordsWithPhase, 1u);  // mode 1: set after the rise
+    EXPECT_EQ(high.evidence().changesWhileHigh, 1u);
     EXPECT_EQ(high.words[0].fallingValue, 0xAAu);                // right on the fall
     EXPECT_EQ(high.Values(), std::vector<std::uint32_t>{0x55});  // a bit late on the rise
 
@@ -319,22 +339,22 @@ TEST(FrameDecoder, TheClocksLevelAtEachDataChangeIsCountedButNotInAPause) {
     nine.Select('0');
     for (int word = 0; word < 2; ++word) {
         for (int i = 0; i < 9; ++i) {
-            nine.decoder.Change(nine.tick, Line::Sclk, '0');
-            nine.decoder.Change(nine.tick + 2, Line::Txd, i % 2 == 0 ? '1' : '0');
-            nine.decoder.Change(nine.tick + 5, Line::Sclk, '1');
+            nine.Change(nine.tick, Line::Sclk, '0');
+            nine.Change(nine.tick + 2, Line::Txd, i % 2 == 0 ? '1' : '0');
+            nine.Change(nine.tick + 5, Line::Sclk, '1');
             nine.tick += 10;
         }
-        nine.decoder.Change(nine.tick + 20, Line::Txd, '0');  // the last bit was 1
+        nine.Change(nine.tick + 20, Line::Txd, '0');  // the last bit was 1
         nine.tick += 50;
     }
     nine.Select('1');
     nine.End();
     ASSERT_GE(nine.words.size(), 2u);
-    EXPECT_EQ(nine.words[1].dataChangesWhileHigh, 0u);
-    EXPECT_GT(nine.words[1].dataChangesWhileLow, 0u);
+    EXPECT_GT(nine.evidence().wordsWithPhase, 0u);
+    EXPECT_EQ(nine.evidence().changesWhileHigh, 0u);
 }
 
-TEST(FrameDecoder, ClockBurstsWithinASelectPeriodAreCountedWholeOnly) {
+TEST(WordDecoder, ClockBurstsWithinASelectPeriodAreCountedWholeOnly) {
     Wire w;
     w.Start('0', '0', '0');  // the capture begins inside a burst: left out
     w.Shift(0x1FF, 9);
@@ -347,10 +367,10 @@ TEST(FrameDecoder, ClockBurstsWithinASelectPeriodAreCountedWholeOnly) {
     w.Select('0');
     w.Shift(0x3, 2);  // the capture ends inside one: left out
     w.End();
-    const check::LineActivity& a = w.decoder.activity();
-    EXPECT_EQ(a.burstsByRises[9], 3u);
+    const check::Evidence& e = w.evidence();
+    EXPECT_EQ(e.burstsByRises[9], 3u);
     std::uint64_t all = 0;
-    for (const std::uint64_t n : a.burstsByRises) {
+    for (const std::uint64_t n : e.burstsByRises) {
         all += n;
     }
     EXPECT_EQ(all, 3u);

@@ -472,7 +472,7 @@ int Check(const Options& o) {
     ProgressLine progress(o.request.path);
     ok = check::CheckCapture(
         captureFd, o.request,
-        [&](const check::WireFrame& frame, std::uint64_t startNs) {
+        [&](const check::Word& frame, std::uint64_t startNs) {
             if (frames.isOpen()) {
                 frames.Write(check::FrameLine(startNs, frame.risingValue, o.request.expect.bits));
             }
@@ -521,7 +521,7 @@ int Live(const Options& o) {
     check::MismatchWindows* windows = nullptr;  // the pipeline feeds them, and they see its wrong messages
     check::CheckPipeline pipeline(
         o.request.expect,
-        [&](const check::WireFrame& frame, std::uint64_t startNs) {
+        [&](const check::Word& frame, std::uint64_t startNs) {
             if (frames.isOpen()) {
                 frames.Write(check::FrameLine(startNs, frame.risingValue, o.request.expect.bits));
             }

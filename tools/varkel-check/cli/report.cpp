@@ -21,7 +21,7 @@ std::string Fixed(double value, int decimals) {
 }
 
 // How the capture framed its words.
-std::string Framing(const Report& r) {
+std::string FramingText(const Report& r) {
     std::string text =
         r.wordsShared == 0  ? Grouped(r.wordsAlone) + " words, each in a select period of its own"
         : r.wordsAlone == 0 ? Grouped(r.wordsShared) + " words in select periods held across several"
@@ -68,17 +68,20 @@ std::string Details(const Outcome& outcome, const CheckRequest& request) {
          << common::Escaped(info.resolution, 64) << "), "
          << Fixed(static_cast<double>(info.startTick) * info.secondsPerTick, 6) << " s to "
          << Fixed(static_cast<double>(info.endTick) * info.secondsPerTick, 6) << " s\n"
-         << "  frames: " << r.frames
-         << " in complete messages; partial frames left out: " << r.partialFramesAtStart << " at the start, "
+         << "  frames: " << r.frames << " in complete messages"
+         << (r.framesCut != 0 ? " (and " + Grouped(r.framesCut) + " a select period ended inside)" : "")
+         << "; partial frames left out: " << r.partialFramesAtStart << " at the start, "
          << r.partialFramesAtEnd << " at the end\n"
          << "  messages: " << r.messages
          << " complete; partial messages left out: " << r.partialMessagesAtStart << " at the start, "
          << r.partialMessagesAtEnd << " at the end\n"
-         << "  bit time: " << Fixed(r.bitNs, 1) << " ns mean (" << Fixed(r.bitNsMin, 1) << " to "
-         << Fixed(r.bitNsMax, 1) << "), expected " << Fixed(r.expectedBitNs, 1) << " ns +/- "
-         << Fixed(e.bitTolerance * 100, 1) << "% (clock rate " << e.clockRate << ", port clock "
-         << Fixed(e.portClockHz, 0) << " Hz)\n"
-         << "  framing: " << Framing(r) << "\n"
+         << "  bit time: "
+         << (r.bitTimed ? Fixed(r.bitNs, 1) + " ns mean (" + Fixed(r.bitNsMin, 1) + " to " +
+                              Fixed(r.bitNsMax, 1) + ")"
+                        : std::string("n/a (no word in a complete message with two rising edges)"))
+         << ", expected " << Fixed(r.expectedBitNs, 1) << " ns +/- " << Fixed(e.bitTolerance * 100, 1)
+         << "% (clock rate " << e.clockRate << ", port clock " << Fixed(e.portClockHz, 0) << " Hz)\n"
+         << "  framing: " << FramingText(r) << "\n"
          << "  message interval: ";
     if (r.intervals != 0) {
         text << Fixed(r.intervalMs, 3) << " ms mean (" << Fixed(r.intervalMsMin, 3) << " to "
@@ -132,7 +135,8 @@ std::string Json(const Outcome& outcome, const CheckRequest& request, const char
         mismatch(r.causes[i]);
     }
     j << (r.causes.empty() ? "],\n" : "\n  ],\n");
-    j << "  \"messages\": " << r.messages << ",\n  \"frames\": " << r.frames << ",\n"
+    j << "  \"messages\": " << r.messages << ",\n  \"frames\": " << r.frames
+      << ",\n  \"frames_cut_in_messages\": " << r.framesCut << ",\n"
       << "  \"partial_frames_left_out\": " << r.partialFramesAtStart + r.partialFramesAtEnd << ",\n"
       << "  \"partial_messages_left_out\": " << r.partialMessagesAtStart + r.partialMessagesAtEnd << ",\n"
       << "  \"words_alone\": " << r.wordsAlone << ",\n  \"words_shared\": " << r.wordsShared

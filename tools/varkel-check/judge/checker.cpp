@@ -13,7 +13,7 @@ constexpr double kMessageGapBits = 50;
 using Words = std::vector<std::uint32_t>;
 
 // A word in hex, as wide as `bits` needs; a printable byte with its character.
-std::string Word(std::uint32_t value, unsigned bits) {
+std::string WordText(std::uint32_t value, unsigned bits) {
     char text[24];
     const int digits = std::max(2, static_cast<int>((bits + 3) / 4));
     if (bits <= 8 && value >= 0x21 && value < 0x7F) {
@@ -24,9 +24,9 @@ std::string Word(std::uint32_t value, unsigned bits) {
     return text;
 }
 
-Words Read(const std::vector<WireFrame>& frames, bool falling, bool lsbFirst, unsigned bits) {
+Words Read(const std::vector<Word>& frames, bool falling, bool lsbFirst, unsigned bits) {
     Words out;
-    for (const WireFrame& f : frames) {
+    for (const Word& f : frames) {
         const std::uint32_t value = falling ? f.fallingValue : f.risingValue;
         out.push_back(lsbFirst ? Reversed(value, bits) : value);
     }
@@ -41,13 +41,14 @@ std::string FrameCountCause(const Words& seen, const Words& expected, unsigned b
             fixed.insert(fixed.begin() + static_cast<std::ptrdiff_t>(j), expected[j]);
             if (fixed == expected) {
                 at = static_cast<unsigned>(j + 1);
-                return "frame " + std::to_string(j + 1) + " (" + Word(expected[j], bits) + ") is missing";
+                return "frame " + std::to_string(j + 1) + " (" + WordText(expected[j], bits) + ") is missing";
             }
         } else if (seen.size() == expected.size() + 1 && j < seen.size()) {
             fixed.erase(fixed.begin() + static_cast<std::ptrdiff_t>(j));
             if (fixed == expected) {
                 at = static_cast<unsigned>(j + 1);
-                return "an extra frame (" + Word(seen[j], bits) + ") before byte " + std::to_string(j + 1);
+                return "an extra frame (" + WordText(seen[j], bits) + ") before byte " +
+                       std::to_string(j + 1);
             }
         }
     }
@@ -77,10 +78,7 @@ void Checker::Note(double seconds, unsigned message, unsigned byte, const std::s
     }
 }
 
-void Checker::Add(const WireFrame& frame) {
-    // The clock mode is judged over every whole word, those left out at the
-    // capture's edges too.
-    Weigh(mode_, frame);
+void Checker::Add(const Word& frame) {
     if (!group_.empty()) {
         const double bit = std::max(Seconds(1) * group_.back().BitTicks(), expect_.BitSeconds());
         if (Seconds(frame.startTick - group_.back().endTick) > kMessageGapBits * bit) {
@@ -96,7 +94,7 @@ void Checker::CloseGroup(bool last) {
     if (group_.empty()) {
         return;
     }
-    std::vector<WireFrame> frames;
+    std::vector<Word> frames;
     frames.swap(group_);
     const std::size_t n = expect_.message.size();
     const Words seen = Read(frames, false, false, expect_.bits);
@@ -121,20 +119,23 @@ void Checker::CloseGroup(bool last) {
     CheckMessage(frames);
 }
 
-void Checker::CheckMessage(const std::vector<WireFrame>& frames) {
+void Checker::CheckMessage(const std::vector<Word>& frames) {
     messageWrong_ = false;
     const unsigned message = ++report_.messages;
     const double start = Seconds(frames.front().startTick);
-    report_.frames += frames.size();
+    for (const Word& w : frames) {
+        (w.complete ? report_.frames : report_.framesCut)++;
+    }
     for (std::size_t i = 0; i < frames.size(); ++i) {
-        const WireFrame& f = frames[i];
+        const Word& f = frames[i];
         const auto byte = static_cast<unsigned>(i + 1);
         if (!f.complete) {
             Note(Seconds(f.startTick), message, byte,
-                 f.firstInPeriod ? "the frame has " + std::to_string(f.rises) + " clock pulses, not " +
-                                       std::to_string(expect_.bits)
-                                 : "the select period ends " + std::to_string(f.rises) +
-                                       " clock pulses into a word of " + std::to_string(expect_.bits),
+                 f.firstInPeriod
+                     ? "the frame has " + Counted(f.rises, "clock pulse", "clock pulses") + ", not " +
+                           std::to_string(expect_.bits)
+                     : "the select period ends " + Counted(f.rises, "clock pulse", "clock pulses") +
+                           " into a word of " + std::to_string(expect_.bits),
                  found_.bitCount);
         }
         if (f.BitTicks() > 0) {
@@ -168,8 +169,8 @@ void Checker::CheckMessage(const std::vector<WireFrame>& frames) {
                     for (unsigned b = expect_.bits; b-- > 0;) {
                         bits += (differ >> b & 1u) != 0 ? (bits.empty() ? "" : ", ") + std::to_string(b) : "";
                     }
-                    cause = "expected " + Word(expect_.message[j], expect_.bits) + ", seen " +
-                            Word(seen[j], expect_.bits) + " (bit" +
+                    cause = "expected " + WordText(expect_.message[j], expect_.bits) + ", seen " +
+                            WordText(seen[j], expect_.bits) + " (bit" +
                             (bits.find(',') != std::string::npos ? "s " : " ") + bits + " differ" +
                             (bits.find(',') != std::string::npos ? "" : "s") + ")";
                 }
@@ -203,21 +204,22 @@ void Checker::CheckMessage(const std::vector<WireFrame>& frames) {
     }
 }
 
-Report Checker::Finish(const LineActivity& lines) {
+Report Checker::Finish(const Framing& framing, const Evidence& lines) {
     CloseGroup(true);
     Report& r = report_;
-    r.partialFramesAtStart += lines.partialAtStart;
-    r.partialFramesAtEnd = lines.partialAtEnd;
-    r.wordsAlone = lines.wordsAlone;
-    r.wordsShared = lines.wordsShared;
-    r.partialWords = lines.partialWords;
-    r.bitsChangedOnEdgeSample = lines.bitsChangedOnEdgeSample;
-    r.selectOpenedOnEdge = lines.selectOpenedOnEdge;
-    r.selectClosedOnEdge = lines.selectClosedOnEdge;
-    r.wordsLostAtClose = lines.wordsLostAtClose;
-    r.wordsWithPhase = mode_.wordsWithPhase;
-    r.wordsPhaseUnclear = mode_.wordsUnclear;
+    r.partialFramesAtStart += framing.partialAtStart;
+    r.partialFramesAtEnd = framing.partialAtEnd;
+    r.wordsAlone = framing.wordsAlone;
+    r.wordsShared = framing.wordsShared;
+    r.partialWords = framing.partialWords;
+    r.bitsChangedOnEdgeSample = framing.bitsChangedOnEdgeSample;
+    r.selectOpenedOnEdge = framing.selectOpenedOnEdge;
+    r.selectClosedOnEdge = framing.selectClosedOnEdge;
+    r.wordsLostAtClose = framing.wordsLostAtClose;
+    r.wordsWithPhase = lines.wordsWithPhase;
+    r.wordsPhaseUnclear = lines.wordsUnclear;
     r.bitNs = bitCount_ != 0 ? bitSum_ / static_cast<double>(bitCount_) : 0;
+    r.bitTimed = bitCount_ != 0;
     r.intervalMs = r.intervals != 0 ? intervalSum_ / r.intervals : 0;
 
     found_.messages = r.messages;
@@ -227,7 +229,7 @@ Report Checker::Finish(const LineActivity& lines) {
     found_.expectedBitNs = r.expectedBitNs;
     found_.bitTolerance = expect_.bitTolerance;
     r.causes =
-        Diagnose(lines, mode_, found_, {expect_.bits, expect_.selectActiveHigh, expect_.message.size()});
+        Diagnose(framing, lines, found_, {expect_.bits, expect_.selectActiveHigh, expect_.message.size()});
     r.match = r.causes.empty();
     if (!r.match) {
         r.mismatch = r.causes.front();

@@ -40,10 +40,12 @@ struct Report {
     Mismatch mismatch;             // the likeliest cause
     std::vector<Mismatch> causes;  // all of them, likeliest first
     unsigned messages = 0;         // complete messages checked
-    std::uint64_t frames = 0;
+    std::uint64_t frames = 0;      // whole words in the complete messages
+    std::uint64_t framesCut = 0;   // words in them a select period ended inside
     unsigned partialFramesAtStart = 0, partialFramesAtEnd = 0;
     unsigned partialMessagesAtStart = 0, partialMessagesAtEnd = 0;
     double bitNs = 0, bitNsMin = 0, bitNsMax = 0, expectedBitNs = 0;
+    bool bitTimed = false;  // some word had two rising edges to time
     unsigned intervals = 0;
     double intervalMs = 0, intervalMsMin = 0, intervalMsMax = 0;
     // How the capture framed its words: a select period each, or several
@@ -67,14 +69,15 @@ class Checker {
 
     // `secondsPerTick`: the capture's time unit.
     Checker(const Expectation& expectation, double secondsPerTick, OnWrongMessage onWrongMessage = {});
-    void Add(const WireFrame& frame);
-    // Ends the check; the decoder says what the lines did beyond words.
-    Report Finish(const LineActivity& lines);
+    void Add(const Word& frame);
+    // Ends the check, with how the words were framed and what the lines
+    // showed beyond them.
+    Report Finish(const Framing& framing, const Evidence& lines);
     unsigned messagesSoFar() const { return report_.messages; }
 
   private:
     void CloseGroup(bool last);
-    void CheckMessage(const std::vector<WireFrame>& frames);
+    void CheckMessage(const std::vector<Word>& frames);
     void Note(double seconds, unsigned message, unsigned byte, const std::string& what, Mismatch& into);
     double Seconds(std::uint64_t tick) const { return static_cast<double>(tick) * secondsPerTick_; }
 
@@ -82,14 +85,13 @@ class Checker {
     double secondsPerTick_;
     OnWrongMessage onWrongMessage_;
     Report report_;
-    std::vector<WireFrame> group_;
+    std::vector<Word> group_;
     unsigned groups_ = 0;
     double bitSum_ = 0;
     std::uint64_t bitCount_ = 0;
     double intervalSum_ = 0;
     bool havePreviousStart_ = false;
     std::uint64_t previousStart_ = 0;
-    ModeEvidence mode_;
     Findings found_;
     bool messageWrong_ = false;  // the message being judged showed a fault
 };

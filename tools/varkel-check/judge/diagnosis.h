@@ -1,18 +1,21 @@
 // Why a capture does not match: the evidence the words and the lines give,
 // weighed into causes, likeliest first. A cause is named only when most of
-// the words that can show it do, and it says how many ("2 of 2,681").
+// what can show it does, and it says how many ("2 of 2,681").
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "tools/varkel-check/decode/evidence.h"
 #include "tools/varkel-check/decode/words.h"
 
 namespace check {
 
 // A count with its thousands grouped: "1,204".
 std::string Grouped(std::uint64_t n);
+// A count and its noun, singular or plural: "1 clock pulse", "8 clock pulses".
+std::string Counted(std::uint64_t n, const std::string& one, const std::string& many);
 
 struct Mismatch {
     double seconds = 0;
@@ -20,19 +23,6 @@ struct Mismatch {
     unsigned byte = 0;     // from 1; 0: not about one byte
     std::string what;
 };
-
-// What the words show of the clock's phase, gathered one word at a time.
-// Only a change a whole sample clear of every clock edge, in a word whose
-// clock runs at kMinPhaseSamples or more a period, shows it: any other
-// could be the sampling's doing.
-struct ModeEvidence {
-    // Words whose data changes so, and those of them whose data changes
-    // mostly while the clock is high.
-    std::uint64_t wordsWithPhase = 0, changesWhileHigh = 0;
-    // Words whose data changes, but never so: the phase cannot be told.
-    std::uint64_t wordsUnclear = 0;
-};
-void Weigh(ModeEvidence& evidence, const WireFrame& word);
 
 // The faults the checker found holding messages against the expected wire,
 // the first of each kind, and how the wrong messages read otherwise.
@@ -56,8 +46,9 @@ struct DiagnosisSettings {
     std::size_t messageWords = 9;
 };
 
-// The causes, likeliest first; none when the capture matches.
-std::vector<Mismatch> Diagnose(const LineActivity& lines, const ModeEvidence& mode, const Findings& found,
+// The causes, likeliest first; none when the capture matches. Each comes
+// from one rule of a table (diagnosis.cpp), one rule to a question.
+std::vector<Mismatch> Diagnose(const Framing& framing, const Evidence& lines, const Findings& found,
                                const DiagnosisSettings& settings);
 
 }  // namespace check

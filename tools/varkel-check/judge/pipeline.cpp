@@ -8,15 +8,16 @@ CheckPipeline::CheckPipeline(const Expectation& expect, OnWord onWord, Checker::
     : expect_(expect),
       onWord_(std::move(onWord)),
       onWrongMessage_(std::move(onWrongMessage)),
-      decoder_(DecoderSettings{expect.bits, expect.selectActiveHigh},
-               [this](const WireFrame& w) { Word(w); }) {}
+      evidence_(DecoderSettings{expect.bits, expect.selectActiveHigh}),
+      decoder_(DecoderSettings{expect.bits, expect.selectActiveHigh}, [this](const Word& w) { Take(w); }) {}
 
 void CheckPipeline::Begin(const CaptureInfo& info) {
     secondsPerTick_ = info.secondsPerTick;
     checker_ = std::make_unique<Checker>(expect_, secondsPerTick_, onWrongMessage_);
 }
 
-void CheckPipeline::Word(const WireFrame& word) {
+void CheckPipeline::Take(const Word& word) {
+    evidence_.Take(word);
     if (!checker_) {  // a sink told of levels before it was told the capture began
         Begin(CaptureInfo{});
     }
@@ -35,7 +36,7 @@ Report CheckPipeline::Finish() {
     if (!checker_) {
         Begin(CaptureInfo{});
     }
-    return checker_->Finish(decoder_.activity());
+    return checker_->Finish(decoder_.framing(), evidence_.evidence());
 }
 
 bool CheckCapture(int fd, const CheckRequest& request, const CheckPipeline::OnWord& onWord,

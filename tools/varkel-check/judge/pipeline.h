@@ -9,6 +9,7 @@
 #include <string>
 
 #include "tools/varkel-check/capture/capture.h"
+#include "tools/varkel-check/decode/evidence.h"
 #include "tools/varkel-check/decode/words.h"
 #include "tools/varkel-check/judge/checker.h"
 
@@ -17,13 +18,19 @@ namespace check {
 class CheckPipeline : public CaptureSink {
   public:
     // Sees every complete word read, with its start in nanoseconds.
-    using OnWord = std::function<void(const WireFrame&, std::uint64_t startNs)>;
+    using OnWord = std::function<void(const Word&, std::uint64_t startNs)>;
 
     CheckPipeline(const Expectation& expect, OnWord onWord = {}, Checker::OnWrongMessage onWrongMessage = {});
     // Makes the checker, in the capture's time unit.
     void Begin(const CaptureInfo& info) override;
-    void Change(std::uint64_t tick, Line line, char level) override { decoder_.Change(tick, line, level); }
-    void End(std::uint64_t tick) override { decoder_.End(tick); }
+    void Change(std::uint64_t tick, Line line, char level) override {
+        evidence_.Change(tick, line, level);
+        decoder_.Change(tick, line, level);
+    }
+    void End(std::uint64_t tick) override {
+        evidence_.End(tick);
+        decoder_.End(tick);
+    }
     // Once the levels have ended.
     Report Finish();
     // Complete words read, and messages checked, so far.
@@ -31,14 +38,15 @@ class CheckPipeline : public CaptureSink {
     unsigned messages() const { return checker_ ? checker_->messagesSoFar() : 0; }
 
   private:
-    void Word(const WireFrame& word);
+    void Take(const Word& word);
 
     const Expectation expect_;
     OnWord onWord_;
     Checker::OnWrongMessage onWrongMessage_;
     double secondsPerTick_ = 0;
     std::unique_ptr<Checker> checker_;  // from Begin on
-    FrameDecoder decoder_;
+    EvidenceCollector evidence_;        // told each level before the decoder, and each word after
+    WordDecoder decoder_;
     std::uint64_t words_ = 0;
 };
 
