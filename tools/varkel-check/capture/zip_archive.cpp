@@ -22,16 +22,42 @@ constexpr std::uint64_t kMaxDirectoryBytes = 64u << 20;  // far beyond kMaxEntri
 constexpr std::size_t kPiece = 256 << 10;
 constexpr std::size_t kShownName = 64;
 
-std::uint16_t U16(const unsigned char* p) {
-    return static_cast<std::uint16_t>(p[0] | p[1] << 8);
-}
-std::uint32_t U32(const unsigned char* p) {
-    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
-std::uint64_t U64(const unsigned char* p) {
-    return U32(p) | static_cast<std::uint64_t>(U32(p + 4)) << 32;
-}
+// Reads a record's little-endian fields in order, as the format's tables
+// list them. Reading past the record's end gives zeros and marks it short:
+// callers check the bytes are there before they trust a record.
+class Cursor {
+  public:
+    Cursor(const unsigned char* data, std::size_t size) : data_(data), size_(size) {}
+    std::uint16_t U16() { return static_cast<std::uint16_t>(Take(2)); }
+    std::uint32_t U32() { return static_cast<std::uint32_t>(Take(4)); }
+    std::uint64_t U64() { return Take(8); }
+    void Skip(std::size_t bytes) { at_ = bytes > size_ - std::min(at_, size_) ? size_ + 1 : at_ + bytes; }
+    // The next `bytes` as they stand, and past them.
+    std::string_view Bytes(std::size_t bytes) {
+        const std::size_t from = std::min(at_, size_);
+        Skip(bytes);
+        return at_ > size_ ? std::string_view{}
+                           : std::string_view(reinterpret_cast<const char*>(data_ + from), bytes);
+    }
+    bool whole() const { return at_ <= size_; }
+    std::size_t used() const { return at_; }
+
+  private:
+    std::uint64_t Take(std::size_t bytes) {
+        std::uint64_t value = 0;
+        if (at_ + bytes <= size_) {
+            for (std::size_t i = bytes; i-- > 0;) {
+                value = value << 8 | data_[at_ + i];
+            }
+        }
+        at_ += bytes;
+        return value;
+    }
+
+    const unsigned char* data_;
+    std::size_t size_;
+    std::size_t at_ = 0;
+};
 
 std::string Damaged(const std::string& what) {
     return "damaged: " + what;
@@ -43,29 +69,24 @@ std::string Shown(std::string_view name) {
 
 // Replaces the 32-bit sizes and offset that a zip64 extra field stands in
 // for, in the order the format gives them.
-bool ApplyZip64(const unsigned char* extra, std::size_t bytes, ZipEntry& e, bool wideSize, bool widePacked,
-                bool wideOffset) {
-    for (std::size_t at = 0; at + 4 <= bytes;) {
-        const std::uint16_t id = U16(extra + at), length = U16(extra + at + 2);
-        if (at + 4 + length > bytes) {
+bool ApplyZip64(std::string_view extra, ZipEntry& e, bool wideSize, bool widePacked, bool wideOffset) {
+    Cursor fields(reinterpret_cast<const unsigned char*>(extra.data()), extra.size());
+    while (fields.used() + 4 <= extra.size()) {
+        const std::uint16_t id = fields.U16(), length = fields.U16();
+        const std::string_view body = fields.Bytes(length);
+        if (!fields.whole()) {
             return false;
         }
         if (id == 0x0001) {
-            const unsigned char* field = extra + at + 4;
-            std::size_t used = 0;
-            for (auto [wide, into] : {std::pair{wideSize, &e.size}, std::pair{widePacked, &e.packedSize},
-                                      std::pair{wideOffset, &e.headerOffset}}) {
-                if (wide) {
-                    if (used + 8 > length) {
-                        return false;
-                    }
-                    *into = U64(field + used);
-                    used += 8;
+            Cursor wide(reinterpret_cast<const unsigned char*>(body.data()), body.size());
+            for (auto [isWide, into] : {std::pair{wideSize, &e.size}, std::pair{widePacked, &e.packedSize},
+                                        std::pair{wideOffset, &e.headerOffset}}) {
+                if (isWide) {
+                    *into = wide.U64();
                 }
             }
-            return true;
+            return wide.whole();
         }
-        at += 4 + length;
     }
     return !(wideSize || widePacked || wideOffset);
 }
@@ -114,42 +135,63 @@ bool ZipArchive::Open(int fd, std::string& error) {
     if (!ReadAt(fileSize_ - tail, end.data(), tail)) {
         return readError();
     }
+    // The end record: signature, this disk, the directory's disk, entries
+    // on this disk, entries in all, the directory's size and offset, and
+    // the comment's length, which must end the file.
     std::size_t at = tail;
     bool found = false;
+    std::uint16_t disk = 0, directoryDisk = 0, diskEntries = 0, entries = 0;
+    std::uint64_t count = 0, directoryBytes = 0;
     while (at > 0 && !found) {
         --at;
-        found =
-            at + kEndBytes <= tail && U32(&end[at]) == kEnd && at + kEndBytes + U16(&end[at + 20]) <= tail;
+        Cursor record(&end[at], tail - at);
+        if (record.U32() != kEnd) {
+            continue;
+        }
+        disk = record.U16();
+        directoryDisk = record.U16();
+        diskEntries = record.U16();
+        entries = record.U16();
+        directoryBytes = record.U32();
+        directoryOffset_ = record.U32();
+        const std::uint16_t commentBytes = record.U16();
+        record.Skip(commentBytes);
+        found = record.whole();
     }
     if (!found) {
         error = Damaged("not a whole zip archive (its directory's end record is missing: cut short?)");
         return false;
     }
     const std::uint64_t endOffset = fileSize_ - tail + at;
-    const unsigned char* e = &end[at];
-    std::uint64_t count = U16(e + 10), directoryBytes = U32(e + 12);
-    directoryOffset_ = U32(e + 16);
-    if (U16(e + 4) != 0 || U16(e + 6) != 0 || U16(e + 8) != U16(e + 10)) {
+    count = entries;
+    if (disk != 0 || directoryDisk != 0 || diskEntries != entries) {
         error = Damaged("an archive split over several disks");
         return false;
     }
     std::uint64_t directoryEnd = endOffset;
     if (count == 0xFFFF || directoryBytes == 0xFFFFFFFF || directoryOffset_ == 0xFFFFFFFF) {
-        unsigned char locator[kLocatorBytes], end64[kEnd64Bytes];
-        if (endOffset < kLocatorBytes || !ReadAt(endOffset - kLocatorBytes, locator, sizeof locator) ||
-            U32(locator) != kEnd64Locator) {
+        // The 64-bit locator (signature, the disk, the record's offset, the
+        // disks), then the 64-bit end record it points to.
+        unsigned char locatorBytes[kLocatorBytes], end64Bytes[kEnd64Bytes];
+        Cursor locator(locatorBytes, sizeof locatorBytes);
+        if (endOffset < kLocatorBytes ||
+            !ReadAt(endOffset - kLocatorBytes, locatorBytes, sizeof locatorBytes) ||
+            locator.U32() != kEnd64Locator) {
             error = Damaged("its directory's 64-bit end record is missing");
             return false;
         }
-        const std::uint64_t end64Offset = U64(locator + 8);
+        locator.Skip(4);  // the disk with the record
+        const std::uint64_t end64Offset = locator.U64();
+        Cursor end64(end64Bytes, sizeof end64Bytes);
         if (end64Offset > endOffset - kLocatorBytes - kEnd64Bytes ||
-            !ReadAt(end64Offset, end64, sizeof end64) || U32(end64) != kEnd64) {
+            !ReadAt(end64Offset, end64Bytes, sizeof end64Bytes) || end64.U32() != kEnd64) {
             error = Damaged("its directory's 64-bit end record is not where it says");
             return false;
         }
-        count = U64(end64 + 32);
-        directoryBytes = U64(end64 + 40);
-        directoryOffset_ = U64(end64 + 48);
+        end64.Skip(8 + 2 + 2 + 4 + 4 + 8);  // its size, versions, disks, entries on this disk
+        count = end64.U64();
+        directoryBytes = end64.U64();
+        directoryOffset_ = end64.U64();
         directoryEnd = end64Offset;
     }
     if (count > kMaxEntries) {
@@ -165,33 +207,41 @@ bool ZipArchive::Open(int fd, std::string& error) {
     if (!ReadAt(directoryOffset_, directory.data(), directory.size())) {
         return readError();
     }
+    // Each directory entry: signature, versions, flags, method, time and
+    // date, checksum, sizes, the lengths of name, extra field and comment,
+    // disk, attributes, the local header's offset, then those three.
     std::size_t p = 0;
     for (std::uint64_t i = 0; i < count; ++i) {
-        if (p + kDirectoryHeaderBytes > directory.size() || U32(&directory[p]) != kDirectoryHeader) {
+        Cursor h(directory.data() + p, directory.size() - p);
+        if (directory.size() - p < kDirectoryHeaderBytes || h.U32() != kDirectoryHeader) {
             error = Damaged("its directory ends before its " + std::to_string(count) + " entries");
             return false;
         }
-        const unsigned char* h = &directory[p];
-        const std::size_t nameBytes = U16(h + 28), extraBytes = U16(h + 30), commentBytes = U16(h + 32);
-        if (p + kDirectoryHeaderBytes + nameBytes + extraBytes + commentBytes > directory.size()) {
+        ZipEntry entry;
+        h.Skip(2 + 2);  // versions: made by, needed
+        entry.flags = h.U16();
+        entry.method = h.U16();
+        h.Skip(2 + 2);  // time, date
+        entry.crc = h.U32();
+        entry.packedSize = h.U32();
+        entry.size = h.U32();
+        const std::uint16_t nameBytes = h.U16(), extraBytes = h.U16(), commentBytes = h.U16();
+        h.Skip(2 + 2 + 4);  // disk, internal and external attributes
+        entry.headerOffset = h.U32();
+        const std::string_view name = h.Bytes(nameBytes), extra = h.Bytes(extraBytes);
+        h.Skip(commentBytes);
+        if (!h.whole()) {
             error = Damaged("an entry of its directory runs past the directory's end");
             return false;
         }
-        ZipEntry entry;
-        entry.flags = U16(h + 8);
-        entry.method = U16(h + 10);
-        entry.crc = U32(h + 16);
-        entry.packedSize = U32(h + 20);
-        entry.size = U32(h + 24);
-        entry.headerOffset = U32(h + 42);
-        entry.name.assign(reinterpret_cast<const char*>(h + kDirectoryHeaderBytes), nameBytes);
-        if (!ApplyZip64(h + kDirectoryHeaderBytes + nameBytes, extraBytes, entry, entry.size == 0xFFFFFFFF,
-                        entry.packedSize == 0xFFFFFFFF, entry.headerOffset == 0xFFFFFFFF)) {
+        entry.name.assign(name);
+        if (!ApplyZip64(extra, entry, entry.size == 0xFFFFFFFF, entry.packedSize == 0xFFFFFFFF,
+                        entry.headerOffset == 0xFFFFFFFF)) {
             error = Damaged("entry " + Shown(entry.name) + " has a broken 64-bit size field");
             return false;
         }
         entries_.push_back(std::move(entry));
-        p += kDirectoryHeaderBytes + nameBytes + extraBytes + commentBytes;
+        p += h.used();
     }
     // A name given twice leaves which entry is meant to the order they
     // are looked at: no reading of such an archive can be trusted.
@@ -225,17 +275,22 @@ bool ZipArchive::Locate(std::vector<const ZipEntry*> entries, std::string& error
     for (const ZipEntry* entry : entries) {
         const ZipEntry& e = *entry;
         const std::string name = Shown(e.name);
-        unsigned char h[kLocalHeaderBytes];
+        unsigned char headerBytes[kLocalHeaderBytes];
         if (e.headerOffset < free) {
             error = Damaged("entry " + name + " overlaps another");
             return false;
         }
+        // The local header: signature, version, flags, method, time, date,
+        // checksum, sizes, the lengths of name and extra field.
+        Cursor h(headerBytes, sizeof headerBytes);
         if (e.headerOffset > directoryOffset_ || directoryOffset_ - e.headerOffset < kLocalHeaderBytes ||
-            !ReadAt(e.headerOffset, h, sizeof h) || U32(h) != kLocalHeader) {
+            !ReadAt(e.headerOffset, headerBytes, sizeof headerBytes) || h.U32() != kLocalHeader) {
             error = Damaged("entry " + name + " is not where the directory says");
             return false;
         }
-        if (U16(h + 26) != e.name.size()) {
+        h.Skip(2 + 2 + 2 + 2 + 2 + 4 + 4 + 4);
+        const std::uint16_t nameBytes = h.U16(), extraBytes = h.U16();
+        if (nameBytes != e.name.size()) {
             error = Damaged("entry " + name + "'s header does not match the directory");
             return false;
         }
@@ -248,7 +303,7 @@ bool ZipArchive::Locate(std::vector<const ZipEntry*> entries, std::string& error
                     std::to_string(e.method) + ")";
             return false;
         }
-        const std::uint64_t dataOffset = e.headerOffset + kLocalHeaderBytes + U16(h + 26) + U16(h + 28);
+        const std::uint64_t dataOffset = e.headerOffset + kLocalHeaderBytes + nameBytes + extraBytes;
         if (dataOffset > directoryOffset_ || e.packedSize > directoryOffset_ - dataOffset) {
             error = Damaged("entry " + name + " claims " + std::to_string(e.packedSize) +
                             " bytes, more than the archive holds");
