@@ -22,8 +22,8 @@ namespace {
 // status reads, answered by the board in steps.
 void BM_GiveUpWait(benchmark::State& state) {
     auto board = std::make_unique<sim::Board>(sim::BoardOptions{.faults = {.txStuck = true}});
-    host::Reset();
-    host::Attach(board.get());
+    platform::host::Reset();
+    platform::host::Attach(board.get());
     std::string sink;
     platform::CaptureChannel(platform::Channel::Debug, &sink);
     SspRegPtr = MapPhysicalAddr(0x41900000, 0x14);
@@ -33,7 +33,7 @@ void BM_GiveUpWait(benchmark::State& state) {
         sink.clear();
     }
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * (kPollLimit + 1));
-    host::Reset();
+    platform::host::Reset();
 }
 BENCHMARK(BM_GiveUpWait)->Unit(benchmark::kMicrosecond);
 
@@ -57,7 +57,7 @@ void BM_FullVirtualRun(benchmark::State& state, const char* fault) {
         if (*fault != 0) {
             args.insert(args.end(), {"--fault", fault});
         }
-        const int status = runner::Run(args, out, err);
+        const int status = varkel_sim::Run(args, out, err);
         ::dup2(saved, 1);
         ::ftruncate(console, 0);
         if (status != 0) {

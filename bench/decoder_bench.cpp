@@ -46,11 +46,11 @@ void DecodeStream(benchmark::State& state, bool busy) {
     const std::string second = Second(busy);
     const int bits[3] = {0, 1, 2};
     for (auto _ : state) {
-        check::CaptureInfo info;
+        varkel_check::CaptureInfo info;
         info.secondsPerTick = 1 / kRate;
-        check::CheckPipeline pipeline(check::Expectation{});
+        varkel_check::CheckPipeline pipeline(varkel_check::Expectation{});
         pipeline.Begin(info);
-        check::LogicStream stream(1, bits, pipeline);
+        varkel_check::LogicStream stream(1, bits, pipeline);
         for (std::size_t at = 0; at < second.size(); at += kPacket) {
             stream.Take(std::string_view(second).substr(at, kPacket));
         }

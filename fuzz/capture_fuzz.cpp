@@ -16,13 +16,13 @@
 
 namespace {
 
-struct Checked : check::CaptureSink {
-    void Begin(const check::CaptureInfo& info) override {
+struct Checked : varkel_check::CaptureSink {
+    void Begin(const varkel_check::CaptureInfo& info) override {
         Require(!begun && info.secondsPerTick > 0);
         begun = true;
     }
-    void Change(std::uint64_t tick, check::Line line, char level) override {
-        Require(begun && !ended && tick >= last && static_cast<int>(line) < check::kLines &&
+    void Change(std::uint64_t tick, varkel_check::Line line, char level) override {
+        Require(begun && !ended && tick >= last && static_cast<int>(line) < varkel_check::kLines &&
                 (level == '0' || level == '1' || level == 'x'));
         last = tick;
     }
@@ -61,9 +61,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     Checked sink;
-    check::CaptureInfo info;
+    varkel_check::CaptureInfo info;
     std::string error;
-    const bool read = check::ReadCapture(fd, "capture", {}, sink, info, nullptr, error);
+    const bool read = varkel_check::ReadCapture(fd, "capture", {}, sink, info, nullptr, error);
     Checked::Require(read ? sink.ended && error.empty() : !error.empty());
     ::close(fd);
     return 0;

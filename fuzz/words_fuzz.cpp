@@ -49,37 +49,38 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size == 0) {
         return 0;
     }
-    check::CheckRequest request;
+    varkel_check::CheckRequest request;
     request.path = "steps";
     request.expect.bits = 1 + data[0] % 32u;
     request.expect.selectActiveHigh = (data[0] & 0x80) != 0;
-    request.expect.message = check::ProgramWords(request.expect.bits);
-    check::Outcome outcome;
+    request.expect.message = varkel_check::ProgramWords(request.expect.bits);
+    varkel_check::Outcome outcome;
     outcome.info.format = "steps";
     outcome.info.secondsPerTick = 100e-9;
     std::string words;
-    check::CheckPipeline pipeline(request.expect, [&](const check::Word& word, std::uint64_t ns) {
-        words += check::FrameLine(ns, word.risingValue, request.expect.bits);
-    });
+    varkel_check::CheckPipeline pipeline(
+        request.expect, [&](const varkel_check::Word& word, std::uint64_t ns) {
+            words += varkel_check::FrameLine(ns, word.risingValue, request.expect.bits);
+        });
     pipeline.Begin(outcome.info);
-    char level[check::kLines] = {'0', '1', '0'};
+    char level[varkel_check::kLines] = {'0', '1', '0'};
     std::uint64_t tick = 0;
-    for (int line = 0; line < check::kLines; ++line) {
-        pipeline.Change(0, static_cast<check::Line>(line), level[line]);
+    for (int line = 0; line < varkel_check::kLines; ++line) {
+        pipeline.Change(0, static_cast<varkel_check::Line>(line), level[line]);
     }
     for (std::size_t i = 1; i < size; ++i) {
         tick += data[i] >> 3;
-        for (int line = 0; line < check::kLines; ++line) {
+        for (int line = 0; line < varkel_check::kLines; ++line) {
             if ((data[i] >> line & 1u) != 0) {
                 level[line] = level[line] == '1' ? '0' : '1';
-                pipeline.Change(tick, static_cast<check::Line>(line), level[line]);
+                pipeline.Change(tick, static_cast<varkel_check::Line>(line), level[line]);
             }
         }
     }
     pipeline.End(tick);
     outcome.info.endTick = tick;
     outcome.report = pipeline.Finish();
-    CountsWithinTotals(check::VerdictLine(outcome.report) + check::Details(outcome, request) +
-                       check::Json(outcome, request, "fuzz"));
+    CountsWithinTotals(varkel_check::VerdictLine(outcome.report) + varkel_check::Details(outcome, request) +
+                       varkel_check::Json(outcome, request, "fuzz"));
     return 0;
 }

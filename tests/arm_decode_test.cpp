@@ -10,7 +10,7 @@
 
 namespace {
 
-struct RecordingBus : arm::Bus {
+struct RecordingBus : platform::trap::Bus {
     std::vector<std::string> log;
     std::uint32_t Read(std::uint32_t address) override {
         log.push_back("R " + std::to_string(address));
@@ -21,8 +21,8 @@ struct RecordingBus : arm::Bus {
     }
 };
 
-arm::Cpu Registers() {
-    arm::Cpu cpu;
+platform::trap::Cpu Registers() {
+    platform::trap::Cpu cpu;
     for (std::uint32_t n = 0; n < 15; ++n) {
         cpu.r[n] = 0x1000u * (n + 1);  // r1 = 0x2000, r2 = 0x3000, ...
     }
@@ -57,11 +57,11 @@ TEST(ArmDecode, EachHandledFormMakesOneAccessAndUpdatesItsRegisters) {
     };
     for (const Form& f : forms) {
         SCOPED_TRACE(f.text);
-        arm::Cpu cpu = Registers();
-        const arm::Cpu before = cpu;
+        platform::trap::Cpu cpu = Registers();
+        const platform::trap::Cpu before = cpu;
         RecordingBus bus;
-        arm::Refusal why;
-        const bool done = arm::Emulate(f.instruction, cpu, bus, why);
+        platform::trap::Refusal why;
+        const bool done = platform::trap::Emulate(f.instruction, cpu, bus, why);
         if (f.bus.empty()) {
             EXPECT_FALSE(done);
             EXPECT_NE(std::string(why.text).find("is not an aligned 32-bit word"), std::string::npos)
@@ -72,7 +72,7 @@ TEST(ArmDecode, EachHandledFormMakesOneAccessAndUpdatesItsRegisters) {
         ASSERT_TRUE(done) << why.text;
         EXPECT_EQ(bus.log, f.bus);
         EXPECT_EQ(cpu.r[15], 0x8004u);
-        arm::Cpu expected = before;
+        platform::trap::Cpu expected = before;
         for (const auto& [n, value] : f.changed) {
             expected.r[n] = value;
         }
@@ -83,14 +83,16 @@ TEST(ArmDecode, EachHandledFormMakesOneAccessAndUpdatesItsRegisters) {
 }
 
 TEST(ArmDecode, RrxTakesTheCarryAndPcBaseReadsEightAhead) {
-    arm::Cpu cpu = Registers();
+    platform::trap::Cpu cpu = Registers();
     cpu.r[2] = 0x8;
     cpu.cpsr = 1u << 29;  // carry set: rrx gives 0x80000004
     std::uint32_t address = 0;
-    arm::Refusal why;
-    ASSERT_TRUE(arm::AccessAddress(0xe7910062, cpu, address, why)) << why.text;  // ldr r0, [r1, r2, rrx]
+    platform::trap::Refusal why;
+    ASSERT_TRUE(platform::trap::AccessAddress(0xe7910062, cpu, address, why))
+        << why.text;  // ldr r0, [r1, r2, rrx]
     EXPECT_EQ(address, 0x80002004u);
-    ASSERT_TRUE(arm::AccessAddress(0xe59f0008, cpu, address, why)) << why.text;  // ldr r0, [pc, #8]
+    ASSERT_TRUE(platform::trap::AccessAddress(0xe59f0008, cpu, address, why))
+        << why.text;  // ldr r0, [pc, #8]
     EXPECT_EQ(address, 0x8010u);
 }
 
@@ -107,19 +109,19 @@ TEST(ArmDecode, EveryOtherFormIsRefusedWithItsReasonAndChangesNothing) {
     };
     for (const auto& [instruction, expected] : refused) {
         SCOPED_TRACE(expected);
-        arm::Cpu cpu = Registers();
+        platform::trap::Cpu cpu = Registers();
         RecordingBus bus;
-        arm::Refusal why;
-        EXPECT_FALSE(arm::Emulate(instruction, cpu, bus, why));
+        platform::trap::Refusal why;
+        EXPECT_FALSE(platform::trap::Emulate(instruction, cpu, bus, why));
         EXPECT_STREQ(why.text, expected);
         EXPECT_TRUE(bus.log.empty());
         EXPECT_EQ(cpu.r[15], 0x8000u);
     }
-    arm::Cpu thumb = Registers();
+    platform::trap::Cpu thumb = Registers();
     thumb.cpsr = 1u << 5;
     RecordingBus bus;
-    arm::Refusal why;
-    EXPECT_FALSE(arm::Emulate(0xe5910008, thumb, bus, why));
+    platform::trap::Refusal why;
+    EXPECT_FALSE(platform::trap::Emulate(0xe5910008, thumb, bus, why));
     EXPECT_STREQ(why.text, "Thumb code is not decoded");
 }
 

@@ -42,7 +42,7 @@ std::vector<std::uint32_t> FrameRecorder::OnWire() const {
 }
 
 void BoardTest::MakeBoard(const sim::BoardOptions& options) {
-    host::Reset();
+    platform::host::Reset();
     GpioRegPtr = SspRegPtr = v_pClkRegs = nullptr;
     SspClockRate = 6;
     traffic = {};
@@ -55,8 +55,8 @@ void BoardTest::MakeBoard(const sim::BoardOptions& options) {
     board->AddListener(&frames);
     board->AddListener(&traffic);
     board->AddListener(&giveUps);
-    host::Attach(board.get());
-    host::AddCallObserver([this](const host::CallRecord& record) {
+    platform::host::Attach(board.get());
+    platform::host::AddCallObserver([this](const platform::host::CallRecord& record) {
         calls.push_back(record);
         traffic.fresh = true;  // a fold ends at a platform call, as the trace's
         giveUps.OnProgramCall();
@@ -66,7 +66,7 @@ void BoardTest::MakeBoard(const sim::BoardOptions& options) {
 }
 
 void BoardTest::TearDown() {
-    host::Reset();
+    platform::host::Reset();
     board.reset();
 }
 
@@ -87,9 +87,9 @@ void BoardTest::MapAndConfigure() {
     giveUps = {};
 }
 
-std::vector<host::CallRecord> BoardTest::CallsOf(host::Call call) const {
-    std::vector<host::CallRecord> out;
-    for (const host::CallRecord& record : calls) {
+std::vector<platform::host::CallRecord> BoardTest::CallsOf(platform::host::Call call) const {
+    std::vector<platform::host::CallRecord> out;
+    for (const platform::host::CallRecord& record : calls) {
         if (record.call == call) {
             out.push_back(record);
         }

@@ -93,13 +93,13 @@ class BoardTest : public ::testing::Test {
     // The program's loop, `count` times: a message, then a second of sleep.
     void SendMessages(int count);
 
-    std::vector<host::CallRecord> CallsOf(host::Call call) const;
+    std::vector<platform::host::CallRecord> CallsOf(platform::host::Call call) const;
 
     std::unique_ptr<sim::Board> board;
     TrafficRecorder traffic;
     FrameRecorder frames;
-    runner::GiveUpWatch giveUps;  // the program's sends that gave up
-    std::vector<host::CallRecord> calls;
+    varkel_sim::GiveUpWatch giveUps;  // the program's sends that gave up
+    std::vector<platform::host::CallRecord> calls;
     std::string debugText;
     std::string consoleText;
 };

@@ -19,9 +19,9 @@
 
 namespace {
 
-using check::Line;
+using varkel_check::Line;
 
-struct Recorder : check::CaptureSink {
+struct Recorder : varkel_check::CaptureSink {
     void Change(std::uint64_t tick, Line line, char level) override {
         const char name = line == Line::Sclk ? 'c' : line == Line::Sfrm ? 's' : 'd';
         changes.push_back(std::to_string(tick) + name + level);
@@ -40,10 +40,10 @@ int Memory(const std::string& bytes) {
     return fd;
 }
 
-bool Read(const std::string& bytes, Recorder& sink, check::CaptureInfo& info, std::string& error,
-          const check::LineNames& names = {}) {
+bool Read(const std::string& bytes, Recorder& sink, varkel_check::CaptureInfo& info, std::string& error,
+          const varkel_check::LineNames& names = {}) {
     const int fd = Memory(bytes);
-    const bool ok = check::ReadCapture(fd, "cap", names, sink, info, nullptr, error);
+    const bool ok = varkel_check::ReadCapture(fd, "cap", names, sink, info, nullptr, error);
     ::close(fd);
     return ok;
 }
@@ -51,7 +51,7 @@ bool Read(const std::string& bytes, Recorder& sink, check::CaptureInfo& info, st
 // A zip archive of stored entries, as small sessions are sometimes written.
 std::string Zip(const std::vector<std::pair<std::string, std::string>>& entries) {
     std::vector<std::pair<std::string, std::string_view>> views(entries.begin(), entries.end());
-    return check::StoredZip(views);
+    return varkel_check::StoredZip(views);
 }
 
 TEST(CaptureReader, ADumpGivesEachLinesChangesInTimeOrderAndItsTimeUnit) {
@@ -60,7 +60,7 @@ TEST(CaptureReader, ADumpGivesEachLinesChangesInTimeOrderAndItsTimeUnit) {
         "$var wire 1 # txd $end $var wire 8 $ bus $end $upscope $end $enddefinitions $end\n"
         "#0 0! 1\" x# b1010 $\n#5 0\"\n#7 1# 1!\n#9 0!\n#12\n";
     Recorder sink;
-    check::CaptureInfo info;
+    varkel_check::CaptureInfo info;
     std::string error;
     ASSERT_TRUE(Read(vcd, sink, info, error)) << error;
     EXPECT_EQ(sink.changes, (std::vector<std::string>{"0c0", "0s1", "0dx", "5s0", "7d1", "7c1", "9c0"}));
@@ -78,7 +78,7 @@ TEST(CaptureReader, ASessionGivesItsChannelsByNameAcrossItsLogicEntries) {
     const std::string session =
         Zip({{"version", "2"}, {"metadata", metadata}, {"logic-1-1", first}, {"logic-1-2", second}});
     Recorder sink;
-    check::CaptureInfo info;
+    varkel_check::CaptureInfo info;
     std::string error;
     ASSERT_TRUE(Read(session, sink, info, error)) << error;
     EXPECT_EQ(sink.changes,
@@ -105,7 +105,7 @@ TEST(CaptureReader, OtherWritersDumpsAreReadAsTheyMeanThem) {
         "$var wire 1 % sclk $end $var wire 1 ! pin81 $end $upscope $end $upscope $end $enddefinitions $end\n"
         "#0 b0 ! bH \" U# 1%\n#5 b1 ! L\" W#\n#6 b0001 ! -#\n#7 h# l!\n#9 bxx ! bZ #\n#10\n";
     Recorder sink;
-    check::CaptureInfo info;
+    varkel_check::CaptureInfo info;
     std::string error;
     // Two signals end in "sclk": the name alone is ambiguous...
     EXPECT_FALSE(Read(vcd, sink, info, error));
@@ -165,7 +165,7 @@ TEST(CaptureReader, ADamagedDumpIsRefusedNamingWhatIsWrong) {
     for (const auto& [vcd, why] : cases) {
         SCOPED_TRACE(vcd);
         Recorder sink;
-        check::CaptureInfo info;
+        varkel_check::CaptureInfo info;
         std::string error;
         EXPECT_FALSE(Read(vcd, sink, info, error));
         EXPECT_EQ(error, why);
@@ -206,17 +206,17 @@ TEST(CaptureReader, EverySampleRateSigrokWritesReadsBackExactly) {
     std::size_t wrong = 0;
     for (const std::uint64_t rate : rates) {
         const std::string text = notation(rate);
-        if (check::SigrokSampleRate(text) != rate && wrong++ < 5) {
-            ADD_FAILURE() << text << " read as " << check::SigrokSampleRate(text);
+        if (varkel_check::SigrokSampleRate(text) != rate && wrong++ < 5) {
+            ADD_FAILURE() << text << " read as " << varkel_check::SigrokSampleRate(text);
         }
     }
     EXPECT_EQ(wrong, 0u);
     EXPECT_EQ(notation(8'200'000), "8.2 MHz");
-    EXPECT_EQ(check::SigrokSampleRate("8000000"), 8'000'000u);
-    EXPECT_EQ(check::SigrokSampleRate("24m"), 24'000'000u);
+    EXPECT_EQ(varkel_check::SigrokSampleRate("8000000"), 8'000'000u);
+    EXPECT_EQ(varkel_check::SigrokSampleRate("24m"), 24'000'000u);
     for (const char* notRate : {"1.0005 kHz", "0.5 Hz", "0 Hz", "101 GHz", "1e6", "1..5 kHz", ". MHz",
                                 "8 MHzz", "1.5", "18446744073709551616", ""}) {
-        EXPECT_EQ(check::SigrokSampleRate(notRate), 0u) << notRate;
+        EXPECT_EQ(varkel_check::SigrokSampleRate(notRate), 0u) << notRate;
     }
 }
 
@@ -237,7 +237,7 @@ TEST(CaptureReader, SessionsOfOtherWritersAreReadAndAmbiguousOnesRefused) {
     };
     const std::string probes = "probe1=sclk\nprobe2=sfrm\nprobe3=txd\n";
     Recorder sink;
-    check::CaptureInfo info;
+    varkel_check::CaptureInfo info;
     std::string error;
     ASSERT_TRUE(
         Read(session("2\n", "total probes=32\nsamplerate=8.2 MHz\nunitsize=1\n" + probes), sink, info, error))
@@ -266,10 +266,10 @@ TEST(CaptureReader, SessionsOfOtherWritersAreReadAndAmbiguousOnesRefused) {
 // a newline, a leading space or a backslash writes no line of its own, and
 // reads back as it was.
 TEST(CaptureReader, NamesWrittenIntoASessionReadBackAndInjectNothing) {
-    const check::LineNames names = {.sclk = "sclk\nprobe4=evil", .sfrm = " sfrm", .txd = "t\\x"};
-    const std::string session = check::SessionFile(1000, std::string("\x01\x03\x06", 3), names);
+    const varkel_check::LineNames names = {.sclk = "sclk\nprobe4=evil", .sfrm = " sfrm", .txd = "t\\x"};
+    const std::string session = varkel_check::SessionFile(1000, std::string("\x01\x03\x06", 3), names);
     Recorder sink;
-    check::CaptureInfo info;
+    varkel_check::CaptureInfo info;
     std::string error;
     ASSERT_TRUE(Read(session, sink, info, error, names)) << error;
     EXPECT_EQ(sink.changes, (std::vector<std::string>{"0c1", "0s0", "0d0", "1s1", "2c0", "2d1"}));
@@ -283,7 +283,7 @@ TEST(CaptureReader, NamesWrittenIntoASessionReadBackAndInjectNothing) {
 // 9, txd in bit 12.
 std::string WireSamples(const std::string& vcd, std::uint64_t rate) {
     Recorder levels;
-    check::CaptureInfo info;
+    varkel_check::CaptureInfo info;
     std::string error;
     EXPECT_TRUE(Read(vcd, levels, info, error)) << error;
     const int bits[3] = {3, 9, 12};
@@ -311,14 +311,14 @@ std::string WireSamples(const std::string& vcd, std::uint64_t rate) {
 // The verdict and details of `samples` fed in pieces of the given sizes
 // (cycled; 0: all at once).
 std::string Verdict(const std::string& samples, const std::vector<std::size_t>& pieces) {
-    check::CaptureInfo info;
+    varkel_check::CaptureInfo info;
     info.format = "sigrok session";
     info.resolution = "10000000 samples a second";
     info.secondsPerTick = 1e-7;
-    check::CheckPipeline pipeline(check::Expectation{});
+    varkel_check::CheckPipeline pipeline(varkel_check::Expectation{});
     pipeline.Begin(info);
     const int bits[3] = {3, 9, 12};
-    check::LogicStream stream(2, bits, pipeline);
+    varkel_check::LogicStream stream(2, bits, pipeline);
     for (std::size_t at = 0, i = 0; at < samples.size(); ++i) {
         const std::size_t n =
             pieces.empty() ? samples.size() : std::min(pieces[i % pieces.size()], samples.size() - at);
@@ -327,9 +327,9 @@ std::string Verdict(const std::string& samples, const std::vector<std::size_t>& 
     }
     info.endTick = stream.count();
     pipeline.End(stream.count());
-    check::Outcome outcome{info, pipeline.Finish()};
-    return check::VerdictLine(outcome.report) + "\n" +
-           check::Details(outcome, check::CheckRequest{"live", {}, {}});
+    varkel_check::Outcome outcome{info, pipeline.Finish()};
+    return varkel_check::VerdictLine(outcome.report) + "\n" +
+           varkel_check::Details(outcome, varkel_check::CheckRequest{"live", {}, {}});
 }
 
 TEST(LogicStream, PiecesCutAnywhereGiveTheWholeStreamsVerdict) {
@@ -359,12 +359,12 @@ TEST(LogicStream, PiecesCutAnywhereGiveTheWholeStreamsVerdict) {
         "[device 1]\ncapturefile=logic-1\ntotal probes=16\nsamplerate=10 MHz\nprobe4=sclk\nprobe10=sfrm\n"
         "probe13=txd\nunitsize=2\n";
     const int fd = Memory(Zip({{"version", "2"}, {"metadata", metadata}, {"logic-1-1", samples}}));
-    check::Outcome file;
+    varkel_check::Outcome file;
     std::string error;
-    const check::CheckRequest request{"live", {}, {}};
-    ASSERT_TRUE(check::CheckCapture(fd, request, nullptr, nullptr, file, error)) << error;
+    const varkel_check::CheckRequest request{"live", {}, {}};
+    ASSERT_TRUE(varkel_check::CheckCapture(fd, request, nullptr, nullptr, file, error)) << error;
     ::close(fd);
-    EXPECT_EQ(check::VerdictLine(file.report) + "\n" + check::Details(file, request), whole);
+    EXPECT_EQ(varkel_check::VerdictLine(file.report) + "\n" + varkel_check::Details(file, request), whole);
 
     // A bit flipped mid-message: the same mismatch, however the stream is cut.
     std::size_t first = 1;  // the first sample inside a frame (its second byte)

@@ -501,21 +501,21 @@ TEST_F(CheckTest, OutputsNeverHangMixOrHarmAFile) {
 // Mismatch windows never take a name that is there: at the last name they
 // stop, and say so.
 TEST_F(CheckTest, MismatchWindowsStopAtTheLastNameAndWriteOverNothing) {
-    for (unsigned n = 1; n <= check::MismatchWindows::kLastName; ++n) {
+    for (unsigned n = 1; n <= varkel_check::MismatchWindows::kLastName; ++n) {
         char name[32];
         std::snprintf(name, sizeof name, "/mismatch-%04u.sr", n);
         ASSERT_EQ(::close(::creat((dir.path() + name).c_str(), 0644)), 0);
     }
-    struct Nothing : check::CaptureSink {
-        void Change(std::uint64_t, check::Line, char) override {}
+    struct Nothing : varkel_check::CaptureSink {
+        void Change(std::uint64_t, varkel_check::Line, char) override {}
         void End(std::uint64_t) override {}
     } next;
-    check::CaptureInfo info;
+    varkel_check::CaptureInfo info;
     info.secondsPerTick = 1e-6;
-    check::MismatchWindows windows(next, dir.path(), {});
+    varkel_check::MismatchWindows windows(next, dir.path(), {});
     windows.Begin(info);
     for (std::uint64_t t = 0; t < 100; ++t) {
-        windows.Change(t, check::Line::Sclk, t % 2 == 0 ? '1' : '0');
+        windows.Change(t, varkel_check::Line::Sclk, t % 2 == 0 ? '1' : '0');
     }
     windows.Save(10, 20);
     EXPECT_EQ(windows.saved(), 0u);
@@ -602,7 +602,7 @@ std::string MessageSamples(const Sampling& s) {
     auto hold = [&](unsigned n) { samples.append(n, static_cast<char>(now)); };
     auto set = [&](unsigned char line, bool on) { now = on ? now | line : now & ~line; };
     hold(20);
-    for (const std::uint8_t byte : check::kProgramMessage) {
+    for (const std::uint8_t byte : varkel_check::kProgramMessage) {
         set(kSfrm, false);  // the select opens, the clock low on this very sample
         set(kSclk, false);
         set(kTxd, (byte & 0x80) != 0);
@@ -672,7 +672,7 @@ TEST_F(CheckTest, WhatTheSamplingCouldHaveMadeNamesNoCause) {
         SCOPED_TRACE(c.name);
         const std::string path = dir / "sampled.sr";
         std::ofstream(path, std::ios::binary | std::ios::trunc)
-            << check::SessionFile(rate, MessageSamples(c.sampling), {});
+            << varkel_check::SessionFile(rate, MessageSamples(c.sampling), {});
         const double portClock = static_cast<double>(rate) / c.sampling.samplesPerBit;
         const Result r = Run(
             path, "--clock-rate 0 --port-clock-hz " + std::to_string(portClock) + " --frames " + (dir / "f"));

@@ -13,11 +13,11 @@ constexpr std::uint64_t kBitNs = 700;  // ticks of 1 ns
 constexpr std::uint8_t kMessage[] = {'Z', 'E', 'L', ' ', 'N', 'S', 'S', 'P', 0};
 
 // The words of message `m` (from 0), a second apart, each 8 bits.
-std::vector<check::Word> Message(unsigned m, bool cutAtStart = false) {
-    std::vector<check::Word> out;
+std::vector<varkel_check::Word> Message(unsigned m, bool cutAtStart = false) {
+    std::vector<varkel_check::Word> out;
     std::uint64_t t = 1'000'000 + m * 1'000'000'000ull;
     for (const std::uint8_t byte : kMessage) {
-        check::Word w;
+        varkel_check::Word w;
         w.startTick = t;
         w.firstRiseTick = t + kBitNs / 2;
         w.lastRiseTick = w.firstRiseTick + 7 * kBitNs;
@@ -31,31 +31,31 @@ std::vector<check::Word> Message(unsigned m, bool cutAtStart = false) {
     return out;
 }
 
-check::Report Check(const std::vector<std::vector<check::Word>>& messages,
-                    const check::Expectation& expect = {}) {
-    check::Checker checker(expect, 1e-9);
-    check::Framing framing;
+varkel_check::Report Check(const std::vector<std::vector<varkel_check::Word>>& messages,
+                           const varkel_check::Expectation& expect = {}) {
+    varkel_check::Checker checker(expect, 1e-9);
+    varkel_check::Framing framing;
     for (const auto& words : messages) {
-        for (const check::Word& w : words) {
+        for (const varkel_check::Word& w : words) {
             checker.Add(w);
             ++framing.wordsAlone;
         }
     }
-    check::Evidence lines;
+    varkel_check::Evidence lines;
     lines.changes[0] = lines.changes[1] = lines.changes[2] = 1;
     lines.selectWentActive = true;
     return checker.Finish(framing, lines);
 }
 
 TEST(Checker, MessagesAreGroupedByTheirGapsAndHeldAgainstTheProgramsBytes) {
-    check::Report r = Check({Message(0), Message(1), Message(2)});
+    varkel_check::Report r = Check({Message(0), Message(1), Message(2)});
     EXPECT_TRUE(r.match) << r.mismatch.what;
     EXPECT_EQ(r.messages, 3u);
     EXPECT_EQ(r.frames, 27u);
     EXPECT_EQ(r.intervals, 2u);
     EXPECT_DOUBLE_EQ(r.bitNs, 700);
 
-    std::vector<check::Word> dropped = Message(1);
+    std::vector<varkel_check::Word> dropped = Message(1);
     dropped.erase(dropped.begin() + 4);
     r = Check({Message(0), dropped, Message(2)});
     ASSERT_FALSE(r.match);
@@ -66,11 +66,11 @@ TEST(Checker, MessagesAreGroupedByTheirGapsAndHeldAgainstTheProgramsBytes) {
 
 TEST(Checker, AFirstMessageWhoseSelectWasActiveIsCheckedOnlyWhenWhole) {
     // Begun on the select's own edge: all nine words are there.
-    check::Report r = Check({Message(0, true), Message(1)});
+    varkel_check::Report r = Check({Message(0, true), Message(1)});
     EXPECT_TRUE(r.match) << r.mismatch.what;
     EXPECT_EQ(r.messages, 2u);
 
-    std::vector<check::Word> tail = Message(0, true);  // begun inside it: its tail
+    std::vector<varkel_check::Word> tail = Message(0, true);  // begun inside it: its tail
     tail.erase(tail.begin(), tail.begin() + 3);
     tail.front().periodCutAtStart = true;
     r = Check({tail, Message(1)});
@@ -82,21 +82,21 @@ TEST(Checker, AFirstMessageWhoseSelectWasActiveIsCheckedOnlyWhenWhole) {
 
 // Words wider than a byte are compared whole: a wrong high byte is wrong.
 TEST(Checker, WordsOfAnyWidthAreComparedWhole) {
-    check::Expectation sixteen;
+    varkel_check::Expectation sixteen;
     sixteen.bits = 16;
-    sixteen.message = check::ProgramWords(16);
+    sixteen.message = varkel_check::ProgramWords(16);
     EXPECT_EQ(sixteen.message.front(), 0x5Au);  // the program's bytes, zero-extended
-    std::vector<check::Word> words = Message(0);
+    std::vector<varkel_check::Word> words = Message(0);
     EXPECT_TRUE(Check({words}, sixteen).match);
     words[3].risingValue = words[3].fallingValue = 0x120;  // only bit 8 wrong: the low byte reads ' '
-    const check::Report r = Check({words}, sixteen);
+    const varkel_check::Report r = Check({words}, sixteen);
     ASSERT_FALSE(r.match);
     EXPECT_EQ(r.mismatch.byte, 4u);
     EXPECT_EQ(r.mismatch.what, "expected 0x0020, seen 0x0120 (bit 8 differs)");
 
-    check::Expectation four;  // narrower words: each byte's low bits
+    varkel_check::Expectation four;  // narrower words: each byte's low bits
     four.bits = 4;
-    four.message = check::ProgramWords(4);
+    four.message = varkel_check::ProgramWords(4);
     EXPECT_EQ(four.message, (std::vector<std::uint32_t>{0xA, 0x5, 0xC, 0x0, 0xE, 0x3, 0x3, 0x0, 0x0}));
 }
 

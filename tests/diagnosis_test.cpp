@@ -9,8 +9,8 @@
 
 namespace {
 
-using check::Findings;
-using LineActivity = check::Evidence;
+using varkel_check::Findings;
+using LineActivity = varkel_check::Evidence;
 
 // What the words show of the clock's phase, stated apart from the lines.
 struct ModeEvidence {
@@ -50,18 +50,19 @@ Findings OneWrongMessage() {
     return f;
 }
 
-std::vector<check::Mismatch> Diagnose(LineActivity lines, const ModeEvidence& mode, const Findings& found,
-                                      unsigned bits = 8, const check::Framing& framing = {}) {
+std::vector<varkel_check::Mismatch> Diagnose(LineActivity lines, const ModeEvidence& mode,
+                                             const Findings& found, unsigned bits = 8,
+                                             const varkel_check::Framing& framing = {}) {
     lines.wordsWithPhase = mode.wordsWithPhase;
     lines.changesWhileHigh = mode.changesWhileHigh;
     lines.wordsUnclear = mode.wordsUnclear;
-    return check::Diagnose(framing, lines, found, {bits, false, 9});
+    return varkel_check::Diagnose(framing, lines, found, {bits, false, 9});
 }
 
 std::vector<std::string> Causes(const LineActivity& lines, const ModeEvidence& mode, const Findings& found,
-                                unsigned bits = 8, const check::Framing& framing = {}) {
+                                unsigned bits = 8, const varkel_check::Framing& framing = {}) {
     std::vector<std::string> out;
-    for (const check::Mismatch& m : Diagnose(lines, mode, found, bits, framing)) {
+    for (const varkel_check::Mismatch& m : Diagnose(lines, mode, found, bits, framing)) {
         out.push_back(m.what);
     }
     return out;
@@ -130,7 +131,7 @@ TEST(Diagnosis, WithoutClearChangesThePhaseComesOnlyFromTheBytes) {
 // A select closing on a clock edge's sample loses a word as sigrok reads
 // it: said as the sampling's doing, never as the port's width or mode.
 TEST(Diagnosis, AWordLostAsTheSelectClosesIsPutToTheSampling) {
-    check::Framing framing;
+    varkel_check::Framing framing;
     framing.selectClosedOnEdge = 100;
     framing.wordsLostAtClose = 100;
     Findings found = OneWrongMessage();
@@ -191,7 +192,7 @@ TEST(Diagnosis, CausesAreRankedAndAnInvertedSelectStandsAlone) {
     found.interval = {1.5, 2, 0, "message interval 1500.000 ms since message 1, expected 1000 ms +/- 5 ms"};
     LineActivity high = Busy();
     high.rests = high.restsHigh = 1;
-    const std::vector<check::Mismatch> causes = Diagnose(high, mode, found);
+    const std::vector<varkel_check::Mismatch> causes = Diagnose(high, mode, found);
     ASSERT_EQ(causes.size(), 4u);
     EXPECT_EQ(causes[0].what.substr(0, 28), "the clock rests high in 1 of");
     EXPECT_EQ(

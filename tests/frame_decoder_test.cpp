@@ -11,14 +11,14 @@
 
 namespace {
 
-using check::Line;
+using varkel_check::Line;
 
 // Drives a decoder with a clock of 10 ticks a bit (rising at 5, falling
 // at 10), the data set at each falling edge as a mode-0 sender does.
 class Wire {
   public:
-    explicit Wire(check::DecoderSettings settings = {})
-        : collector(settings), decoder(settings, [this](const check::Word& w) {
+    explicit Wire(varkel_check::DecoderSettings settings = {})
+        : collector(settings), decoder(settings, [this](const varkel_check::Word& w) {
               collector.Take(w);
               words.push_back(w);
           }) {}
@@ -69,12 +69,12 @@ class Wire {
         collector.End(tick + 10);
         decoder.End(tick + 10);
     }
-    const check::Framing& framing() const { return decoder.framing(); }
-    const check::Evidence& evidence() const { return collector.evidence(); }
+    const varkel_check::Framing& framing() const { return decoder.framing(); }
+    const varkel_check::Evidence& evidence() const { return collector.evidence(); }
 
     std::vector<std::uint32_t> Values() const {
         std::vector<std::uint32_t> out;
-        for (const check::Word& w : words) {
+        for (const varkel_check::Word& w : words) {
             if (w.complete) {
                 out.push_back(w.risingValue);
             }
@@ -82,9 +82,9 @@ class Wire {
         return out;
     }
 
-    check::EvidenceCollector collector;
-    check::WordDecoder decoder;
-    std::vector<check::Word> words;
+    varkel_check::EvidenceCollector collector;
+    varkel_check::WordDecoder decoder;
+    std::vector<varkel_check::Word> words;
     std::uint64_t tick = 0;
 };
 
@@ -219,8 +219,8 @@ TEST(WordDecoder, EdgesOnTheSamplesWhereTheSelectOpensAndClosesAreReadAsSigrokRe
     w.tick += 20;
     w.End();
     EXPECT_EQ(w.Values(), std::vector<std::uint32_t>{});
-    const check::Framing& a = w.framing();
-    const check::Evidence& e = w.evidence();
+    const varkel_check::Framing& a = w.framing();
+    const varkel_check::Evidence& e = w.evidence();
     EXPECT_EQ(a.selectClosedOnEdge, 1u);
     EXPECT_EQ(a.wordsLostAtClose, 1u);
     EXPECT_EQ(a.partialWords, 0u);  // no select period ending inside a word for a width to explain
@@ -310,7 +310,7 @@ TEST(WordDecoder, ChangesTooCloseToAnEdgeShowNoPhase) {
     ASSERT_EQ(coarse.words.size(), 1u);
     EXPECT_EQ(coarse.evidence().wordsWithPhase, 0u);
     EXPECT_EQ(coarse.evidence().wordsUnclear, 1u);
-    EXPECT_LT(coarse.words[0].BitTicks(), static_cast<double>(check::kMinPhaseSamples));
+    EXPECT_LT(coarse.words[0].BitTicks(), static_cast<double>(varkel_check::kMinPhaseSamples));
 }
 
 TEST(WordDecoder, TheClocksLevelAtEachDataChangeIsCountedButNotInAPause) {
@@ -367,7 +367,7 @@ TEST(WordDecoder, ClockBurstsWithinASelectPeriodAreCountedWholeOnly) {
     w.Select('0');
     w.Shift(0x3, 2);  // the capture ends inside one: left out
     w.End();
-    const check::Evidence& e = w.evidence();
+    const varkel_check::Evidence& e = w.evidence();
     EXPECT_EQ(e.burstsByRises[9], 3u);
     std::uint64_t all = 0;
     for (const std::uint64_t n : e.burstsByRises) {

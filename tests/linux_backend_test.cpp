@@ -16,7 +16,7 @@
 #include "hw/map_physical.h"
 #include "hw/reg_io.h"
 #include "platform/channels.h"
-#include "platform/linux/linux_platform.h"
+#include "platform/devmem/devmem_platform.h"
 #include "platform/platform.h"
 
 namespace {
@@ -29,13 +29,13 @@ class LinuxBackendTest : public ::testing::Test {
         ASSERT_GE(fd_, 0);
         // Large enough to hold every block's physical address; sparse, so free.
         ASSERT_EQ(::ftruncate(fd_, 0x42000000), 0);
-        linux_mem::SetDevicePathForTesting(path_);
+        platform::devmem::SetDevicePathForTesting(path_);
         platform::CaptureChannel(platform::Channel::Debug, &debug_);
         platform::CaptureChannel(platform::Channel::Console, &console_);
     }
     void TearDown() override {
         platform::ResetChannels();
-        linux_mem::SetDevicePathForTesting("/dev/mem");
+        platform::devmem::SetDevicePathForTesting("/dev/mem");
         ::close(fd_);
         ::unlink(path_);
     }
@@ -95,7 +95,7 @@ TEST_F(LinuxBackendTest, ReservationsFollowTheSameRulesAsOnTheSimulatedBoard) {
 }
 
 TEST_F(LinuxBackendTest, RefusedMemoryDeviceSaysWhyThenTheProgramStops) {
-    linux_mem::SetDevicePathForTesting("/nonexistent/varkel-mem");
+    platform::devmem::SetDevicePathForTesting("/nonexistent/varkel-mem");
     EXPECT_EQ(PortTestMain(nullptr, nullptr, nullptr, 0), 1);
     const std::string expectedTail =
         "varkel: cannot open /nonexistent/varkel-mem for 0x40E00000: No such file or directory\n"
@@ -116,7 +116,7 @@ TEST_F(LinuxBackendTest, BlockTheKernelKeepsForADriverIsNamedAsSuch) {
     ASSERT_EQ(::ftruncate(sealed, 0x42000000), 0);
     ASSERT_EQ(::fcntl(sealed, F_ADD_SEALS, F_SEAL_WRITE), 0);
     const std::string path = "/proc/self/fd/" + std::to_string(sealed);
-    linux_mem::SetDevicePathForTesting(path.c_str());
+    platform::devmem::SetDevicePathForTesting(path.c_str());
     EXPECT_EQ(MapPhysicalAddr(0x41900000, 0x14), nullptr);
     EXPECT_EQ(debug_,
               "varkel: cannot map " + path +

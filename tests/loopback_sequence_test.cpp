@@ -24,17 +24,17 @@ class LoopbackTest : public BoardTest {
     // The windows released, in order, by the physical block each stood for.
     std::vector<std::uint64_t> Released() const {
         std::vector<std::uint64_t> bound, released;
-        for (const host::CallRecord& r : calls) {
-            if (r.call == host::Call::Bind && r.result == 1) {
+        for (const platform::host::CallRecord& r : calls) {
+            if (r.call == platform::host::Call::Bind && r.result == 1) {
                 bound.push_back(r.args[1] << 8);
             }
         }
         std::vector<std::uint64_t> reserved;
-        for (const host::CallRecord& r : calls) {
-            if (r.call == host::Call::Reserve && r.result != 0) {
+        for (const platform::host::CallRecord& r : calls) {
+            if (r.call == platform::host::Call::Reserve && r.result != 0) {
                 reserved.push_back(static_cast<std::uint64_t>(r.result));
             }
-            if (r.call == host::Call::Release) {
+            if (r.call == platform::host::Call::Release) {
                 for (std::size_t i = 0; i < reserved.size() && i < bound.size(); ++i) {
                     if (reserved[i] == r.args[0]) {
                         released.push_back(bound[i]);
@@ -58,9 +58,9 @@ TEST_F(LoopbackTest, AJumperedPortPassesEveryByteWithNoPause) {
     }
     EXPECT_EQ(frames.OnWire(), sent);
     EXPECT_EQ(traffic.Reads(kData), 27u);  // each byte read back once
-    EXPECT_TRUE(CallsOf(host::Call::Sleep).empty());
+    EXPECT_TRUE(CallsOf(platform::host::Call::Sleep).empty());
     EXPECT_EQ(Released(), (std::vector<std::uint64_t>{kClockBase, kSspBase, kGpioBase}));
-    EXPECT_TRUE(host::Reservations().empty());
+    EXPECT_TRUE(platform::host::Reservations().empty());
 
     // After the set-up (its last access turns the port's clock on), the
     // receive FIFO is emptied and its overrun cleared before anything is sent.

@@ -32,8 +32,8 @@ TEST_P(MapPhysicalAddrArithmetic, ReservesWholePagesAndPointsAtTheRegister) {
     RegisterWindow window = MapPhysicalAddr(c.physical, c.length);
     ASSERT_NE(window, nullptr);
 
-    const auto reserves = CallsOf(host::Call::Reserve);
-    const auto binds = CallsOf(host::Call::Bind);
+    const auto reserves = CallsOf(platform::host::Call::Reserve);
+    const auto binds = CallsOf(platform::host::Call::Bind);
     ASSERT_EQ(reserves.size(), 1u);
     ASSERT_EQ(binds.size(), 1u);
     EXPECT_EQ(reserves[0].args[0], 0u);
@@ -69,23 +69,24 @@ TEST_F(MapPhysicalAddrTest, StraddlingBlockReachesBothPages) {
 }
 
 TEST_F(MapPhysicalAddrTest, RefusedBindingLeavesNothingReserved) {
-    host::SetFaults({.refuseBind = {1}});
+    platform::host::SetFaults({.refuseBind = {1}});
     EXPECT_EQ(MapPhysicalAddr(0x41900000, 0x14), nullptr);
     EXPECT_EQ(debugText, kBindFailed);
-    EXPECT_TRUE(host::Reservations().empty());
-    const auto releases = CallsOf(host::Call::Release);
+    EXPECT_TRUE(platform::host::Reservations().empty());
+    const auto releases = CallsOf(platform::host::Call::Release);
     ASSERT_EQ(releases.size(), 1u);
-    EXPECT_EQ(releases[0].args[0], static_cast<std::uint64_t>(CallsOf(host::Call::Reserve)[0].result));
+    EXPECT_EQ(releases[0].args[0],
+              static_cast<std::uint64_t>(CallsOf(platform::host::Call::Reserve)[0].result));
     EXPECT_EQ(releases[0].args[1], 0u);
     EXPECT_EQ(releases[0].args[2], 0x8000u);
 }
 
 TEST_F(MapPhysicalAddrTest, RefusedReservationWritesItsLineAndBindsNothing) {
-    host::SetFaults({.refuseReserve = {1}});
+    platform::host::SetFaults({.refuseReserve = {1}});
     EXPECT_EQ(MapPhysicalAddr(0x40E00000, 0x74), nullptr);
     EXPECT_EQ(debugText, kReserveFailed);
-    EXPECT_TRUE(CallsOf(host::Call::Bind).empty());
-    EXPECT_TRUE(host::Reservations().empty());
+    EXPECT_TRUE(CallsOf(platform::host::Call::Bind).empty());
+    EXPECT_TRUE(platform::host::Reservations().empty());
 }
 
 TEST_F(MapPhysicalAddrTest, LengthThatWouldWrapIsRefusedBeforeReserving) {
@@ -94,29 +95,29 @@ TEST_F(MapPhysicalAddrTest, LengthThatWouldWrapIsRefusedBeforeReserving) {
     EXPECT_EQ(MapPhysicalAddr(0x41900010, 0xFFFFF000), nullptr);
     EXPECT_EQ(MapPhysicalAddr(0x41900000, 0xFFFFFFFF), nullptr);
     EXPECT_EQ(debugText, std::string(kReserveFailed) + kReserveFailed);
-    EXPECT_TRUE(CallsOf(host::Call::Reserve).empty());
-    EXPECT_TRUE(host::Reservations().empty());
+    EXPECT_TRUE(CallsOf(platform::host::Call::Reserve).empty());
+    EXPECT_TRUE(platform::host::Reservations().empty());
 
     // The largest length that still fits is passed on (whether the host
     // can reserve 4 GiB is its own matter).
     (void)MapPhysicalAddr(0x41900000, 0xFFFFF000);
-    EXPECT_EQ(CallsOf(host::Call::Reserve).at(0).args[1], 0xFFFFF000u);
+    EXPECT_EQ(CallsOf(platform::host::Call::Reserve).at(0).args[1], 0xFFFFF000u);
 }
 
 TEST_F(MapPhysicalAddrTest, ZeroLengthAlignedBlockIsRefusedByTheReservation) {
     EXPECT_EQ(MapPhysicalAddr(0x41900000, 0), nullptr);
-    EXPECT_EQ(CallsOf(host::Call::Reserve).at(0).args[1], 0u);
+    EXPECT_EQ(CallsOf(platform::host::Call::Reserve).at(0).args[1], 0u);
     EXPECT_EQ(debugText, kReserveFailed);
 }
 
 TEST_F(MapPhysicalAddrTest, ReleaseGivesBackTheWholePageEvenForAnOffsetWindow) {
     RegisterWindow offsetWindow = MapPhysicalAddr(0x41300004, 8);
     RegisterWindow alignedWindow = MapPhysicalAddr(0x41900000, 0x14);
-    ASSERT_EQ(host::Reservations().size(), 2u);
+    ASSERT_EQ(platform::host::Reservations().size(), 2u);
     ReleasePhysicalAddr(offsetWindow);
     ReleasePhysicalAddr(alignedWindow);
-    EXPECT_TRUE(host::Reservations().empty());
-    for (const auto& release : CallsOf(host::Call::Release)) {
+    EXPECT_TRUE(platform::host::Reservations().empty());
+    for (const auto& release : CallsOf(platform::host::Call::Release)) {
         EXPECT_EQ(release.result, 1);
     }
 }

@@ -36,7 +36,7 @@ TEST_F(RunStopTest, AStopUnwindsFromTheNextPlatformCallDestroyingWhatFramesHold)
         common::RequestStop(SIGINT);
         DebugPrint(L"never written\r\n");
     };
-    EXPECT_THROW(send(), host::RunStopped);
+    EXPECT_THROW(send(), platform::host::RunStopped);
     EXPECT_EQ(destroyed, 1);
     EXPECT_EQ(debugText, "before the stop\r\n");
     EXPECT_EQ(common::StopSignal(), SIGINT);
@@ -46,20 +46,20 @@ TEST_F(RunStopTest, AStopUnwindsFromTheNextPlatformCallDestroyingWhatFramesHold)
 // reaches nothing (a wait ends at once), and the run stops at the next call.
 TEST_F(RunStopTest, AnAbandonedRunReachesNothingMoreAndStopsAtItsNextCall) {
     MapAndConfigure();
-    host::Abandon("an access that cannot be performed");
-    host::Abandon("a second reason is not kept");
+    platform::host::Abandon("an access that cannot be performed");
+    platform::host::Abandon("a second reason is not kept");
     int destroyed = 0;
     auto send = [&] {
         const Held held{destroyed};
         const std::uint8_t message[] = {'Z'};
         return SspSendBuffer(message, 1);  // "Data sent" is a platform call: it stops there
     };
-    EXPECT_THROW(send(), host::RunStopped);
+    EXPECT_THROW(send(), platform::host::RunStopped);
     EXPECT_EQ(destroyed, 1);
     EXPECT_TRUE(traffic.traffic.empty());
     EXPECT_EQ(RegRead(SspRegPtr, 0x08), ~0u);
     EXPECT_TRUE(traffic.traffic.empty());
-    EXPECT_STREQ(host::AbandonReason(), "an access that cannot be performed");
+    EXPECT_STREQ(platform::host::AbandonReason(), "an access that cannot be performed");
     EXPECT_EQ(common::StopSignal(), 0);
 }
 

@@ -14,7 +14,7 @@
 #include "platform/host/host_platform.h"
 #include "tests/board_fixture.h"
 
-class ScriptedBus : public host::BusTarget {
+class ScriptedBus : public platform::host::BusTarget {
   public:
     explicit ScriptedBus(std::vector<Traffic> script) : script_(std::move(script)) {}
     ~ScriptedBus() override { Verify(); }

@@ -30,7 +30,7 @@ class PortTestMainTest : public BoardTest {};
 
 struct EarlyStop {
     const char* name;
-    host::FaultPlan faults;
+    platform::host::FaultPlan faults;
     std::string lines;          // after the banner
     std::size_t reservations;   // requests made
     std::size_t stillReserved;  // left to process exit
@@ -44,14 +44,14 @@ class PortTestMainEarlyStop : public PortTestMainTest, public ::testing::WithPar
 
 TEST_P(PortTestMainEarlyStop, ReportsStopsAndReturnsFailure) {
     const EarlyStop& c = GetParam();
-    host::SetFaults(c.faults);
+    platform::host::SetFaults(c.faults);
     EXPECT_EQ(PortTestMain(nullptr, nullptr, nullptr, 0), 1);
     EXPECT_EQ(consoleText, "hit c to contine \n");
     EXPECT_EQ(AfterBanner(debugText), c.lines);
-    EXPECT_EQ(CallsOf(host::Call::Reserve).size(), c.reservations);
-    EXPECT_EQ(host::Reservations().size(), c.stillReserved);
+    EXPECT_EQ(CallsOf(platform::host::Call::Reserve).size(), c.reservations);
+    EXPECT_EQ(platform::host::Reservations().size(), c.stillReserved);
     EXPECT_TRUE(traffic.traffic.empty());
-    EXPECT_TRUE(CallsOf(host::Call::Sleep).empty());
+    EXPECT_TRUE(CallsOf(platform::host::Call::Sleep).empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -96,12 +96,12 @@ TEST_F(PortTestMainTest, FullRunSendsEveryMessageAndEndsInOrder) {
     std::string firstBadPause;  // the first pause not of 1000 ms after a whole message, named
     bool sendLineOpen = false;
     std::string lastSendLine;
-    host::AddCallObserver([&](const host::CallRecord& r) {
+    platform::host::AddCallObserver([&](const platform::host::CallRecord& r) {
         switch (r.call) {
-            case host::Call::Console:
+            case platform::host::Call::Console:
                 consoleLines += r.text == "Sending SSP Message\n" ? 1 : 0;
                 break;
-            case host::Call::Debug:
+            case platform::host::Call::Debug:
                 if (r.text == "Data sent:     0x") {
                     sendLineOpen = true;
                     lastSendLine = r.text;
@@ -110,7 +110,7 @@ TEST_F(PortTestMainTest, FullRunSendsEveryMessageAndEndsInOrder) {
                     sendLineOpen = r.text != "\r\n";
                 }
                 break;
-            case host::Call::Sleep: {
+            case platform::host::Call::Sleep: {
                 const bool afterSend = lastSendLine == "Data sent:     0x5A454C204E53535000\r\n";
                 ++sleepsAfterSend;
                 if (firstBadPause.empty() && (!afterSend || r.args[0] != 1000)) {
@@ -123,10 +123,11 @@ TEST_F(PortTestMainTest, FullRunSendsEveryMessageAndEndsInOrder) {
             default:
                 break;
         }
-        if (r.call == host::Call::Sleep || r.call == host::Call::Release || r.call == host::Call::Debug) {
-            tail.push_back(r.call == host::Call::Sleep     ? "sleep"
-                           : r.call == host::Call::Release ? "release " + std::to_string(r.result)
-                                                           : r.text);
+        if (r.call == platform::host::Call::Sleep || r.call == platform::host::Call::Release ||
+            r.call == platform::host::Call::Debug) {
+            tail.push_back(r.call == platform::host::Call::Sleep     ? "sleep"
+                           : r.call == platform::host::Call::Release ? "release " + std::to_string(r.result)
+                                                                     : r.text);
             if (tail.size() > 8) {
                 tail.erase(tail.begin());
             }
@@ -140,7 +141,7 @@ TEST_F(PortTestMainTest, FullRunSendsEveryMessageAndEndsInOrder) {
     EXPECT_EQ(firstBadPause, "");
     EXPECT_EQ(tail, (std::vector<std::string>{"Data sent:     0x", "5A454C204E53535000", "\r\n", "sleep",
                                               "release 1", "release 1", "release 1", " NSSP: Done \r\n"}));
-    EXPECT_TRUE(host::Reservations().empty());
+    EXPECT_TRUE(platform::host::Reservations().empty());
 
     const std::uint8_t message[] = {'Z', 'E', 'L', ' ', 'N', 'S', 'S', 'P', 0};
     ASSERT_EQ(frames.ended.size(), 90000u);
@@ -165,7 +166,7 @@ TEST_F(PortTestMainTest, FullRunSendsEveryMessageAndEndsInOrder) {
 TEST_F(PortTestMainTest, MapsTheThreeBlocksAtTheBoardsAddressesInOrder) {
     ASSERT_EQ(PortTestMain(nullptr, nullptr, nullptr, 0), 0);
     std::vector<std::uint64_t> bound;
-    for (const host::CallRecord& r : CallsOf(host::Call::Bind)) {
+    for (const platform::host::CallRecord& r : CallsOf(platform::host::Call::Bind)) {
         EXPECT_EQ(r.args[2], 0x1000u);
         bound.push_back(r.args[1] << 8);
     }
@@ -175,10 +176,10 @@ TEST_F(PortTestMainTest, MapsTheThreeBlocksAtTheBoardsAddressesInOrder) {
 TEST_F(PortTestMainTest, ReleasesTheWindowsClockFirstGpioLast) {
     std::vector<std::uint64_t> reserved;
     std::vector<std::uint64_t> released;
-    host::AddCallObserver([&](const host::CallRecord& r) {
-        if (r.call == host::Call::Reserve) {
+    platform::host::AddCallObserver([&](const platform::host::CallRecord& r) {
+        if (r.call == platform::host::Call::Reserve) {
             reserved.push_back(static_cast<std::uint64_t>(r.result));
-        } else if (r.call == host::Call::Release) {
+        } else if (r.call == platform::host::Call::Release) {
             released.push_back(r.args[0]);
         }
     });

@@ -53,7 +53,7 @@ void WaitUntilFull(int readEnd, pid_t child) {
 
 class SimRunnerTest : public ::testing::Test {
   protected:
-    void TearDown() override { host::Reset(); }
+    void TearDown() override { platform::host::Reset(); }
 
     // Runs varkel-sim in this process with descriptors 1 and 2 (the
     // program's console and debug text) in files, as a script would.
@@ -65,7 +65,7 @@ class SimRunnerTest : public ::testing::Test {
         const int debug = ::open((dir / "stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         ::dup2(console, 1);
         ::dup2(debug, 2);
-        const int status = runner::Run(args, out, err);
+        const int status = varkel_sim::Run(args, out, err);
         ::dup2(saved[0], 1);
         ::dup2(saved[1], 2);
         for (const int fd : {saved[0], saved[1], console, debug}) {
@@ -90,7 +90,7 @@ class SimRunnerTest : public ::testing::Test {
                 argv.push_back(arg.data());
             }
             argv.push_back(nullptr);
-            ::_exit(runner::Main(static_cast<int>(all.size()), argv.data()));
+            ::_exit(varkel_sim::Main(static_cast<int>(all.size()), argv.data()));
         }
         if (meanwhile) {
             meanwhile(child);
@@ -486,7 +486,7 @@ TEST_F(SimRunnerTest, AFullDiskFailsTheRunAndKeepsTheOldFile) {
             for (std::string& arg : all) {
                 argv.push_back(arg.data());
             }
-            const int runStatus = runner::Main(static_cast<int>(argv.size()), argv.data());
+            const int runStatus = varkel_sim::Main(static_cast<int>(argv.size()), argv.data());
             std::string listing;
             for (const auto& entry : fs::directory_iterator(small)) {
                 listing += entry.path().filename().string() + ";";

@@ -26,7 +26,7 @@ class SspDriverTest : public BoardTest {
     void Script(std::vector<Traffic> script) {
         MapWindows();
         bus = std::make_unique<ScriptedBus>(std::move(script));
-        host::AttachBus(bus.get());
+        platform::host::AttachBus(bus.get());
     }
     void TearDown() override {
         if (bus) {

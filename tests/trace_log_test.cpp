@@ -21,7 +21,8 @@ TEST_F(TraceLogTest, TraceNamesEveryColumnAndFoldsEachWaitOnItsOwn) {
     StringSink sink;
     sim::TraceLog trace(sink);
     board->AddListener(&trace);
-    host::AddCallObserver([&](const host::CallRecord&) { trace.EndFold(); });  // as the runner tells it
+    platform::host::AddCallObserver(
+        [&](const platform::host::CallRecord&) { trace.EndFold(); });  // as the runner tells it
     MapAndConfigure();
     SspSendBuffer(kMessage, 9);
     SspSendBuffer(kMessage, 9);

@@ -14,15 +14,15 @@ namespace {
 class TrapTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        host::Reset();
+        platform::host::Reset();
         board = std::make_unique<sim::Board>(sim::BoardOptions{});
-        host::Attach(board.get());
+        platform::host::Attach(board.get());
         base = static_cast<std::uint8_t*>(ReserveRegion(nullptr, 0x2000, kMemReserve, kPageNoAccess));
         ASSERT_NE(base, nullptr);
         ASSERT_EQ(VirtualCopy(base, 0x40E00000 >> 8, 0x1000, 0x604),
                   1);  // the GPIO block; the next page unbound
     }
-    void TearDown() override { host::Reset(); }
+    void TearDown() override { platform::host::Reset(); }
 
     std::unique_ptr<sim::Board> board;
     std::uint8_t* base = nullptr;

@@ -109,7 +109,7 @@ TEST_F(VcdWriterTest, WindowWritesOnlyItsOwnStretchOfBoardTime) {
     StringSink part;
     sim::VcdWriter all(full, sim::RxdLine::High, {});
     sim::VcdWriter window(part, sim::RxdLine::High, {1000000000, 2000020000});
-    runner::FirstBurst burst(1000000000, 2000020000);
+    varkel_sim::FirstBurst burst(1000000000, 2000020000);
     board->AddListener(&burst);
     board->AddListener(&all);
     board->AddListener(&window);

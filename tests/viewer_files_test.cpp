@@ -13,14 +13,14 @@
 namespace {
 
 TEST(ViewerFiles, GtkwaveFileOpensOnTheFirstMessageWithItsBytesMarked) {
-    EXPECT_EQ(runner::GtkwavePath("out/run.vcd"), "out/run.gtkw");
-    EXPECT_EQ(runner::GtkwavePath("out.d/run"), "out.d/run.gtkw");
+    EXPECT_EQ(varkel_sim::GtkwavePath("out/run.vcd"), "out/run.gtkw");
+    EXPECT_EQ(varkel_sim::GtkwavePath("out.d/run"), "out.d/run.gtkw");
     std::vector<sim::Frame> burst;
     for (std::uint64_t i = 0; i < 9; ++i) {
         burst.push_back({2100 + i * 6300, kProgramMessage[i], 8, 700});
     }
     // clang-format off
-    EXPECT_EQ(Lines(runner::GtkwaveSaveFile("/data/run.vcd", burst)), (std::vector<std::string>{
+    EXPECT_EQ(Lines(varkel_sim::GtkwaveSaveFile("/data/run.vcd", burst)), (std::vector<std::string>{
         "[*] varkel-sim: the serial port's pins, opened on the first message",
         "[dumpfile] \"/data/run.vcd\"",
         "[timestart] 0",  // four bits before 2100 ns, clamped
@@ -40,7 +40,7 @@ TEST(ViewerFiles, GtkwaveFileOpensOnTheFirstMessageWithItsBytesMarked) {
 
     // A path the file cannot carry writes no line of its own into it.
     const std::vector<std::string> lines =
-        Lines(runner::GtkwaveSaveFile("/data/a\"\n[savefile] x\"b.vcd", {}));
+        Lines(varkel_sim::GtkwaveSaveFile("/data/a\"\n[savefile] x\"b.vcd", {}));
     EXPECT_EQ(lines.at(1),
               "[*] the dump's path holds characters this file cannot name it by: gtkwave DUMP THIS-FILE");
     for (const std::string& line : lines) {

@@ -15,7 +15,7 @@
 #include "platform/regions.h"
 #include "sim/board.h"
 
-namespace host {
+namespace platform::host {
 namespace {
 
 struct Binding {
@@ -63,7 +63,8 @@ bool Names(const std::vector<std::uint32_t>& list, std::uint32_t n) {
 // register accesses, here.
 void ApplyScheduledFaults() {
     if (!g_state.faults.txStuckMessages.empty() && g_state.board != nullptr) {
-        g_state.board->SetTransmitStuck(host::Names(g_state.faults.txStuckMessages, g_state.pauses + 1));
+        g_state.board->SetTransmitStuck(
+            platform::host::Names(g_state.faults.txStuckMessages, g_state.pauses + 1));
     }
 }
 
@@ -211,16 +212,16 @@ void Reset() {
     platform::ResetChannels();
 }
 
-}  // namespace host
+}  // namespace platform::host
 
-using host::g_state;
+using platform::host::g_state;
 
 void* ReserveRegion(void* address, std::uint32_t size, std::uint32_t allocationType, std::uint32_t protect) {
-    host::Enter();
+    platform::host::Enter();
     const std::uint32_t request = ++g_state.reserveRequests;
     void* base = nullptr;
     if (platform::ReserveArgsValid(address, size, allocationType, protect) && !g_state.reservations.full() &&
-        !host::Names(g_state.faults.refuseReserve, request)) {
+        !platform::host::Names(g_state.faults.refuseReserve, request)) {
         base = ::mmap(nullptr, size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
         if (base == MAP_FAILED) {
             base = nullptr;
@@ -228,77 +229,80 @@ void* ReserveRegion(void* address, std::uint32_t size, std::uint32_t allocationT
             g_state.reservations.Add(reinterpret_cast<std::uintptr_t>(base), size);
         }
     }
-    host::Record(host::Call::Reserve, reinterpret_cast<std::uintptr_t>(address), size, allocationType,
-                 protect, static_cast<std::int64_t>(reinterpret_cast<std::uintptr_t>(base)));
+    platform::host::Record(platform::host::Call::Reserve, reinterpret_cast<std::uintptr_t>(address), size,
+                           allocationType, protect,
+                           static_cast<std::int64_t>(reinterpret_cast<std::uintptr_t>(base)));
     return base;
 }
 
 int VirtualCopy(void* base, std::uint32_t physicalDiv256, std::uint32_t size, std::uint32_t protect) {
-    host::Enter();
+    platform::host::Enter();
     const std::uint32_t request = ++g_state.bindRequests;
     const auto address = reinterpret_cast<std::uintptr_t>(base);
     const std::uint64_t physical = static_cast<std::uint64_t>(physicalDiv256) << 8;
     int ok = 0;
     if (g_state.reservations.Holding(address, size) != nullptr &&
         platform::BindArgsValid(address, physical, size, protect) &&
-        !host::Names(g_state.faults.refuseBind, request)) {
-        g_state.bindings.push_back(host::Binding{address, size, physical});
+        !platform::host::Names(g_state.faults.refuseBind, request)) {
+        g_state.bindings.push_back(platform::host::Binding{address, size, physical});
         ok = 1;
     }
-    host::Record(host::Call::Bind, address, physicalDiv256, size, protect, ok);
+    platform::host::Record(platform::host::Call::Bind, address, physicalDiv256, size, protect, ok);
     return ok;
 }
 
 int ReleaseRegion(void* address, std::uint32_t size, std::uint32_t freeType) {
-    host::Enter();
+    platform::host::Enter();
     const auto base = reinterpret_cast<std::uintptr_t>(address);
     const platform::Reservation* reservation = g_state.reservations.At(base);
     int ok = 0;
     if (reservation != nullptr && platform::ReleaseArgsValid(size, freeType)) {
         ::munmap(address, reservation->size);
-        std::erase_if(g_state.bindings,
-                      [&](const host::Binding& b) { return b.base - reservation->base < reservation->size; });
+        std::erase_if(g_state.bindings, [&](const platform::host::Binding& b) {
+            return b.base - reservation->base < reservation->size;
+        });
         g_state.reservations.Remove(reservation);
         ok = 1;
     }
-    host::Record(host::Call::Release, base, size, freeType, 0, ok);
+    platform::host::Record(platform::host::Call::Release, base, size, freeType, 0, ok);
     return ok;
 }
 
 void DebugPrint(const wchar_t* format, ...) {
-    host::Enter();
+    platform::host::Enter();
     va_list args;
     va_start(args, format);
     const std::string& text = platform::PrintWide(platform::Channel::Debug, format, args);
     va_end(args);
-    host::Record(host::Call::Debug, 0, 0, 0, 0, 0, text);
+    platform::host::Record(platform::host::Call::Debug, 0, 0, 0, 0, 0, text);
 }
 
 int ConsolePrint(const char* format, ...) {
-    host::Enter();
+    platform::host::Enter();
     va_list args;
     va_start(args, format);
     const std::string& text = platform::PrintNarrow(platform::Channel::Console, format, args);
     va_end(args);
-    host::Record(host::Call::Console, 0, 0, 0, 0, static_cast<std::int64_t>(text.size()), text);
+    platform::host::Record(platform::host::Call::Console, 0, 0, 0, 0, static_cast<std::int64_t>(text.size()),
+                           text);
     return static_cast<int>(text.size());
 }
 
 void* CopyBytes(void* destination, const void* source, std::size_t count) {
-    host::Enter();
+    platform::host::Enter();
     if (count != 0) {
         std::memcpy(destination, source, count);
     }
-    host::Record(host::Call::CopyBytes, reinterpret_cast<std::uintptr_t>(destination),
-                 reinterpret_cast<std::uintptr_t>(source), count, 0, 0);
+    platform::host::Record(platform::host::Call::CopyBytes, reinterpret_cast<std::uintptr_t>(destination),
+                           reinterpret_cast<std::uintptr_t>(source), count, 0, 0);
     return destination;
 }
 
 void SleepMs(std::uint32_t milliseconds) {
-    host::Enter();
-    host::Record(host::Call::Sleep, milliseconds, 0, 0, 0, 0);
+    platform::host::Enter();
+    platform::host::Record(platform::host::Call::Sleep, milliseconds, 0, 0, 0, 0);
     ++g_state.pauses;
-    host::ApplyScheduledFaults();
+    platform::host::ApplyScheduledFaults();
     const std::uint64_t ns = static_cast<std::uint64_t>(milliseconds) * 1000000u;
     if (g_state.board == nullptr) {
         timespec ts{static_cast<time_t>(ns / 1000000000u), static_cast<long>(ns % 1000000000u)};
@@ -310,6 +314,6 @@ void SleepMs(std::uint32_t milliseconds) {
         platform::FlushChannels();  // someone may be watching the run live
     }
     if (!g_state.board->Sleep(ns)) {
-        throw host::RunStopped{};  // woken early: the run is stopping
+        throw platform::host::RunStopped{};  // woken early: the run is stopping
     }
 }

@@ -18,7 +18,7 @@ namespace sim {
 class Board;
 }
 
-namespace host {
+namespace platform::host {
 
 // Every fault a run is given, parsed once, in one plan: the board's own,
 // which its models read, and the platform's, which this host applies:
@@ -114,4 +114,4 @@ std::uint32_t BindRequests();
 // channels reset. (A stop asked for is the run's owner's to clear.)
 void Reset();
 
-}  // namespace host
+}  // namespace platform::host

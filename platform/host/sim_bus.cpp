@@ -14,13 +14,13 @@ std::uintptr_t Address(RegisterWindow window, std::uint32_t offset) {
 }  // namespace
 
 std::uint32_t RegRead(RegisterWindow window, std::uint32_t offset) {
-    return host::BusRead(Address(window, offset));
+    return platform::host::BusRead(Address(window, offset));
 }
 
 void RegWrite(RegisterWindow window, std::uint32_t offset, std::uint32_t value) {
-    host::BusWrite(Address(window, offset), value);
+    platform::host::BusWrite(Address(window, offset), value);
 }
 
 bool RegPollUntilSet(RegisterWindow window, std::uint32_t offset, std::uint32_t mask, std::uint32_t limit) {
-    return host::BusPoll(Address(window, offset), mask, PollReads(limit));
+    return platform::host::BusPoll(Address(window, offset), mask, PollReads(limit));
 }

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-namespace arm {
+namespace platform::trap {
 namespace {
 
 constexpr std::uint32_t kThumb = 1u << 5;   // CPSR T: Thumb state
@@ -120,4 +120,4 @@ bool Emulate(std::uint32_t instruction, Cpu& cpu, Bus& bus, Refusal& why) {
     return true;
 }
 
-}  // namespace arm
+}  // namespace platform::trap

@@ -15,7 +15,7 @@
 
 #include <cstdint>
 
-namespace arm {
+namespace platform::trap {
 
 // The registers the fault interrupted: r0 to r15 (pc) and the status word.
 struct Cpu {
@@ -46,4 +46,4 @@ bool AccessAddress(std::uint32_t instruction, const Cpu& cpu, std::uint32_t& add
 // nothing changed, when it cannot.
 bool Emulate(std::uint32_t instruction, Cpu& cpu, Bus& bus, Refusal& why);
 
-}  // namespace arm
+}  // namespace platform::trap

@@ -18,10 +18,12 @@
 
 namespace {
 
-class BoardBus : public arm::Bus {
+class BoardBus : public platform::trap::Bus {
   public:
-    std::uint32_t Read(std::uint32_t address) override { return host::BusRead(address); }
-    void Write(std::uint32_t address, std::uint32_t value) override { host::BusWrite(address, value); }
+    std::uint32_t Read(std::uint32_t address) override { return platform::host::BusRead(address); }
+    void Write(std::uint32_t address, std::uint32_t value) override {
+        platform::host::BusWrite(address, value);
+    }
 };
 
 unsigned long& Register(mcontext_t& m, unsigned n) {
@@ -33,22 +35,22 @@ unsigned long& Register(mcontext_t& m, unsigned n) {
 
 void OnFault(int signal, siginfo_t* info, void* context) {
     mcontext_t& m = static_cast<ucontext_t*>(context)->uc_mcontext;
-    arm::Cpu cpu;
+    platform::trap::Cpu cpu;
     for (unsigned n = 0; n < 16; ++n) {
         cpu.r[n] = static_cast<std::uint32_t>(Register(m, n));
     }
     cpu.cpsr = static_cast<std::uint32_t>(m.arm_cpsr);
     std::uint32_t address = 0;
-    arm::Refusal why;
+    platform::trap::Refusal why;
     const std::uint32_t instruction =
         (cpu.cpsr & (1u << 5)) == 0 ? *reinterpret_cast<const std::uint32_t*>(cpu.r[15]) : 0;
-    const bool decoded = arm::AccessAddress(instruction, cpu, address, why);
-    if (!host::InReservation(decoded ? address : reinterpret_cast<std::uintptr_t>(info->si_addr))) {
+    const bool decoded = platform::trap::AccessAddress(instruction, cpu, address, why);
+    if (!platform::host::InReservation(decoded ? address : reinterpret_cast<std::uintptr_t>(info->si_addr))) {
         ::signal(signal, SIG_DFL);  // not a register window: an ordinary crash, reported as one
         return;
     }
     BoardBus bus;
-    if (!arm::Emulate(instruction, cpu, bus, why)) {
+    if (!platform::trap::Emulate(instruction, cpu, bus, why)) {
         // The run stops at the program's next platform call; this access
         // is skipped, and those before it reach nothing.
         char line[256];
@@ -56,7 +58,7 @@ void OnFault(int signal, siginfo_t* info, void* context) {
             line, sizeof line,
             "the program's register access at pc 0x%08X (instruction 0x%08X) cannot be emulated: %s",
             cpu.r[15], instruction, why.text);
-        host::Abandon(line);
+        platform::host::Abandon(line);
         cpu.r[15] += 4;
     }
     for (unsigned n = 0; n < 16; ++n) {

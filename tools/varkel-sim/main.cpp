@@ -1,5 +1,5 @@
 #include "tools/varkel-sim/sim_runner.h"
 
 int main(int argc, char** argv) {
-    return runner::Main(argc, argv);
+    return varkel_sim::Main(argc, argv);
 }

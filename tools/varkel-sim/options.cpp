@@ -8,7 +8,7 @@
 #include "common/escape.h"
 #include "common/options.h"
 
-namespace runner {
+namespace varkel_sim {
 
 const char* const kUsage =
     "Usage: varkel-sim [options] [-- PROGRAM-ARGUMENTS]\n"
@@ -223,4 +223,4 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
     return options;
 }
 
-}  // namespace runner
+}  // namespace varkel_sim

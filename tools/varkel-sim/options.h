@@ -9,12 +9,12 @@
 #include "platform/host/host_platform.h"
 #include "sim/board.h"
 
-namespace runner {
+namespace varkel_sim {
 
 struct Options {
     sim::TimeMode time = sim::TimeMode::Real;  // one message a second, as on the board
     sim::RxdLine rxd = sim::RxdLine::High;
-    host::FaultPlan faults;                // the board's and the platform's, parsed once
+    platform::host::FaultPlan faults;      // the board's and the platform's, parsed once
     std::vector<std::string> programArgs;  // after "--", handed to the program
     std::string wirePath;
     std::string vcdPath;
@@ -44,4 +44,4 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
 
 const char* RxdName(sim::RxdLine line);
 
-}  // namespace runner
+}  // namespace varkel_sim

@@ -4,7 +4,7 @@
 
 #include "sim/board_map.h"
 
-namespace runner {
+namespace varkel_sim {
 
 void GiveUpWatch::OnAccess(const sim::Access& a) {
     const bool port = a.block == sim::Block::SerialPort;
@@ -27,4 +27,4 @@ void GiveUpWatch::Other() {
     fullStatusReads_ = 0;
 }
 
-}  // namespace runner
+}  // namespace varkel_sim

@@ -7,7 +7,7 @@
 
 #include "sim/board.h"
 
-namespace runner {
+namespace varkel_sim {
 
 // Sends that gave up: status reads that show the transmit FIFO full again
 // and again (a wait for room), followed by anything but another status
@@ -29,4 +29,4 @@ class GiveUpWatch : public sim::BoardListener {
     std::uint64_t sendsGaveUp_ = 0;
 };
 
-}  // namespace runner
+}  // namespace varkel_sim

@@ -26,7 +26,7 @@
 #include "tools/varkel-sim/summary.h"
 #include "tools/varkel-sim/viewer_files.h"
 
-namespace runner {
+namespace varkel_sim {
 namespace {
 
 extern "C" void OnStopSignal(int signal) {
@@ -47,8 +47,8 @@ bool RunProgram(const std::vector<std::string>& args, Summary& summary) {
     argv.push_back(nullptr);
     try {
         summary.programStatus = ProgramMain(static_cast<int>(strings.size()), argv.data());
-    } catch (const host::RunStopped&) {
-        if (host::AbandonReason()[0] != '\0') {
+    } catch (const platform::host::RunStopped&) {
+        if (platform::host::AbandonReason()[0] != '\0') {
             return false;
         }
         summary.signal = common::StopSignal();
@@ -62,7 +62,7 @@ bool RunProgram(const std::vector<std::string>& args, Summary& summary) {
 class Progress : public sim::BoardListener {
   public:
     void OnIdle() override {
-        sent_ = std::min(host::Pauses(), kMessageCount);
+        sent_ = std::min(platform::host::Pauses(), kMessageCount);
         if (sent_ == 0) {
             return;
         }
@@ -96,8 +96,8 @@ std::vector<std::string> UnfiredFaults(const Options& o) {
         const char* what;  // one of them
     };
     for (const Requests& r :
-         {Requests{"reserve", o.faults.refuseReserve, host::ReserveRequests(), "reservation"},
-          Requests{"bind", o.faults.refuseBind, host::BindRequests(), "binding"}}) {
+         {Requests{"reserve", o.faults.refuseReserve, platform::host::ReserveRequests(), "reservation"},
+          Requests{"bind", o.faults.refuseBind, platform::host::BindRequests(), "binding"}}) {
         for (const std::uint32_t n : r.refused) {
             if (n > r.made) {
                 unfired.push_back(std::string(r.fault) + ":" + std::to_string(n) +
@@ -107,10 +107,10 @@ std::vector<std::string> UnfiredFaults(const Options& o) {
         }
     }
     for (const std::uint32_t n : o.faults.txStuckMessages) {
-        if (n > host::Pauses() + 1) {
+        if (n > platform::host::Pauses() + 1) {
             unfired.push_back("tx-stuck:" + std::to_string(n) + " never fired: the program paused " +
-                              std::to_string(host::Pauses()) + " times, so never reached its message " +
-                              std::to_string(n));
+                              std::to_string(platform::host::Pauses()) +
+                              " times, so never reached its message " + std::to_string(n));
         }
     }
     return unfired;
@@ -261,22 +261,23 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     }
     GiveUpWatch giveUps;
     board->AddListener(&giveUps);
-    host::Reset();
-    host::Attach(board.get());
-    host::AddCallObserver([&](const host::CallRecord&) {  // the program stepped out of its accesses
-        if (trace != nullptr) {
-            trace->EndFold();
-        }
-        giveUps.OnProgramCall();
-    });
-    host::SetFaults(o.faults);
+    platform::host::Reset();
+    platform::host::Attach(board.get());
+    platform::host::AddCallObserver(
+        [&](const platform::host::CallRecord&) {  // the program stepped out of its accesses
+            if (trace != nullptr) {
+                trace->EndFold();
+            }
+            giveUps.OnProgramCall();
+        });
+    platform::host::SetFaults(o.faults);
     platform::SetChannelFd(platform::Channel::Debug, debugFd);
     platform::SetChannelFd(platform::Channel::Console, consoleFd);
     const std::uint64_t realStartNs = sim::MonotonicNs();
 
     Summary summary;
     if (!RunProgram(o.programArgs, summary)) {
-        summary.abandoned = host::AbandonReason();
+        summary.abandoned = platform::host::AbandonReason();
         err << "varkel-sim: " << summary.abandoned << '\n';
     }
     if (summary.signal == 0 && summary.abandoned.empty()) {
@@ -286,7 +287,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     platform::FlushChannels();
     summary.figures = CollectFigures(*board, giveUps, sim::MonotonicNs() - realStartNs);
     summary.failedOutputs = CompleteOutputs(f, burst, summary.signal, err);
-    host::Reset();
+    platform::host::Reset();
     common::ClearStop();  // the outputs are complete; what stopped the run is in the summary
 
     summary.reasons = FailReasons(summary);
@@ -326,4 +327,4 @@ int Main(int argc, char** argv) {
     return Run(args, std::cout, std::cerr);
 }
 
-}  // namespace runner
+}  // namespace varkel_sim

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-namespace runner {
+namespace varkel_sim {
 
 inline constexpr int kExitUsage = 2;
 inline constexpr int kExitStrictFail = 3;
@@ -20,4 +20,4 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
 // SIGTERM, SIGHUP and SIGPIPE to a clean stop, then Run.
 int Main(int argc, char** argv);
 
-}  // namespace runner
+}  // namespace varkel_sim

@@ -6,7 +6,7 @@
 #include "app/exit_status.h"
 #include "common/json.h"
 
-namespace runner {
+namespace varkel_sim {
 
 namespace {
 
@@ -229,4 +229,4 @@ std::string SummaryJson(const Summary& s, const Options& o) {
     return json.str();
 }
 
-}  // namespace runner
+}  // namespace varkel_sim

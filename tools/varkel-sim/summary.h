@@ -9,7 +9,7 @@
 #include "tools/varkel-sim/options.h"
 #include "tools/varkel-sim/program_watch.h"
 
-namespace runner {
+namespace varkel_sim {
 
 // Each figure of a run, in the order the summary gives them.
 enum class Fig {
@@ -65,4 +65,4 @@ std::vector<std::string> FailReasons(const Summary& summary);
 std::string SummaryText(const Summary& summary);
 std::string SummaryJson(const Summary& summary, const Options& options);
 
-}  // namespace runner
+}  // namespace varkel_sim

@@ -6,7 +6,7 @@
 #include <cmath>
 #include <cstdio>
 
-namespace runner {
+namespace varkel_sim {
 namespace {
 
 constexpr int kWindowWidth = 1400;
@@ -92,4 +92,4 @@ std::string GtkwaveSaveFile(const std::string& vcdPath, const std::vector<sim::F
     return text;
 }
 
-}  // namespace runner
+}  // namespace varkel_sim

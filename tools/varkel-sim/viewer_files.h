@@ -7,7 +7,7 @@
 
 #include "sim/board.h"
 
-namespace runner {
+namespace varkel_sim {
 
 // Finds what a viewer opens on: the first burst of frames on the wire
 // between `startNs` and `endNs` (frames less than 16 bit times apart).
@@ -31,4 +31,4 @@ std::string GtkwavePath(const std::string& vcdPath);
 // its frames, labelled with the byte, so the message reads at a glance.
 std::string GtkwaveSaveFile(const std::string& vcdPath, const std::vector<sim::Frame>& burst);
 
-}  // namespace runner
+}  // namespace varkel_sim

@@ -10,7 +10,7 @@
 
 #include "common/escape.h"
 
-namespace check {
+namespace varkel_check {
 
 bool SameName(std::string_view name, std::string_view wanted) {
     return name.size() == wanted.size() &&
@@ -125,4 +125,4 @@ bool ReadCapture(int fd, const std::string& path, const LineNames& names, Captur
     return ReadVcd(fd, path, names, sink, info, progress, error);
 }
 
-}  // namespace check
+}  // namespace varkel_check

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-namespace check {
+namespace varkel_check {
 
 enum class Line { Sclk, Sfrm, Txd };
 inline constexpr int kLines = 3;
@@ -100,4 +100,4 @@ bool ReadVcd(int fd, const std::string& path, const LineNames& names, CaptureSin
 bool ReadSigrokSession(int fd, const std::string& path, const LineNames& names, CaptureSink& sink,
                        CaptureInfo& info, const Progress& progress, std::string& error);
 
-}  // namespace check
+}  // namespace varkel_check

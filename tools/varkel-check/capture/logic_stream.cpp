@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-namespace check {
+namespace varkel_check {
 
 // Callers check the sample size; one out of range is held to it, so the
 // carry is never written past.
@@ -53,4 +53,4 @@ void LogicStream::One(const unsigned char* sample) {
     ++tick_;
 }
 
-}  // namespace check
+}  // namespace varkel_check

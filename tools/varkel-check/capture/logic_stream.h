@@ -10,7 +10,7 @@
 
 #include "tools/varkel-check/capture/capture.h"
 
-namespace check {
+namespace varkel_check {
 
 class LogicStream {
   public:
@@ -38,4 +38,4 @@ class LogicStream {
     std::size_t carried_ = 0;
 };
 
-}  // namespace check
+}  // namespace varkel_check

@@ -16,7 +16,7 @@
 #include "tools/varkel-check/capture/logic_stream.h"
 #include "tools/varkel-check/capture/zip_archive.h"
 
-namespace check {
+namespace varkel_check {
 namespace {
 
 constexpr std::uint64_t kMaxMetadataBytes = 1 << 20;
@@ -379,4 +379,4 @@ bool ReadSigrokSession(int fd, const std::string& path, const LineNames& names, 
     return true;
 }
 
-}  // namespace check
+}  // namespace varkel_check

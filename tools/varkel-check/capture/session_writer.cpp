@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-namespace check {
+namespace varkel_check {
 namespace {
 
 void U16(std::string& s, unsigned v) {
@@ -83,4 +83,4 @@ std::string SessionFile(std::uint64_t sampleRate, std::string_view samples, cons
     return StoredZip({{"version", "2"}, {"metadata", metadata}, {"logic-1-1", samples}});
 }
 
-}  // namespace check
+}  // namespace varkel_check

@@ -11,11 +11,11 @@
 
 #include "tools/varkel-check/capture/capture.h"
 
-namespace check {
+namespace varkel_check {
 
 std::string SessionFile(std::uint64_t sampleRate, std::string_view samples, const LineNames& names);
 
 // A zip archive of the entries (name, data), stored uncompressed.
 std::string StoredZip(const std::vector<std::pair<std::string, std::string_view>>& entries);
 
-}  // namespace check
+}  // namespace varkel_check

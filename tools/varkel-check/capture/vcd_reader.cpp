@@ -16,7 +16,7 @@
 #include "common/escape.h"
 #include "tools/varkel-check/capture/capture.h"
 
-namespace check {
+namespace varkel_check {
 namespace {
 
 constexpr std::size_t kChunk = 1 << 20;  // also the longest word a dump may hold
@@ -371,4 +371,4 @@ bool ReadVcd(int fd, const std::string& path, const LineNames& names, CaptureSin
     return true;
 }
 
-}  // namespace check
+}  // namespace varkel_check

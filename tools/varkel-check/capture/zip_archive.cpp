@@ -10,7 +10,7 @@
 
 #include "common/escape.h"
 
-namespace check {
+namespace varkel_check {
 namespace {
 
 constexpr std::uint32_t kLocalHeader = 0x04034b50, kDirectoryHeader = 0x02014b50, kEnd = 0x06054b50,
@@ -410,4 +410,4 @@ bool ZipArchive::Read(const ZipEntry& e, const std::function<bool(std::string_vi
     return true;
 }
 
-}  // namespace check
+}  // namespace varkel_check

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-namespace check {
+namespace varkel_check {
 
 struct ZipEntry {
     std::string name;
@@ -62,4 +62,4 @@ class ZipArchive {
     std::vector<std::uint64_t> dataOffsets_;  // by entry; known once Locate() has read its header, else 0
 };
 
-}  // namespace check
+}  // namespace varkel_check

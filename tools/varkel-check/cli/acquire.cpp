@@ -16,7 +16,7 @@
 #include <libsigrok/libsigrok.h>
 #endif
 
-namespace check {
+namespace varkel_check {
 
 #if !defined(VARKEL_HAVE_LIBSIGROK)
 
@@ -401,4 +401,4 @@ bool Acquire(const AcquireRequest& request, const LineNames& names, CaptureSink&
 
 #endif
 
-}  // namespace check
+}  // namespace varkel_check

@@ -12,7 +12,7 @@
 
 #include "tools/varkel-check/capture/capture.h"
 
-namespace check {
+namespace varkel_check {
 
 struct AcquireRequest {
     // A libsigrok driver and its options, as sigrok-cli spells them:
@@ -53,4 +53,4 @@ bool Acquire(const AcquireRequest& request, const LineNames& names, CaptureSink&
              const std::function<void(const AcquireStatus&)>& onTick, AcquireStatus& status,
              std::string& error);
 
-}  // namespace check
+}  // namespace varkel_check

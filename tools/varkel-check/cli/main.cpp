@@ -98,12 +98,12 @@ extern "C" void OnStopSignal(int signal) {
 }
 
 struct Options {
-    check::CheckRequest request;
+    varkel_check::CheckRequest request;
     std::string framesPath;
     std::string jsonPath;
-    check::AcquireRequest live;  // live.driver set: acquire instead of reading a file
-    std::string saveDir;         // --save-mismatches
-    bool limited = false;        // --time, --messages or --until-done given
+    varkel_check::AcquireRequest live;  // live.driver set: acquire instead of reading a file
+    std::string saveDir;                // --save-mismatches
+    bool limited = false;               // --time, --messages or --until-done given
 };
 
 constexpr unsigned kRunMessages = 10000;  // the program's whole run
@@ -158,7 +158,7 @@ bool ParseWords(const std::string& text, unsigned bits, std::vector<std::uint32_
 
 // "D0=sclk,D1=sfrm,D2=txd": each device channel and the line it carries,
 // every line named once.
-bool ParseChannels(const std::string& text, const check::LineNames& names,
+bool ParseChannels(const std::string& text, const varkel_check::LineNames& names,
                    std::vector<std::pair<std::string, std::string>>& out) {
     std::vector<std::pair<std::string, std::string>> pairs;
     std::size_t from = 0;
@@ -170,12 +170,13 @@ bool ParseChannels(const std::string& text, const check::LineNames& names,
             return false;
         }
         const std::string line = item.substr(equals + 1);
-        if (!check::SameName(line, names.sclk) && !check::SameName(line, names.sfrm) &&
-            !check::SameName(line, names.txd)) {
+        if (!varkel_check::SameName(line, names.sclk) && !varkel_check::SameName(line, names.sfrm) &&
+            !varkel_check::SameName(line, names.txd)) {
             return false;
         }
         for (const auto& [device, seen] : pairs) {
-            if (check::SameName(seen, line) || check::SameName(device, item.substr(0, equals))) {
+            if (varkel_check::SameName(seen, line) ||
+                varkel_check::SameName(device, item.substr(0, equals))) {
                 return false;
             }
         }
@@ -213,7 +214,7 @@ std::string Number(double value) {
 
 // Parses the command line; returns an exit status to stop with, or -1.
 int Parse(const std::vector<std::string>& args, Options& o, std::string& text, std::string& error) {
-    check::CheckRequest& r = o.request;
+    varkel_check::CheckRequest& r = o.request;
     // Read once every option is known: they depend on --bits and the names.
     std::string message, channels;
     std::vector<common::OptionSpec> specs = {
@@ -244,10 +245,9 @@ int Parse(const std::vector<std::string>& args, Options& o, std::string& text, s
         const std::string arg = std::string("--") + specs[given.spec].name;
         const std::string& value = given.value;
         if (arg == "--help" || arg == "--version") {
-            text =
-                arg == "--version"
-                    ? "varkel-check " VARKEL_VERSION "\nlive acquisition: " + check::AcquireLibrary() + "\n"
-                    : kUsage;
+            text = arg == "--version" ? "varkel-check " VARKEL_VERSION "\nlive acquisition: " +
+                                            varkel_check::AcquireLibrary() + "\n"
+                                      : kUsage;
             return kExitMatch;
         }
         const NumberOption* number = nullptr;
@@ -326,7 +326,7 @@ int Parse(const std::vector<std::string>& args, Options& o, std::string& text, s
         {"--sclk", &r.names.sclk}, {"--sfrm", &r.names.sfrm}, {"--txd", &r.names.txd}};
     for (std::size_t i = 0; i < 3; ++i) {
         for (std::size_t j = i + 1; j < 3; ++j) {
-            if (check::SameName(*lines[i].second, *lines[j].second)) {
+            if (varkel_check::SameName(*lines[i].second, *lines[j].second)) {
                 error = std::string(lines[i].first) + " and " + lines[j].first + " name one signal, '" +
                         common::Escaped(*lines[i].second, 64) + "': each line needs its own";
                 return kExitUnreadable;
@@ -334,7 +334,7 @@ int Parse(const std::vector<std::string>& args, Options& o, std::string& text, s
         }
     }
     if (message.empty()) {
-        r.expect.message = check::ProgramWords(r.expect.bits);
+        r.expect.message = varkel_check::ProgramWords(r.expect.bits);
     } else if (!ParseWords(message, r.expect.bits, r.expect.message, error)) {
         return kExitUnreadable;
     }
@@ -410,11 +410,11 @@ class ProgressLine {
 };
 
 // Commits the outputs, then gives the verdict.
-int Conclude(const Options& o, const check::Outcome& outcome, common::OutputFile& frames,
+int Conclude(const Options& o, const varkel_check::Outcome& outcome, common::OutputFile& frames,
              common::OutputFile& json) {
     std::string error;
     if (json.isOpen()) {
-        json.Write(check::Json(outcome, o.request, VARKEL_VERSION));
+        json.Write(varkel_check::Json(outcome, o.request, VARKEL_VERSION));
     }
     // Outputs first: a verdict is given only when everything asked for was
     // written, so a run that printed one left nothing broken behind.
@@ -430,7 +430,8 @@ int Conclude(const Options& o, const check::Outcome& outcome, common::OutputFile
     }
     // Data on standard output (--json -, --frames -) keeps it for the data:
     // the verdict goes to standard error, so a script reads one document.
-    const std::string report = check::VerdictLine(outcome.report) + "\n" + check::Details(outcome, o.request);
+    const std::string report =
+        varkel_check::VerdictLine(outcome.report) + "\n" + varkel_check::Details(outcome, o.request);
     const bool dataOnStdout = frames.isStandardOutput() || json.isStandardOutput();
     if (dataOnStdout ? !common::WriteAll(STDERR_FILENO, report) : !WriteStandardOutput(report)) {
         return kExitUnreadable;
@@ -468,13 +469,13 @@ int Check(const Options& o) {
         return common::StopRequested() ? 128 + common::StopSignal() : kExitUnreadable;
     }
 
-    check::Outcome outcome;
+    varkel_check::Outcome outcome;
     ProgressLine progress(o.request.path);
-    ok = check::CheckCapture(
+    ok = varkel_check::CheckCapture(
         captureFd, o.request,
-        [&](const check::Word& frame, std::uint64_t startNs) {
+        [&](const varkel_check::Word& frame, std::uint64_t startNs) {
             if (frames.isOpen()) {
-                frames.Write(check::FrameLine(startNs, frame.risingValue, o.request.expect.bits));
+                frames.Write(varkel_check::FrameLine(startNs, frame.risingValue, o.request.expect.bits));
             }
         },
         [&](std::uint64_t bytes) { return progress.Update(bytes); }, outcome, error);
@@ -517,13 +518,14 @@ int Live(const Options& o) {
             " is not a folder varkel-check may write in (--save-mismatches)");
         return kExitUnreadable;
     }
-    check::Outcome outcome;
-    check::MismatchWindows* windows = nullptr;  // the pipeline feeds them, and they see its wrong messages
-    check::CheckPipeline pipeline(
+    varkel_check::Outcome outcome;
+    varkel_check::MismatchWindows* windows =
+        nullptr;  // the pipeline feeds them, and they see its wrong messages
+    varkel_check::CheckPipeline pipeline(
         o.request.expect,
-        [&](const check::Word& frame, std::uint64_t startNs) {
+        [&](const varkel_check::Word& frame, std::uint64_t startNs) {
             if (frames.isOpen()) {
-                frames.Write(check::FrameLine(startNs, frame.risingValue, o.request.expect.bits));
+                frames.Write(varkel_check::FrameLine(startNs, frame.risingValue, o.request.expect.bits));
             }
         },
         [&](std::uint64_t start, std::uint64_t end) {
@@ -531,14 +533,14 @@ int Live(const Options& o) {
                 windows->Save(start, end);
             }
         });
-    check::MismatchWindows kept(pipeline, o.saveDir, o.request.names);
+    varkel_check::MismatchWindows kept(pipeline, o.saveDir, o.request.names);
     windows = &kept;
     const bool onTerminal = ::isatty(STDERR_FILENO) != 0;
     bool announced = false;
-    check::AcquireStatus status;
-    ok = check::Acquire(
+    varkel_check::AcquireStatus status;
+    ok = varkel_check::Acquire(
         o.live, o.request.names, kept, outcome.info, [&] { return pipeline.messages(); },
-        [&](const check::AcquireStatus& now) {
+        [&](const varkel_check::AcquireStatus& now) {
             if (!announced) {  // once samples flow, so a stop from here on has something to judge
                 announced = true;
                 Say("acquiring: " + common::Escaped(outcome.info.resolution, 96) +
@@ -548,7 +550,7 @@ int Live(const Options& o) {
                 char line[160];
                 std::snprintf(line, sizeof line,
                               "\r\033[Kvarkel-check: %.1f s, %s frames, %u messages checked", now.seconds,
-                              check::Grouped(pipeline.words()).c_str(), pipeline.messages());
+                              varkel_check::Grouped(pipeline.words()).c_str(), pipeline.messages());
                 common::WriteAll(STDERR_FILENO, line);
             }
         },

@@ -10,7 +10,7 @@
 #include "common/output_file.h"
 #include "tools/varkel-check/capture/session_writer.h"
 
-namespace check {
+namespace varkel_check {
 
 MismatchWindows::MismatchWindows(CaptureSink& next, std::string dir, const LineNames& names)
     : next_(next), dir_(std::move(dir)), names_(names) {
@@ -102,4 +102,4 @@ void MismatchWindows::Save(std::uint64_t startTick, std::uint64_t endTick) {
     ++saved_;
 }
 
-}  // namespace check
+}  // namespace varkel_check

@@ -11,7 +11,7 @@
 
 #include "tools/varkel-check/capture/capture.h"
 
-namespace check {
+namespace varkel_check {
 
 class MismatchWindows : public CaptureSink {
   public:
@@ -56,4 +56,4 @@ class MismatchWindows : public CaptureSink {
     std::string first_, error_;
 };
 
-}  // namespace check
+}  // namespace varkel_check

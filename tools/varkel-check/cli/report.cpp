@@ -9,7 +9,7 @@
 #include "common/json.h"
 #include "common/wire_line.h"
 
-namespace check {
+namespace varkel_check {
 namespace {
 
 // Any finite double fits: the longest, 1.8e308 with nine decimals, is
@@ -154,4 +154,4 @@ std::string Json(const Outcome& outcome, const CheckRequest& request, const char
     return j.str();
 }
 
-}  // namespace check
+}  // namespace varkel_check

@@ -9,7 +9,7 @@
 
 #include "tools/varkel-check/judge/pipeline.h"
 
-namespace check {
+namespace varkel_check {
 
 // The verdict line, the details that follow it, and the JSON document.
 std::string VerdictLine(const Report& report);
@@ -19,4 +19,4 @@ std::string Json(const Outcome& outcome, const CheckRequest& request, const char
 // A word as varkel-sim's wire log writes a frame: "<seconds> 0x<value>\n".
 std::string FrameLine(std::uint64_t startNs, std::uint32_t value, unsigned bits);
 
-}  // namespace check
+}  // namespace varkel_check

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace check {
+namespace varkel_check {
 namespace {
 
 constexpr int kClock = static_cast<int>(Line::Sclk), kSelect = static_cast<int>(Line::Sfrm),
@@ -196,4 +196,4 @@ void EvidenceCollector::EndBurst() {
     burstCut_ = false;
 }
 
-}  // namespace check
+}  // namespace varkel_check

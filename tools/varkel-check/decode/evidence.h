@@ -11,7 +11,7 @@
 #include "tools/varkel-check/capture/capture.h"
 #include "tools/varkel-check/decode/words.h"
 
-namespace check {
+namespace varkel_check {
 
 // A sampled change tells which way the clock stood only if a whole sample
 // lies between it and every clock edge, and the clock runs slowly enough to
@@ -99,4 +99,4 @@ class EvidenceCollector : public CaptureSink {
     bool overflowed_ = false;  // more changes than kept: the words they fall in are unclear
 };
 
-}  // namespace check
+}  // namespace varkel_check

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace check {
+namespace varkel_check {
 namespace {
 
 constexpr int kClock = static_cast<int>(Line::Sclk), kSelect = static_cast<int>(Line::Sfrm),
@@ -166,4 +166,4 @@ void WordDecoder::Emit(const Word& word) {
     onWord_(word);
 }
 
-}  // namespace check
+}  // namespace varkel_check

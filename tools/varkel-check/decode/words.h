@@ -15,7 +15,7 @@
 
 #include "tools/varkel-check/capture/capture.h"
 
-namespace check {
+namespace varkel_check {
 
 struct DecoderSettings {
     unsigned bits = 8;  // a word's width, 1 to 32
@@ -103,4 +103,4 @@ class WordDecoder : public CaptureSink {
     std::optional<Word> first_;
 };
 
-}  // namespace check
+}  // namespace varkel_check

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
-namespace check {
+namespace varkel_check {
 namespace {
 
 // Frames further apart than this many bit times start a new message.
@@ -237,4 +237,4 @@ Report Checker::Finish(const Framing& framing, const Evidence& lines) {
     return r;
 }
 
-}  // namespace check
+}  // namespace varkel_check

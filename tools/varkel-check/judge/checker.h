@@ -12,7 +12,7 @@
 #include "tools/varkel-check/decode/words.h"
 #include "tools/varkel-check/judge/diagnosis.h"
 
-namespace check {
+namespace varkel_check {
 
 // The program's message: "ZEL NSSP" and a zero byte.
 inline constexpr std::uint8_t kProgramMessage[] = {'Z', 'E', 'L', ' ', 'N', 'S', 'S', 'P', 0};
@@ -96,4 +96,4 @@ class Checker {
     bool messageWrong_ = false;  // the message being judged showed a fault
 };
 
-}  // namespace check
+}  // namespace varkel_check

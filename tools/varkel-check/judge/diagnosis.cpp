@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <optional>
 
-namespace check {
+namespace varkel_check {
 namespace {
 
 // Beyond this a bit time is not a setting off by a factor, and no factor
@@ -343,4 +343,4 @@ std::vector<Mismatch> Diagnose(const Framing& framing, const Evidence& lines, co
     return causes;
 }
 
-}  // namespace check
+}  // namespace varkel_check

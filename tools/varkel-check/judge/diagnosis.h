@@ -10,7 +10,7 @@
 #include "tools/varkel-check/decode/evidence.h"
 #include "tools/varkel-check/decode/words.h"
 
-namespace check {
+namespace varkel_check {
 
 // A count with its thousands grouped: "1,204".
 std::string Grouped(std::uint64_t n);
@@ -51,4 +51,4 @@ struct DiagnosisSettings {
 std::vector<Mismatch> Diagnose(const Framing& framing, const Evidence& lines, const Findings& found,
                                const DiagnosisSettings& settings);
 
-}  // namespace check
+}  // namespace varkel_check

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-namespace check {
+namespace varkel_check {
 
 CheckPipeline::CheckPipeline(const Expectation& expect, OnWord onWord, Checker::OnWrongMessage onWrongMessage)
     : expect_(expect),
@@ -49,4 +49,4 @@ bool CheckCapture(int fd, const CheckRequest& request, const CheckPipeline::OnWo
     return true;
 }
 
-}  // namespace check
+}  // namespace varkel_check

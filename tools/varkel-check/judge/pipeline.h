@@ -13,7 +13,7 @@
 #include "tools/varkel-check/decode/words.h"
 #include "tools/varkel-check/judge/checker.h"
 
-namespace check {
+namespace varkel_check {
 
 class CheckPipeline : public CaptureSink {
   public:
@@ -67,4 +67,4 @@ struct Outcome {
 bool CheckCapture(int fd, const CheckRequest& request, const CheckPipeline::OnWord& onWord,
                   const Progress& progress, Outcome& outcome, std::string& error);
 
-}  // namespace check
+}  // namespace varkel_check

@@ -1,4 +1,4 @@
-#include "platform/linux/linux_platform.h"
+#include "platform/devmem/devmem_platform.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -15,7 +15,7 @@
 #include "platform/platform.h"
 #include "platform/regions.h"
 
-namespace linux_mem {
+namespace platform::devmem {
 namespace {
 
 const char* g_devicePath = "/dev/mem";
@@ -44,9 +44,9 @@ void SetDevicePathForTesting(const char* path) {
     g_devicePath = path;
 }
 
-}  // namespace linux_mem
+}  // namespace platform::devmem
 
-using linux_mem::g_reservations;
+using platform::devmem::g_reservations;
 
 void* ReserveRegion(void* address, std::uint32_t size, std::uint32_t allocationType, std::uint32_t protect) {
     if (!platform::ReserveArgsValid(address, size, allocationType, protect) || g_reservations.full()) {
@@ -69,9 +69,9 @@ int VirtualCopy(void* base, std::uint32_t physicalDiv256, std::uint32_t size, st
         return 0;
     }
     // O_SYNC makes the kernel map the registers uncached.
-    const int fd = ::open(linux_mem::g_devicePath, O_RDWR | O_SYNC | O_CLOEXEC);
+    const int fd = ::open(platform::devmem::g_devicePath, O_RDWR | O_SYNC | O_CLOEXEC);
     if (fd < 0) {
-        linux_mem::Complain("open", physical, errno);
+        platform::devmem::Complain("open", physical, errno);
         return 0;
     }
     void* mapped =
@@ -79,7 +79,7 @@ int VirtualCopy(void* base, std::uint32_t physicalDiv256, std::uint32_t size, st
     const int mapErrno = errno;
     ::close(fd);
     if (mapped == MAP_FAILED) {
-        linux_mem::Complain("map", physical, mapErrno);
+        platform::devmem::Complain("map", physical, mapErrno);
         // Keep the range reserved so that it can still be given back whole.
         ::mmap(base, size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | MAP_FIXED, -1, 0);
         return 0;
