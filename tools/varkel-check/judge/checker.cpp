@@ -24,9 +24,9 @@ std::string WordText(std::uint32_t value, unsigned bits) {
     return text;
 }
 
-Words Read(const std::vector<Word>& frames, bool falling, bool lsbFirst, unsigned bits) {
+Words Read(const std::vector<Word>& words, bool falling, bool lsbFirst, unsigned bits) {
     Words out;
-    for (const Word& f : frames) {
+    for (const Word& f : words) {
         const std::uint32_t value = falling ? f.fallingValue : f.risingValue;
         out.push_back(lsbFirst ? Reversed(value, bits) : value);
     }
@@ -78,15 +78,15 @@ void Checker::Note(double seconds, unsigned message, unsigned byte, const std::s
     }
 }
 
-void Checker::Add(const Word& frame) {
+void Checker::Add(const Word& word) {
     if (!group_.empty()) {
         const double bit = std::max(Seconds(1) * group_.back().BitTicks(), expect_.BitSeconds());
-        if (Seconds(frame.startTick - group_.back().endTick) > kMessageGapBits * bit) {
+        if (Seconds(word.startTick - group_.back().endTick) > kMessageGapBits * bit) {
             CloseGroup(false);
         }
     }
     if (group_.size() < 4 * expect_.message.size()) {
-        group_.push_back(frame);
+        group_.push_back(word);
     }
 }
 
@@ -94,40 +94,40 @@ void Checker::CloseGroup(bool last) {
     if (group_.empty()) {
         return;
     }
-    std::vector<Word> frames;
-    frames.swap(group_);
+    std::vector<Word> words;
+    words.swap(group_);
     const std::size_t n = expect_.message.size();
-    const Words seen = Read(frames, false, false, expect_.bits);
+    const Words seen = Read(words, false, false, expect_.bits);
     // A capture may begin or end inside a message: a first group whose
     // select was already active, unless it holds a whole message's words
     // (a capture that begins on the select's edge), or a short one that is
     // the message's tail, and a short last one that is its head, are left
     // out.
     if (groups_++ == 0 &&
-        ((frames.front().periodCutAtStart && seen.size() != n) ||
+        ((words.front().periodCutAtStart && seen.size() != n) ||
          (seen.size() < n && std::equal(seen.begin(), seen.end(),
                                         expect_.message.end() - static_cast<std::ptrdiff_t>(seen.size()))))) {
         ++report_.partialMessagesAtStart;
         report_.partialFramesAtStart +=
-            frames.front().periodCutAtStart ? static_cast<unsigned>(frames.size()) : 0;
+            words.front().periodCutAtStart ? static_cast<unsigned>(words.size()) : 0;
         return;
     }
     if (last && seen.size() < n && std::equal(seen.begin(), seen.end(), expect_.message.begin())) {
         ++report_.partialMessagesAtEnd;
         return;
     }
-    CheckMessage(frames);
+    CheckMessage(words);
 }
 
-void Checker::CheckMessage(const std::vector<Word>& frames) {
+void Checker::CheckMessage(const std::vector<Word>& words) {
     messageWrong_ = false;
     const unsigned message = ++report_.messages;
-    const double start = Seconds(frames.front().startTick);
-    for (const Word& w : frames) {
+    const double start = Seconds(words.front().startTick);
+    for (const Word& w : words) {
         (w.complete ? report_.frames : report_.framesCut)++;
     }
-    for (std::size_t i = 0; i < frames.size(); ++i) {
-        const Word& f = frames[i];
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        const Word& f = words[i];
         const auto byte = static_cast<unsigned>(i + 1);
         if (!f.complete) {
             Note(Seconds(f.startTick), message, byte,
@@ -149,16 +149,16 @@ void Checker::CheckMessage(const std::vector<Word>& frames) {
             ++bitCount_;
         }
     }
-    const Words seen = Read(frames, false, false, expect_.bits);
+    const Words seen = Read(words, false, false, expect_.bits);
     if (seen != expect_.message) {
         ++found_.wrongMessages;
-        found_.rightLsbFirst += Read(frames, false, true, expect_.bits) == expect_.message ? 1 : 0;
-        found_.rightOnFall += Read(frames, true, false, expect_.bits) == expect_.message ? 1 : 0;
-        found_.rightBoth += Read(frames, true, true, expect_.bits) == expect_.message ? 1 : 0;
+        found_.rightLsbFirst += Read(words, false, true, expect_.bits) == expect_.message ? 1 : 0;
+        found_.rightOnFall += Read(words, true, false, expect_.bits) == expect_.message ? 1 : 0;
+        found_.rightBoth += Read(words, true, true, expect_.bits) == expect_.message ? 1 : 0;
         unsigned at = 0;
         std::string cause = FrameCountCause(seen, expect_.message, expect_.bits, at);
         if (cause.empty() && seen.size() != expect_.message.size()) {
-            cause = std::to_string(seen.size()) + " frames, not " + std::to_string(expect_.message.size());
+            cause = std::to_string(seen.size()) + " words, not " + std::to_string(expect_.message.size());
         }
         if (cause.empty()) {
             for (std::size_t j = 0; j < seen.size() && cause.empty(); ++j) {
@@ -176,7 +176,7 @@ void Checker::CheckMessage(const std::vector<Word>& frames) {
                 }
             }
         }
-        const double when = at != 0 && at <= frames.size() ? Seconds(frames[at - 1].startTick) : start;
+        const double when = at != 0 && at <= words.size() ? Seconds(words[at - 1].startTick) : start;
         if (found_.bytes.what.empty()) {
             found_.wrongMessageStart = start;
         }
@@ -198,9 +198,9 @@ void Checker::CheckMessage(const std::vector<Word>& frames) {
         }
     }
     havePreviousStart_ = true;
-    previousStart_ = frames.front().startTick;
+    previousStart_ = words.front().startTick;
     if (messageWrong_ && onWrongMessage_) {
-        onWrongMessage_(frames.front().startTick, frames.back().endTick);
+        onWrongMessage_(words.front().startTick, words.back().endTick);
     }
 }
 

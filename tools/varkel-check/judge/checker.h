@@ -1,5 +1,5 @@
-// Holds the frames read off a capture against what the program sends:
-// "ZEL NSSP" and a zero byte, nine 8-bit frames, MSB first, sampled on the
+// Holds the words read off a capture against what the program sends:
+// "ZEL NSSP" and a zero byte, nine 8-bit words, MSB first, sampled on the
 // rising clock edge, one message a second.
 #pragma once
 
@@ -61,7 +61,7 @@ struct Report {
     std::uint64_t wordsWithPhase = 0, wordsPhaseUnclear = 0;
 };
 
-// Takes frames as the decoder finds them; holds only one message at a time.
+// Takes words as the decoder finds them; holds only one message at a time.
 class Checker {
   public:
     // Sees each wrong message as it is judged: its first and last tick.
@@ -69,7 +69,7 @@ class Checker {
 
     // `secondsPerTick`: the capture's time unit.
     Checker(const Expectation& expectation, double secondsPerTick, OnWrongMessage onWrongMessage = {});
-    void Add(const Word& frame);
+    void Add(const Word& word);
     // Ends the check, with how the words were framed and what the lines
     // showed beyond them.
     Report Finish(const Framing& framing, const Evidence& lines);
@@ -77,7 +77,7 @@ class Checker {
 
   private:
     void CloseGroup(bool last);
-    void CheckMessage(const std::vector<Word>& frames);
+    void CheckMessage(const std::vector<Word>& words);
     void Note(double seconds, unsigned message, unsigned byte, const std::string& what, Mismatch& into);
     double Seconds(std::uint64_t tick) const { return static_cast<double>(tick) * secondsPerTick_; }
 
