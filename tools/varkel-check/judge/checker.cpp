@@ -158,7 +158,7 @@ void Checker::CheckMessage(const std::vector<Word>& words) {
         unsigned at = 0;
         std::string cause = FrameCountCause(seen, expect_.message, expect_.bits, at);
         if (cause.empty() && seen.size() != expect_.message.size()) {
-            cause = std::to_string(seen.size()) + " words, not " + std::to_string(expect_.message.size());
+            cause = std::to_string(seen.size()) + " frames, not " + std::to_string(expect_.message.size());
         }
         if (cause.empty()) {
             for (std::size_t j = 0; j < seen.size() && cause.empty(); ++j) {
