@@ -14,23 +14,11 @@ constexpr std::uint64_t kClear = 2;
 
 }  // namespace
 
-void EvidenceCollector::Change(std::uint64_t tick, Line line, char level) {
-    if (holding_ && tick != tick_) {
-        Settle();
-    }
-    holding_ = true;
-    tick_ = tick;
-    next_[static_cast<int>(line)] = level;
-}
-
 void EvidenceCollector::End(std::uint64_t /*tick*/) {
-    if (holding_) {
-        Settle();
-    }
+    TakeHeld();
 }
 
 void EvidenceCollector::Settle() {
-    holding_ = false;
     for (int i = 0; i < kLines; ++i) {  // a pin becoming driven is not activity; a toggle is
         evidence_.changes[i] +=
             (level_[i] == '0' && next_[i] == '1') || (level_[i] == '1' && next_[i] == '0') ? 1 : 0;
@@ -104,7 +92,6 @@ void EvidenceCollector::Settle() {
             overflowed_ = true;
         }
     }
-    std::copy(std::begin(next_), std::end(next_), std::begin(level_));
 }
 
 // At a clock edge, the data changes since the one before: one under a

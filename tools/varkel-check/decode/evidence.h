@@ -46,11 +46,10 @@ struct Evidence {
     std::uint64_t wordsWithPhase = 0, changesWhileHigh = 0, wordsUnclear = 0;
 };
 
-class EvidenceCollector : public CaptureSink {
+class EvidenceCollector : public Sampled {
   public:
     explicit EvidenceCollector(const DecoderSettings& settings) : settings_(settings) {}
-    // Each level change, before the word decoder sees it.
-    void Change(std::uint64_t tick, Line line, char level) override;
+    // Each level change comes before the word decoder sees it (Change).
     void End(std::uint64_t tick) override;
     // Each word the decoder read, once it has ended.
     void Take(const Word& word);
@@ -68,7 +67,7 @@ class EvidenceCollector : public CaptureSink {
     // Changes kept for the word they fall in; a word with more is unclear.
     static constexpr std::size_t kKeptChanges = 4096;
 
-    void Settle();  // applies the changes of the tick held
+    void Settle() override;
     void Rest(char level);
     void Rise();
     void EndBurst();
@@ -78,10 +77,6 @@ class EvidenceCollector : public CaptureSink {
 
     DecoderSettings settings_;
     Evidence evidence_;
-    char level_[kLines] = {'?', '?', '?'};
-    char next_[kLines] = {'?', '?', '?'};
-    std::uint64_t tick_ = 0;
-    bool holding_ = false;
     bool active_ = false;
     bool periodCut_ = false;
     std::uint64_t openTick_ = 0;

@@ -22,19 +22,25 @@ std::uint32_t Reversed(std::uint32_t value, unsigned bits) {
     return out;
 }
 
-void WordDecoder::Change(std::uint64_t tick, Line line, char level) {
-    if (holding_ && tick != tick_) {
-        Settle();
+void Sampled::Change(std::uint64_t tick, Line line, char level) {
+    if (tick != tick_) {
+        TakeHeld();
     }
     holding_ = true;
     tick_ = tick;
     next_[static_cast<int>(line)] = level;
 }
 
-void WordDecoder::End(std::uint64_t /*tick*/) {
+void Sampled::TakeHeld() {
     if (holding_) {
+        holding_ = false;
         Settle();
+        std::copy(std::begin(next_), std::end(next_), std::begin(level_));
     }
+}
+
+void WordDecoder::End(std::uint64_t /*tick*/) {
+    TakeHeld();
     if (active_ && inWord_) {
         if (word_.rises >= settings_.bits) {
             EndWord(true);  // whole; only a falling edge after its last bit is beyond the capture
@@ -49,7 +55,6 @@ void WordDecoder::End(std::uint64_t /*tick*/) {
 }
 
 void WordDecoder::Settle() {
-    holding_ = false;
     const char activeLevel = settings_.selectActiveHigh ? '1' : '0';
     const bool nowActive = next_[kSelect] == activeLevel;
     const bool rising = level_[kClock] == '0' && next_[kClock] == '1';
@@ -82,7 +87,6 @@ void WordDecoder::Settle() {
         }
         Edge(rising, bit);
     }
-    std::copy(std::begin(next_), std::end(next_), std::begin(level_));
 }
 
 void WordDecoder::StartWord(bool firstInPeriod) {

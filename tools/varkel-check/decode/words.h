@@ -68,19 +68,39 @@ struct Framing {
     std::uint64_t wordsLostAtClose = 0;
 };
 
-class WordDecoder : public CaptureSink {
+// The three lines a sample at a time: the changes given for one tick are
+// taken together, as the analyser sampled them, once the next tick (or the
+// end) comes. `level_` holds the lines before that sample, `next_` at it.
+class Sampled : public CaptureSink {
+  public:
+    void Change(std::uint64_t tick, Line line, char level) final;
+
+  protected:
+    // Takes the sample held, if one is: Settle(), then its levels become
+    // the lines' levels.
+    void TakeHeld();
+    virtual void Settle() = 0;
+
+    char level_[kLines] = {'?', '?', '?'};
+    char next_[kLines] = {'?', '?', '?'};
+    std::uint64_t tick_ = 0;
+
+  private:
+    bool holding_ = false;
+};
+
+class WordDecoder : public Sampled {
   public:
     // `onWord` sees each complete word as it ends, and each partial one
     // (complete false) a select period ended inside.
     WordDecoder(const DecoderSettings& settings, std::function<void(const Word&)> onWord)
         : settings_(settings), onWord_(std::move(onWord)) {}
-    void Change(std::uint64_t tick, Line line, char level) override;
     void End(std::uint64_t tick) override;
 
     const Framing& framing() const { return framing_; }
 
   private:
-    void Settle();  // applies the changes of the tick held
+    void Settle() override;
     void StartWord(bool firstInPeriod);
     void Edge(bool rising, std::uint32_t bit);
     void EndWord(bool complete);
@@ -90,10 +110,6 @@ class WordDecoder : public CaptureSink {
     DecoderSettings settings_;
     std::function<void(const Word&)> onWord_;
     Framing framing_;
-    char level_[kLines] = {'?', '?', '?'};
-    char next_[kLines] = {'?', '?', '?'};
-    std::uint64_t tick_ = 0;
-    bool holding_ = false;
     bool active_ = false;  // within a select period
     bool inWord_ = false;  // a word has begun: the period's start, or an edge since the last word
     bool periodCut_ = false;
