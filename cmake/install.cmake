@@ -7,6 +7,11 @@ if(TARGET varkel-check)
   list(APPEND varkel_tools varkel-check)
 endif()
 install(TARGETS ${varkel_tools} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# varkel-sim --binary loads its agent into the emulator from ../lib/varkel.
+if(TARGET varkel-sim-agent)
+  install(TARGETS varkel-sim-agent LIBRARY DESTINATION lib/varkel)
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qemu-user")
+endif()
 install(FILES LICENSE README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 # Man pages need the tools to run, so a cross build has none.

@@ -109,7 +109,7 @@ void Board::Unbound(std::uint64_t address, bool write, std::uint64_t count) {
     CountMissed(Miss::NoBinding, count);
 }
 
-std::uint64_t Board::ReadsBeforeChange(std::uint64_t physical, std::uint64_t reads) const {
+std::uint64_t Board::UnchangedReads(std::uint64_t physical, std::uint64_t reads) const {
     const Target target = Decode(physical);
     if (time_.mode() != TimeMode::Virtual || options_.oneReadAtATime ||
         (target.block == Block::SerialPort && SspModel::ReadChangesPort(target.offset))) {
@@ -131,7 +131,7 @@ bool Board::Poll(std::uint64_t physical, std::uint32_t mask, std::uint64_t reads
         if ((value & mask) != 0) {
             return true;
         }
-        const std::uint64_t same = ReadsBeforeChange(physical, reads);
+        const std::uint64_t same = UnchangedReads(physical, reads);
         if (same > 0) {
             const Target target = Decode(physical);
             const Access run{

@@ -104,6 +104,11 @@ class Board : private SspEvents {
     // register whose read has no side effect, in virtual time) are
     // answered in one step.
     bool Poll(std::uint64_t physical, std::uint32_t mask, std::uint64_t reads);
+    // How many of `reads` further reads of `physical`, from now on, would
+    // see no change and could be answered ahead: none in real time or
+    // where a read changes the port; otherwise those before the port's
+    // next event.
+    std::uint64_t UnchangedReads(std::uint64_t physical, std::uint64_t reads) const;
     // `count` accesses the bus could not translate: at a program address no
     // window binds. They reach nothing and take no bus time; the first is
     // noted.
@@ -142,7 +147,6 @@ class Board : private SspEvents {
     static Target Decode(std::uint64_t physical);
 
     std::uint32_t BusAccess(bool write, std::uint64_t physical, std::uint32_t value);
-    std::uint64_t ReadsBeforeChange(std::uint64_t physical, std::uint64_t reads) const;
     // Accesses that reached nothing: no binding, no device, or no register
     // in a device. Each idea is counted here and only here.
     enum class Miss { NoBinding, NoDevice, NoRegister };

@@ -4,8 +4,9 @@
 # wait one read short, a release out of order...), one at a time, and runs
 # the tests: every change must make at least one test fail (or the build,
 # through a static_assert). Prints which tests caught each. A change marked
-# with a preset is tested in that build (arm-mmio: the board binary's own
-# object code). Takes about an hour; not part of CI.
+# with a preset is tested in that build. (The board binary's own wait one
+# read short is tests/binary_mutants.sh's, in CI.) Takes about an hour; not
+# part of CI.
 # Usage: tests/mutate_layout.sh [PATTERN]   (only the changes whose line
 # holds PATTERN, a grep pattern; works on a scratch copy in /tmp)
 set -uo pipefail
@@ -66,8 +67,7 @@ app/sequence.cpp @ ReleasePhysicalAddr(v_pClkRegs);\n    ReleasePhysicalAddr(Ssp
 app/loopback_sequence.cpp @ SspFlushReceive(); stale > 0 @ 0; stale > 0
 app/loopback_sequence.cpp @ if (received[i] == message[i]) { @ if (received[i] >= 0) {
 hw/reg_io.h @ return std::uint64_t{limit} + 1; @ return std::uint64_t{limit};
-platform/host/host_platform.cpp @ g_state.faults.txStuckMessages, g_state.pauses + 1) @ g_state.faults.txStuckMessages, g_state.pauses)
-hw/reg_io.h @ if (counter == 0) { @ if (counter == 1) { @ arm-mmio'
+platform/host/host_platform.cpp @ g_state.faults.txStuckMessages, g_state.pauses + 1) @ g_state.faults.txStuckMessages, g_state.pauses)'
 
 missed=0
 while read -r line; do

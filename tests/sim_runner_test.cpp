@@ -175,6 +175,9 @@ TEST_F(SimRunnerTest, BadInputIsOneClearLineExitTwoAndNothingRuns) {
         {"--fault", "tx-stuck:2", "--fault", "tx-stuck:2"},
         {"--fault", "tx-stuck", "--fault", "tx-stuck:2"},
         {"--fault", "tx-slow:2", "--fault", "tx-slow:3"},
+        {"--fault", "devmem-missing"},
+        {"--binary", "x", "--fault", "devmem-missing", "--fault", "devmem-strict"},
+        {"--binary", ""},
         {"--rxd", "floating"},
         {"--vcd-window", "2:1", "--vcd", dir / "x.vcd"},
         {"--vcd-window", "0:1"},
@@ -211,6 +214,10 @@ TEST_F(SimRunnerTest, BadInputIsOneClearLineExitTwoAndNothingRuns) {
         "varkel-sim: unexpected argument 'x\\x01y' (see --help; the program's own arguments follow --)\n");
     Run({"--fault", "tx-slow:2", "--fault", "tx-slow:3"});
     EXPECT_EQ(err.str(), "varkel-sim: faults 'tx-slow:2' and 'tx-slow:3' contradict each other\n");
+    Run({"--fault", "devmem-strict"});
+    EXPECT_EQ(err.str(),
+              "varkel-sim: fault 'devmem-strict' is a kernel's, for --binary: the program built into "
+              "varkel-sim has no /dev/mem\n");
 }
 
 TEST_F(SimRunnerTest, HelpAndVersionAnswerWithoutRunning) {

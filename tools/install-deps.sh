@@ -8,12 +8,13 @@
 #        32-bit ARM under qemu-user, the package)
 set -euo pipefail
 
-sim=(cmake ninja-build g++)
+sim=(cmake ninja-build g++ pkg-config
+    libcapstone-dev libssl-dev)              # --binary: the agent decodes host code; the summary hashes the file
 all=("${sim[@]}"
     clang clang-format                       # the second compiler, and the sources' format
     libgtest-dev libbenchmark-dev            # tests and benchmarks
     zlib1g-dev sigrok-cli                    # varkel-check unpacks sigrok sessions; tests decode with sigrok
-    pkg-config libsigrok-dev                 # varkel-check acquires live (tests: the demo driver)
+    libsigrok-dev                            # varkel-check acquires live (tests: the demo driver)
     crossbuild-essential-armel qemu-user     # the board binary, and the ARM builds run under emulation
     googletest                               # GoogleTest's sources, built for ARM where no package exists
     strace util-linux                        # the board binary's argument test watches its system calls

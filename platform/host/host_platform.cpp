@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstdarg>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -49,22 +48,15 @@ struct State {
     std::uint32_t reserveRequests = 0;
     std::uint32_t bindRequests = 0;
     std::uint32_t pauses = 0;  // SleepMs calls so far
-    char abandoned[320] = {};  // why a register access could not be performed
 };
 
 State g_state;
 
-// Whether a fault's list names the request or message `n` (from 1).
-bool Names(const std::vector<std::uint32_t>& list, std::uint32_t n) {
-    return std::find(list.begin(), list.end(), n) != list.end();
-}
-
 // A fault tied to the program's progress changes only between its
 // register accesses, here.
 void ApplyScheduledFaults() {
-    if (!g_state.faults.txStuckMessages.empty() && g_state.board != nullptr) {
-        g_state.board->SetTransmitStuck(
-            platform::host::Names(g_state.faults.txStuckMessages, g_state.pauses + 1));
+    if (g_state.faults.Scheduled() && g_state.board != nullptr) {
+        g_state.board->SetTransmitStuck(g_state.faults.TxStuckIn(g_state.pauses + 1));
     }
 }
 
@@ -87,6 +79,10 @@ void Record(Call call, std::uint64_t a0, std::uint64_t a1, std::uint64_t a2, std
 
 }  // namespace
 
+bool FaultPlan::Names(const std::vector<std::uint32_t>& list, std::uint32_t n) {
+    return std::find(list.begin(), list.end(), n) != list.end();
+}
+
 void Attach(sim::Board* board) {
     g_state.board = board;
     g_state.boardTarget.board = board;
@@ -105,32 +101,12 @@ void SetFaults(const FaultPlan& faults) {
 void AddCallObserver(std::function<void(const CallRecord&)> observer) {
     g_state.observers.push_back(std::move(observer));
 }
-void Abandon(const char* reason) noexcept {
-    if (g_state.abandoned[0] == '\0') {
-        std::snprintf(g_state.abandoned, sizeof g_state.abandoned, "%s", reason);
-    }
-    common::RequestStop(0);
-}
-
-const char* AbandonReason() {
-    return g_state.abandoned;
-}
-
 std::vector<Reserved> Reservations() {
     std::vector<Reserved> out;
     for (std::size_t i = 0; i < g_state.reservations.size(); ++i) {
         out.push_back({g_state.reservations[i].base, g_state.reservations[i].size});
     }
     return out;
-}
-
-bool InReservation(std::uintptr_t address) {
-    for (std::size_t i = 0; i < g_state.reservations.size(); ++i) {
-        if (address - g_state.reservations[i].base < g_state.reservations[i].size) {
-            return true;
-        }
-    }
-    return false;
 }
 
 namespace {
@@ -154,9 +130,6 @@ bool ToPhysical(std::uintptr_t address, std::uint64_t& physical) {
 
 std::uint32_t BusRead(std::uintptr_t address) {
     std::uint64_t physical = 0;
-    if (g_state.abandoned[0] != '\0') {
-        return ~0u;
-    }
     if (g_state.bus == nullptr) {
         return 0;
     }
@@ -169,7 +142,7 @@ std::uint32_t BusRead(std::uintptr_t address) {
 
 void BusWrite(std::uintptr_t address, std::uint32_t value) {
     std::uint64_t physical = 0;
-    if (g_state.bus == nullptr || g_state.abandoned[0] != '\0') {
+    if (g_state.bus == nullptr) {
         return;
     }
     if (!ToPhysical(address, physical)) {
@@ -181,9 +154,6 @@ void BusWrite(std::uintptr_t address, std::uint32_t value) {
 
 bool BusPoll(std::uintptr_t address, std::uint32_t mask, std::uint64_t reads) {
     std::uint64_t physical = 0;
-    if (g_state.abandoned[0] != '\0') {
-        return true;
-    }
     if (g_state.bus == nullptr) {
         return false;
     }
@@ -221,7 +191,7 @@ void* ReserveRegion(void* address, std::uint32_t size, std::uint32_t allocationT
     const std::uint32_t request = ++g_state.reserveRequests;
     void* base = nullptr;
     if (platform::ReserveArgsValid(address, size, allocationType, protect) && !g_state.reservations.full() &&
-        !platform::host::Names(g_state.faults.refuseReserve, request)) {
+        !platform::host::FaultPlan::Names(g_state.faults.refuseReserve, request)) {
         base = ::mmap(nullptr, size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
         if (base == MAP_FAILED) {
             base = nullptr;
@@ -243,7 +213,7 @@ int VirtualCopy(void* base, std::uint32_t physicalDiv256, std::uint32_t size, st
     int ok = 0;
     if (g_state.reservations.Holding(address, size) != nullptr &&
         platform::BindArgsValid(address, physical, size, protect) &&
-        !platform::host::Names(g_state.faults.refuseBind, request)) {
+        !platform::host::FaultPlan::Names(g_state.faults.refuseBind, request)) {
         g_state.bindings.push_back(platform::host::Binding{address, size, physical});
         ok = 1;
     }

@@ -24,13 +24,25 @@ namespace platform::host {
 // which its models read, and the platform's, which this host applies:
 // refuse the Nth reservation or binding, counted from 1 in request order;
 // stall the board's transmit FIFO between the program's pauses N - 1 and
-// N (its message N) for each N in txStuckMessages.
+// N (its message N) for each N in txStuckMessages. A board binary run
+// under the emulator has a kernel of its own, whose refusals come last.
 struct FaultPlan {
     sim::Faults board = {};
     std::vector<std::uint32_t> refuseReserve = {};
     std::vector<std::uint32_t> refuseBind = {};
     std::vector<std::uint32_t> txStuckMessages = {};
+    bool deviceMissing = false;           // the kernel has no /dev/mem
+    bool deviceRefused = false;           // it refuses to open /dev/mem, as to a user who is not root
+    bool mapsRefused = false;             // it refuses every /dev/mem mapping, as a strict kernel does
     std::vector<std::string> given = {};  // each fault as it was asked for
+
+    // Whether `list` names request or message `n` (counted from 1).
+    static bool Names(const std::vector<std::uint32_t>& list, std::uint32_t n);
+    // Stalls scheduled by message; when there are none, the board's own
+    // fault holds throughout.
+    bool Scheduled() const { return !txStuckMessages.empty(); }
+    // Whether the transmit FIFO stalls during message `message`.
+    bool TxStuckIn(std::uint32_t message) const { return Names(txStuckMessages, message); }
 };
 
 enum class Call { Reserve, Bind, Release, Debug, Console, CopyBytes, Sleep };
@@ -80,19 +92,8 @@ void AddCallObserver(std::function<void(const CallRecord&)> observer);
 // throws nor catches.
 struct RunStopped {};
 
-// Records why a register access cannot be performed at all, and asks the
-// run to stop; allocates nothing, so a fault handler may call it. The
-// program stops at its next platform call; until then its register
-// accesses reach nothing (reads give all ones, so a wait ends at once).
-void Abandon(const char* reason) noexcept;
-// Why the run was abandoned, or empty.
-const char* AbandonReason();
-
 // Ranges still reserved, in reservation order.
 std::vector<Reserved> Reservations();
-// Whether `address` lies in a range still reserved; allocates nothing, so
-// a fault handler may ask.
-bool InReservation(std::uintptr_t address);
 
 // The bus: the program's register accesses at its own addresses, each
 // translated through the bindings to a physical address on the attached
@@ -110,7 +111,7 @@ std::uint32_t ReserveRequests();
 std::uint32_t BindRequests();
 
 // Back to a fresh process: every range given back, faults, observer,
-// counters and the reason for abandoning cleared, board detached, text
+// counters cleared, board detached, text
 // channels reset. (A stop asked for is the run's owner's to clear.)
 void Reset();
 

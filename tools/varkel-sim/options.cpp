@@ -14,6 +14,9 @@ const char* const kUsage =
     "Usage: varkel-sim [options] [-- PROGRAM-ARGUMENTS]\n"
     "Runs the Varkel serial-port test program on a simulated board and shows its wire.\n"
     "\n"
+    "  --binary FILE         run FILE, a board binary (static 32-bit ARM Linux, as built for\n"
+    "                        the board), unmodified under qemu-arm, its /dev/mem windows\n"
+    "                        answered by the simulated board (x86-64 hosts)\n"
     "  --time real|virtual   real: one message a second, as on the board (default);\n"
     "                        virtual: sleeps take no time, a full run in well under a second\n"
     "  --wire FILE           every frame that reached the transmit pin: \"<seconds> 0x<value>\"\n"
@@ -41,6 +44,11 @@ const char* const kUsage =
     "                          clock-off      the port's clock gate stays closed\n"
     "                          tx-slow:K      the port shifts K times slower than programmed\n"
     "                          pins-unrouted  the GPIO alternate-function register ignores writes\n"
+    "                        and, for --binary, its kernel's refusals:\n"
+    "                          devmem-missing there is no /dev/mem\n"
+    "                          devmem-refused /dev/mem cannot be opened (not root)\n"
+    "                          devmem-strict  every /dev/mem mapping is refused, as a strict\n"
+    "                                         kernel refuses a block a driver keeps\n"
     "  --strict              exit 3 when the verdict is FAIL\n"
     "  --help                this text\n"
     "  --version             the version\n"
@@ -55,8 +63,9 @@ const char* const kUsage =
     "Exit status: the program's (0 full run or loopback PASS, 1 a register block could\n"
     "not be mapped, 2 an argument it does not take, 4 loopback FAIL, 5 its help or\n"
     "version not written);\n"
-    "2 for a bad option or an output that cannot be written; 3 for FAIL with --strict;\n"
-    "128 + the signal's number when a signal stopped the run.\n";
+    "2 for a bad option, an output that cannot be written, or an access the simulated\n"
+    "board cannot perform exactly (named); 3 for FAIL with --strict; 128 + the signal's\n"
+    "number when a signal stopped the run or, with --binary, killed the program.\n";
 
 namespace {
 
@@ -89,7 +98,8 @@ bool ParseFault(const std::string& spec, Options& options, std::string& error) {
             error = "fault '" + shown + "' is given twice";
             return false;
         }
-        if ((name == "tx-slow" && kind == "tx-slow") ||
+        const bool kernels = name.rfind("devmem-", 0) == 0 && kind.rfind("devmem-", 0) == 0;
+        if (kernels || (name == "tx-slow" && kind == "tx-slow") ||
             (name == "tx-stuck" && kind == "tx-stuck" && (given == "tx-stuck" || spec == "tx-stuck"))) {
             error = "faults '" + common::Escaped(given, 64) + "' and '" + shown + "' contradict each other";
             return false;
@@ -128,9 +138,17 @@ bool ParseFault(const std::string& spec, Options& options, std::string& error) {
         options.faults.board.clockOff = true;
     } else if (name == "pins-unrouted" && !hasArg) {
         options.faults.board.pinsUnrouted = true;
+    } else if (name == "devmem-missing" && !hasArg) {
+        options.faults.deviceMissing = true;
+    } else if (name == "devmem-refused" && !hasArg) {
+        options.faults.deviceRefused = true;
+    } else if (name == "devmem-strict" && !hasArg) {
+        options.faults.mapsRefused = true;
     } else {
         error = "unknown fault '" + shown +
-                "' (reserve:N, bind:N, tx-stuck, tx-stuck:N, clock-off, tx-slow:K, pins-unrouted)";
+                "' (reserve:N, bind:N, tx-stuck, tx-stuck:N, clock-off, tx-slow:K, pins-unrouted, "
+                "devmem-missing, "
+                "devmem-refused, devmem-strict)";
         return false;
     }
     options.faults.given.push_back(spec);
@@ -153,9 +171,9 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
         {"console-log", &Options::consoleLogPath},
         {"summary-json", &Options::summaryJsonPath}};
     std::vector<common::OptionSpec> specs = {
-        {"help", 'h', false}, {"version", 0, false},   {"quiet", 0, false},
-        {"strict", 0, false}, {"loopback", 0, false},  {"time", 0, true},
-        {"rxd", 0, true},     {"vcd-window", 0, true}, {"fault", 0, true}};
+        {"help", 'h', false},   {"version", 0, false}, {"quiet", 0, false}, {"strict", 0, false},
+        {"loopback", 0, false}, {"time", 0, true},     {"rxd", 0, true},    {"vcd-window", 0, true},
+        {"fault", 0, true},     {"binary", 0, true}};
     for (const auto& [name, member] : paths) {
         specs.push_back({name, 0, true});
     }
@@ -204,6 +222,12 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
                 return std::nullopt;
             }
             options.hasVcdWindow = true;
+        } else if (name == "binary") {
+            if (value.empty()) {
+                error = "--binary needs a file";
+                return std::nullopt;
+            }
+            options.binaryPath = value;
         } else if (name == "fault") {
             if (!ParseFault(value, options, error)) {
                 return std::nullopt;
@@ -214,6 +238,13 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
                     options.*member = value;
                 }
             }
+        }
+    }
+    for (const std::string& fault : options.faults.given) {
+        if (fault.rfind("devmem-", 0) == 0 && options.binaryPath.empty()) {
+            error = "fault '" + fault +
+                    "' is a kernel's, for --binary: the program built into varkel-sim has no /dev/mem";
+            return std::nullopt;
         }
     }
     if (options.hasVcdWindow && options.vcdPath.empty()) {

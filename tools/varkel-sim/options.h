@@ -16,6 +16,7 @@ struct Options {
     sim::RxdLine rxd = sim::RxdLine::High;
     platform::host::FaultPlan faults;      // the board's and the platform's, parsed once
     std::vector<std::string> programArgs;  // after "--", handed to the program
+    std::string binaryPath;                // a board binary to run under the emulator instead
     std::string wirePath;
     std::string vcdPath;
     std::string tracePath;

@@ -21,6 +21,7 @@
 #include "sim/trace_log.h"
 #include "sim/vcd_writer.h"
 #include "sim/wire_log.h"
+#include "tools/varkel-sim/binary/binary_run.h"
 #include "tools/varkel-sim/options.h"
 #include "tools/varkel-sim/program_watch.h"
 #include "tools/varkel-sim/summary.h"
@@ -33,11 +34,10 @@ extern "C" void OnStopSignal(int signal) {
     common::RequestStop(signal);
 }
 
-// Runs the program with `args`, as the board binary gets them; false when
-// it was abandoned. A run that must end early (a signal, or a register
-// access that cannot be performed) ends at the program's next platform
-// call, which throws; here, the one place that catches it.
-bool RunProgram(const std::vector<std::string>& args, Summary& summary) {
+// Runs the program with `args`, as the board binary gets them. A run that
+// must end early (a signal) ends at the program's next platform call,
+// which throws; here, the one place that catches it.
+void RunProgram(const std::vector<std::string>& args, Summary& summary) {
     std::vector<std::string> strings = {"varkel"};
     strings.insert(strings.end(), args.begin(), args.end());
     std::vector<char*> argv;
@@ -48,10 +48,42 @@ bool RunProgram(const std::vector<std::string>& args, Summary& summary) {
     try {
         summary.programStatus = ProgramMain(static_cast<int>(strings.size()), argv.data());
     } catch (const platform::host::RunStopped&) {
-        if (platform::host::AbandonReason()[0] != '\0') {
-            return false;
-        }
         summary.signal = common::StopSignal();
+    }
+}
+
+// What the program has asked of its platform so far: in this process, or
+// as a board binary under the emulator.
+struct ProgramCounts {
+    std::uint32_t pauses = 0;
+    std::uint32_t reservations = 0;
+    std::uint32_t bindings = 0;
+};
+
+ProgramCounts Counts(const binary::BinaryRun* binaryRun) {
+    if (binaryRun != nullptr) {
+        return {binaryRun->pauses(), binaryRun->reservations(), binaryRun->bindings()};
+    }
+    return {platform::host::Pauses(), platform::host::ReserveRequests(), platform::host::BindRequests()};
+}
+
+// Runs the board binary in place of the program built in; false when the
+// run ended at what the board cannot perform exactly, or broke.
+bool RunBinary(binary::BinaryRun& binaryRun, sim::Board& board, const Options& o,
+               const std::function<void()>& onCall, Summary& summary) {
+    const binary::BinaryOutcome outcome = binaryRun.Run(board, o.faults, o.programArgs, onCall);
+    summary.binaryPath = o.binaryPath;
+    summary.binarySha256 = binaryRun.sha256();
+    if (common::StopRequested()) {
+        summary.signal = common::StopSignal();
+    } else if (!outcome.refused.empty() || !outcome.failed.empty()) {
+        summary.abandoned = outcome.refused.empty() ? outcome.failed : outcome.refused;
+        return false;
+    } else if (outcome.exited) {
+        summary.programStatus = outcome.status;
+    } else {  // as a shell reports a program a signal ended
+        summary.programKilledBy = outcome.killedBy;
+        summary.programStatus = 128 + outcome.killedBy;
     }
     return true;
 }
@@ -61,8 +93,9 @@ bool RunProgram(const std::vector<std::string>& args, Summary& summary) {
 // message, so its pauses count the messages sent.
 class Progress : public sim::BoardListener {
   public:
+    explicit Progress(const binary::BinaryRun* binaryRun) : binaryRun_(binaryRun) {}
     void OnIdle() override {
-        sent_ = std::min(platform::host::Pauses(), kMessageCount);
+        sent_ = std::min(Counts(binaryRun_).pauses, kMessageCount);
         if (sent_ == 0) {
             return;
         }
@@ -81,13 +114,14 @@ class Progress : public sim::BoardListener {
     }
 
   private:
+    const binary::BinaryRun* binaryRun_;
     std::uint32_t sent_ = 0;
 };
 
 // The faults asked for that the run never reached, each with why: a
 // reservation or binding the program never asked for, a message it never
 // began.
-std::vector<std::string> UnfiredFaults(const Options& o) {
+std::vector<std::string> UnfiredFaults(const Options& o, const ProgramCounts& counts) {
     std::vector<std::string> unfired;
     struct Requests {
         const char* fault;
@@ -95,9 +129,8 @@ std::vector<std::string> UnfiredFaults(const Options& o) {
         std::uint32_t made;
         const char* what;  // one of them
     };
-    for (const Requests& r :
-         {Requests{"reserve", o.faults.refuseReserve, platform::host::ReserveRequests(), "reservation"},
-          Requests{"bind", o.faults.refuseBind, platform::host::BindRequests(), "binding"}}) {
+    for (const Requests& r : {Requests{"reserve", o.faults.refuseReserve, counts.reservations, "reservation"},
+                              Requests{"bind", o.faults.refuseBind, counts.bindings, "binding"}}) {
         for (const std::uint32_t n : r.refused) {
             if (n > r.made) {
                 unfired.push_back(std::string(r.fault) + ":" + std::to_string(n) +
@@ -107,10 +140,10 @@ std::vector<std::string> UnfiredFaults(const Options& o) {
         }
     }
     for (const std::uint32_t n : o.faults.txStuckMessages) {
-        if (n > platform::host::Pauses() + 1) {
+        if (n > counts.pauses + 1) {
             unfired.push_back("tx-stuck:" + std::to_string(n) + " never fired: the program paused " +
-                              std::to_string(platform::host::Pauses()) +
-                              " times, so never reached its message " + std::to_string(n));
+                              std::to_string(counts.pauses) + " times, so never reached its message " +
+                              std::to_string(n));
         }
     }
     return unfired;
@@ -159,8 +192,8 @@ bool OpenOutputs(const Options& o, Outputs& f, std::string& error) {
 // The board's views for the outputs asked for, and in real time with
 // nothing of the program's on the terminal, a progress line.
 std::vector<std::unique_ptr<sim::BoardListener>> MakeViews(const Options& o, Outputs& f, int debugFd,
-                                                           int consoleFd, FirstBurst*& burst,
-                                                           sim::TraceLog*& trace) {
+                                                           int consoleFd, const binary::BinaryRun* binaryRun,
+                                                           FirstBurst*& burst, sim::TraceLog*& trace) {
     std::vector<std::unique_ptr<sim::BoardListener>> views;
     if (f.wire.isOpen()) {
         views.push_back(std::make_unique<sim::WireLog>(f.wire));
@@ -180,7 +213,7 @@ std::vector<std::unique_ptr<sim::BoardListener>> MakeViews(const Options& o, Out
     }
     if (o.time == sim::TimeMode::Real && OnTerminal(STDERR_FILENO) && !OnTerminal(debugFd) &&
         !OnTerminal(consoleFd)) {
-        views.push_back(std::make_unique<Progress>());
+        views.push_back(std::make_unique<Progress>(binaryRun));
     }
     return views;
 }
@@ -240,6 +273,14 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         return out.good() ? 0 : kExitUsage;
     }
 
+    std::unique_ptr<binary::BinaryRun> binaryRun;
+    if (!o.binaryPath.empty()) {  // checked, as the outputs are, before anything is written
+        binaryRun = std::make_unique<binary::BinaryRun>();
+        if (!binaryRun->Prepare(o.binaryPath, error)) {
+            err << "varkel-sim: " << error << std::endl;
+            return kExitUsage;
+        }
+    }
     Outputs f;
     if (!OpenOutputs(o, f, error)) {  // a wait for a FIFO's reader ends on a signal
         err << "varkel-sim: " << error << std::endl;
@@ -255,7 +296,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     };
     FirstBurst* burst = nullptr;
     sim::TraceLog* trace = nullptr;
-    const auto views = MakeViews(o, f, debugFd, consoleFd, burst, trace);
+    const auto views = MakeViews(o, f, debugFd, consoleFd, binaryRun.get(), burst, trace);
     for (const auto& view : views) {
         board->AddListener(view.get());
     }
@@ -263,25 +304,31 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     board->AddListener(&giveUps);
     platform::host::Reset();
     platform::host::Attach(board.get());
-    platform::host::AddCallObserver(
-        [&](const platform::host::CallRecord&) {  // the program stepped out of its accesses
-            if (trace != nullptr) {
-                trace->EndFold();
-            }
-            giveUps.OnProgramCall();
-        });
+    const std::function<void()> onCall = [&] {  // the program stepped out of its accesses
+        if (trace != nullptr) {
+            trace->EndFold();
+        }
+        giveUps.OnProgramCall();
+    };
+    platform::host::AddCallObserver([&](const platform::host::CallRecord&) { onCall(); });
     platform::host::SetFaults(o.faults);
     platform::SetChannelFd(platform::Channel::Debug, debugFd);
     platform::SetChannelFd(platform::Channel::Console, consoleFd);
     const std::uint64_t realStartNs = sim::MonotonicNs();
 
     Summary summary;
-    if (!RunProgram(o.programArgs, summary)) {
-        summary.abandoned = platform::host::AbandonReason();
+    bool ended = true;
+    if (binaryRun != nullptr) {
+        ended = RunBinary(*binaryRun, *board, o, onCall, summary);
+    } else {
+        RunProgram(o.programArgs, summary);
+    }
+    if (!ended) {
+        platform::FlushChannels();  // the program's text first, then why its run ended
         err << "varkel-sim: " << summary.abandoned << '\n';
     }
     if (summary.signal == 0 && summary.abandoned.empty()) {
-        summary.unfired = UnfiredFaults(o);
+        summary.unfired = UnfiredFaults(o, Counts(binaryRun.get()));
     }
     board->Finish();
     platform::FlushChannels();

@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "app/exit_status.h"
+#include "common/escape.h"
 #include "common/json.h"
 
 namespace varkel_sim {
@@ -100,9 +101,11 @@ std::vector<Figure> CollectFigures(const sim::Board& board, const GiveUpWatch& g
 std::vector<std::string> FailReasons(const Summary& s) {
     std::vector<std::string> reasons;
     if (!s.abandoned.empty()) {
-        reasons.push_back("the run ended at a register access that could not be performed");
+        reasons.push_back("the run ended at what the simulated board cannot perform exactly (said above)");
     } else if (s.signal != 0) {
         reasons.push_back("stopped by " + SignalName(s.signal) + " before the run ended");
+    } else if (s.programKilledBy != 0) {
+        reasons.push_back("the program was killed by " + SignalName(s.programKilledBy));
     } else if (s.programStatus != kExitOk) {
         const std::string status = "exit status " + std::to_string(s.programStatus);
         reasons.push_back(
@@ -152,6 +155,10 @@ std::vector<std::string> FailReasons(const Summary& s) {
 
 std::string SummaryText(const Summary& s) {
     std::string text;
+    if (!s.binaryPath.empty()) {
+        text += "varkel-sim: binary: " + common::Escaped(s.binaryPath, common::kShownPath) + " (sha256 " +
+                s.binarySha256 + ")\n";
+    }
     char value[64];
     for (const Figure& figure : s.figures) {
         if (figure.nanoseconds) {
@@ -198,10 +205,24 @@ std::string SummaryJson(const Summary& s, const Options& o) {
         json << "null";
     }
     json << ", \"strict\": " << (o.strict ? "true" : "false") << "},\n"
+         << "  \"binary\": ";
+    if (s.binaryPath.empty()) {
+        json << "null";
+    } else {
+        json << "{\"path\": " << common::JsonString(s.binaryPath) << ", \"sha256\": \"" << s.binarySha256
+             << "\"}";
+    }
+    json << ",\n"
          << "  \"exit_status\": " << s.exitStatus << ",\n"
          << "  \"program_exit_status\": ";
-    if (s.signal == 0 && s.abandoned.empty()) {
+    if (s.signal == 0 && s.abandoned.empty() && s.programKilledBy == 0) {
         json << s.programStatus;
+    } else {
+        json << "null";
+    }
+    json << ",\n  \"program_killed_by\": ";
+    if (s.programKilledBy != 0) {
+        json << common::JsonString(SignalName(s.programKilledBy));
     } else {
         json << "null";
     }

@@ -41,7 +41,10 @@ struct Figure {
 
 struct Summary {
     std::vector<Figure> figures;
+    std::string binaryPath;  // a board binary run under the emulator, or empty
+    std::string binarySha256;
     int programStatus = 0;             // the program's exit status, when it returned
+    int programKilledBy = 0;           // the signal that ended a board binary (a crash), or 0
     int signal = 0;                    // the signal that stopped the run, or 0
     int failedOutputs = 0;             // outputs (files, stdout, stderr) that could not be written
     std::string abandoned;             // why a register access could not be performed, ending the run

@@ -1,0 +1,17 @@
+# 32-bit ARM Linux (ARMv5TE, soft float) with clang, on the armel cross
+# toolchain's headers and libraries: a second compiler for the board binary.
+set(CMAKE_SYSTEM_NAME Linux)
+set(CMAKE_SYSTEM_PROCESSOR arm)
+
+set(VARKEL_ARM_TRIPLE arm-linux-gnueabi)
+set(CMAKE_C_COMPILER clang)
+set(CMAKE_CXX_COMPILER clang++)
+set(CMAKE_C_COMPILER_TARGET ${VARKEL_ARM_TRIPLE})
+set(CMAKE_CXX_COMPILER_TARGET ${VARKEL_ARM_TRIPLE})
+set(CMAKE_CXX_FLAGS_INIT "-march=armv5te")
+
+set(CMAKE_FIND_ROOT_PATH /usr/${VARKEL_ARM_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)

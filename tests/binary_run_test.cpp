@@ -1,0 +1,287 @@
+// varkel-sim --binary: a board binary run unmodified under the emulator,
+// its register windows answered by the simulated board. What the board
+// can answer exactly reaches it in order; anything else ends the run with
+// the physical address; the binary's kernel refuses as a real one does.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/host/host_platform.h"
+#include "tests/test_files.h"
+#include "tools/varkel-sim/sim_runner.h"
+
+namespace {
+
+class BinaryRunTest : public ::testing::Test {
+  protected:
+    void TearDown() override { platform::host::Reset(); }
+
+    // Runs varkel-sim in this process in virtual time on `binary`, every
+    // output in the test's folder; its own lines go to `err`.
+    int Run(const std::string& binary, std::vector<std::string> options,
+            const std::vector<std::string>& programArgs = {}) {
+        std::vector<std::string> args = {"--binary",       binary,        "--time",        "virtual",
+                                         "--wire",         dir / "w.txt", "--trace",       dir / "t.txt",
+                                         "--debug-log",    dir / "d.txt", "--console-log", dir / "c.txt",
+                                         "--summary-json", dir / "s.json"};
+        args.insert(args.end(), options.begin(), options.end());
+        args.push_back("--");
+        args.insert(args.end(), programArgs.begin(), programArgs.end());
+        out.str("");
+        err.str("");
+        return varkel_sim::Run(args, out, err);
+    }
+
+    // The line varkel-sim ended the run with, before its summary.
+    std::string FirstLine() const { return Lines(err.str()).empty() ? "" : Lines(err.str()).front(); }
+    std::string Verdict() const { return Lines(err.str()).empty() ? "" : Lines(err.str()).back(); }
+
+    TempDir dir;
+    std::ostringstream out;
+    std::ostringstream err;
+};
+
+TEST_F(BinaryRunTest, AWordStoreAndLoadReachTheBoardInTheBinarysOrder) {
+    ASSERT_EQ(Run(VARKEL_PROBE, {}, {"word"}), 0) << err.str();
+    EXPECT_EQ(ReadFile(dir / "t.txt"),
+              "# time_s R/W block register offset physical value [xcount] [status bits]\n"
+              "0.000000100 W ssp   data      +0x010 0x41900010 0x0000005A\n"
+              "0.000000200 R ssp   status    +0x008 0x41900008 0x00000004 {tx-not-full}\n");
+    EXPECT_EQ(ReadFile(dir / "c.txt"), "word: 0x00000004\n");
+    // The port was never enabled, so the stored frame is still waiting.
+    EXPECT_EQ(Verdict(), "varkel-sim: FAIL: 1 frame never reached the wire (1 left in the transmit FIFO)");
+}
+
+TEST_F(BinaryRunTest, EachAccessTheBoardCannotAnswerExactlyEndsTheRunNamingIt) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"byte",
+         "a byte store (host mov) at physical 0x41900010: the board's registers take only aligned 32-bit "
+         "loads "
+         "and stores"},
+        {"halfword",
+         "a halfword load (host movzx) at physical 0x41900008: the board's registers take only aligned "
+         "32-bit "
+         "loads and stores"},
+        {"double",
+         "a 64-bit load (host mov) at physical 0x41900008: the board's registers take only aligned 32-bit "
+         "loads "
+         "and stores"},
+        {"swap",
+         "an exchange (an atomic read and write) (host xchg) at physical 0x41900010: the board's registers "
+         "take "
+         "only aligned 32-bit loads and stores"},
+        {"misaligned",
+         "a misaligned 32-bit load at physical 0x4190000A: the board's registers take only aligned 32-bit "
+         "loads "
+         "and stores"},
+        {"thread",
+         "an access from a second thread at physical 0x41900008: the board's registers are modelled for one "
+         "thread"},
+        {"syscall",
+         "a system call (write) on the register window at physical 0x41900008: the board answers only the "
+         "binary's own loads and stores"},
+    };
+    for (const auto& [action, line] : cases) {
+        SCOPED_TRACE(action);
+        EXPECT_EQ(Run(VARKEL_PROBE, {}, {action}), 2);
+        EXPECT_EQ(FirstLine(), std::string("varkel-sim: ") + line);
+        EXPECT_EQ(Verdict(),
+                  "varkel-sim: FAIL: the run ended at what the simulated board cannot perform exactly (said "
+                  "above)");
+        EXPECT_EQ(ReadFile(dir / "c.txt"), "");  // the binary never went on past it
+    }
+}
+
+TEST_F(BinaryRunTest, TheMachinesOwnMemoryDeviceIsNeverOpenedForIt) {
+    const std::string node = dir / "mem";
+    if (::mknod(node.c_str(), S_IFCHR | 0, makedev(1, 1)) != 0) {
+        GTEST_SKIP() << "cannot make a device node here (needs root): " << std::strerror(errno);
+    }
+    EXPECT_EQ(Run(VARKEL_PROBE, {}, {"mem", node}), 2);
+    EXPECT_EQ(FirstLine(), "varkel-sim: the binary asked to open " + node +
+                               ", this machine's own memory device: refused, never opened");
+}
+
+TEST_F(BinaryRunTest, SleepsTakeBoardTimeAndTheBinarysClockReadsIt) {
+    // 1.5 s, 1.5 s and to a deadline 0.25 s on: board time, not the host's.
+    ASSERT_EQ(Run(VARKEL_PROBE, {}, {"clock"}), 0) << err.str();
+    EXPECT_EQ(ReadFile(dir / "c.txt"), "clock: 0 3250000000\n");
+    EXPECT_NE(err.str().find("varkel-sim: board time: 3.250000000 s\n"), std::string::npos);
+}
+
+TEST_F(BinaryRunTest, ACrashIsTheProgramsAndLeavesNoCoreFile) {
+    // In a child whose working folder is the test's, where a core file would go.
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::chdir(dir.path().c_str()) != 0) {
+            ::_exit(99);
+        }
+        const int log = ::open("err.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ::dup2(log, 2);
+        ::execl(VARKEL_SIM_BINARY, "varkel-sim", "--binary", VARKEL_PROBE, "--time", "virtual", "--quiet",
+                "--summary-json", "s.json", "--", "crash", nullptr);
+        ::_exit(98);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 128 + SIGSEGV);
+    EXPECT_EQ(Lines(ReadFile(dir / "err.txt")).back(), "varkel-sim: FAIL: the program was killed by SIGSEGV");
+    const std::string json = ReadFile(dir / "s.json");
+    EXPECT_NE(json.find("\"program_exit_status\": null,\n  \"program_killed_by\": \"SIGSEGV\""),
+              std::string::npos);
+    std::vector<std::string> left;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+        left.push_back(entry.path().filename().string());
+    }
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"err.txt", "s.json"}));
+}
+
+TEST_F(BinaryRunTest, TheKernelsRefusalsGiveTheBinarysOwnLines) {
+    struct Case {
+        const char* fault;
+        const char* line;  // the board backend's, before the program's own
+    };
+    const Case cases[] = {
+        {"devmem-missing", "varkel: cannot open /dev/mem for 0x40E00000: No such file or directory"},
+        {"devmem-refused", "varkel: cannot open /dev/mem for 0x40E00000: Permission denied (run as root)"},
+        {"devmem-strict",
+         "varkel: cannot map /dev/mem for 0x40E00000: Operation not permitted (the kernel keeps this block "
+         "for "
+         "the driver that owns it: unbind that driver, or boot with iomem=relaxed)"},
+        {"bind:2",
+         "varkel: cannot map /dev/mem for 0x41900000: Operation not permitted (the kernel keeps this block "
+         "for "
+         "the driver that owns it: unbind that driver, or boot with iomem=relaxed)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fault);
+        EXPECT_EQ(Run(VARKEL_BOARD_BINARY, {"--fault", c.fault}), 1);
+        const auto debug = Lines(ReadFile(dir / "d.txt"));
+        ASSERT_GE(debug.size(), 5u);
+        EXPECT_EQ(debug[3], c.line);
+        EXPECT_EQ(debug[4], "\tMapPhysicalAddr : return false from VirtualCopy(). \r");
+        EXPECT_EQ(Verdict(),
+                  "varkel-sim: FAIL: the program stopped early (exit status 1: a register block could "
+                  "not be mapped)");
+        EXPECT_EQ(ReadFile(dir / "t.txt"),
+                  "# time_s R/W block register offset physical value [xcount] [status bits]\n");
+    }
+    // A kernel's refusal needs a kernel: the program built in has none.
+    EXPECT_EQ(varkel_sim::Run({"--fault", "devmem-missing"}, out, err), 2);
+}
+
+TEST_F(BinaryRunTest, FilesThatAreNotBoardBinariesAreRefusedBeforeAnythingIsWritten) {
+    std::ofstream(dir / "notes.txt") << "not a program\n";
+    std::ofstream(dir / "empty");
+    std::filesystem::create_directory(dir / "folder");
+    const std::pair<std::string, std::string> cases[] = {
+        {dir / "missing", "cannot read " + (dir / "missing") + ": No such file or directory"},
+        {dir / "folder", dir / "folder" + " is not a regular file, so not a board binary"},
+        {dir / "notes.txt", dir / "notes.txt" + " is not an ELF executable"},
+        {dir / "empty", dir / "empty" + " is not an ELF executable"},
+        {"/proc/self/exe", "/proc/self/exe is a 64-bit executable; the board runs 32-bit ARM"},
+    };
+    for (const auto& [path, line] : cases) {
+        SCOPED_TRACE(path);
+        EXPECT_EQ(Run(path, {}), 2);
+        EXPECT_EQ(err.str(), "varkel-sim: " + line + "\n");
+        EXPECT_FALSE(std::filesystem::exists(dir / "w.txt"));
+        EXPECT_FALSE(std::filesystem::exists(dir / "s.json"));
+    }
+}
+
+TEST_F(BinaryRunTest, TheSummaryNamesTheBinaryAndItsSha256AsSha256sumDoes) {
+    ASSERT_EQ(Run(VARKEL_PROBE, {}, {"word"}), 0);
+    std::string sum;
+    FILE* pipe = ::popen((std::string("sha256sum ") + VARKEL_PROBE).c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    char buffer[128] = {};
+    if (std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
+        sum = std::string(buffer).substr(0, 64);
+    }
+    ::pclose(pipe);
+    ASSERT_EQ(sum.size(), 64u);
+    EXPECT_EQ(FirstLine(), std::string("varkel-sim: binary: ") + VARKEL_PROBE + " (sha256 " + sum + ")");
+    EXPECT_NE(ReadFile(dir / "s.json")
+                  .find(std::string("\"binary\": {\"path\": \"") + VARKEL_PROBE + "\", \"sha256\": \"" + sum +
+                        "\"}"),
+              std::string::npos);
+}
+
+TEST_F(BinaryRunTest, TheEmulatorsOwnSettingsInTheEnvironmentChangeNothing) {
+    ::setenv("QEMU_STRACE", "1", 1);
+    const int status = Run(VARKEL_PROBE, {}, {"word"});
+    ::unsetenv("QEMU_STRACE");
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(err.str().find("mmap2("), std::string::npos) << err.str();
+    EXPECT_EQ(ReadFile(dir / "c.txt"), "word: 0x00000004\n");
+}
+
+// A run stopped by a signal ends the emulator with it, and completes its
+// outputs. The test waits for the binary's first message, then stops it.
+TEST_F(BinaryRunTest, ASignalStopsTheRunAndTheEmulatorWithIt) {
+    int console[2];
+    ASSERT_EQ(::pipe(console), 0);
+    const std::string tmp = dir / "tmp";
+    std::filesystem::create_directory(tmp);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(console[0]);
+        ::dup2(console[1], 1);
+        const int log = ::open((dir / "err.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ::dup2(log, 2);
+        ::setenv("TMPDIR", tmp.c_str(), 1);  // where the emulator's working folder goes
+        ::execl(VARKEL_SIM_BINARY, "varkel-sim", "--binary", VARKEL_BOARD_BINARY, "--time", "real", "--wire",
+                (dir / "w.txt").c_str(), nullptr);
+        ::_exit(98);
+    }
+    ::close(console[1]);
+    std::string text;
+    char buffer[256];
+    ssize_t n = 0;
+    while (text.find("Sending SSP Message\n") == std::string::npos &&
+           (n = ::read(console[0], buffer, sizeof buffer)) > 0) {
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::kill(child, SIGINT);
+    while (::read(console[0], buffer, sizeof buffer) > 0) {
+    }
+    ::close(console[0]);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 128 + SIGINT);
+    EXPECT_EQ(Lines(ReadFile(dir / "err.txt")).back(),
+              "varkel-sim: FAIL: stopped by SIGINT before the run ended");
+    EXPECT_FALSE(std::filesystem::exists(dir / "w.txt.part"));
+    EXPECT_TRUE(std::filesystem::exists(dir / "w.txt"));
+    // The emulator is gone, and its working folder with it.
+    EXPECT_TRUE(std::filesystem::is_empty(tmp));
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        const std::string pid = entry.path().filename().string();
+        if (pid.find_first_not_of("0123456789") != std::string::npos) {
+            continue;
+        }
+        const std::string cmdline = ReadFile(entry.path().string() + "/cmdline");
+        EXPECT_EQ(cmdline.find(tmp), std::string::npos) << "still running: " << entry.path();
+    }
+}
+
+}  // namespace
