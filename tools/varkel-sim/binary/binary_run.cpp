@@ -1,6 +1,7 @@
 #include "tools/varkel-sim/binary/binary_run.h"
 
 #include <fcntl.h>
+#include <sched.h>
 #if defined(VARKEL_BINARY_RUNS)
 #include <openssl/evp.h>
 #endif
@@ -379,6 +380,44 @@ class Kernel {
 
 }  // namespace
 
+namespace {
+
+// The run is a strict alternation: the emulator waits while varkel-sim
+// answers, and varkel-sim waits while the binary runs. On one CPU each
+// hand-over is a local switch; across two, each wakes an idle CPU, which
+// on a virtual machine costs several times the access itself. So the run
+// keeps to the CPU it started on (one the user allows), and the emulator,
+// started from it, inherits that; the user's choice is restored after.
+class OneCpu {
+  public:
+    OneCpu() {
+        if (::sched_getaffinity(0, sizeof allowed_, &allowed_) != 0) {
+            return;
+        }
+        int cpu = ::sched_getcpu();
+        for (int i = 0; (cpu < 0 || !CPU_ISSET(cpu, &allowed_)) && i < CPU_SETSIZE; ++i) {
+            cpu = CPU_ISSET(i, &allowed_) ? i : -1;
+        }
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        CPU_SET(cpu, &one);
+        pinned_ = cpu >= 0 && ::sched_setaffinity(0, sizeof one, &one) == 0;
+    }
+    ~OneCpu() {
+        if (pinned_) {
+            ::sched_setaffinity(0, sizeof allowed_, &allowed_);
+        }
+    }
+    OneCpu(const OneCpu&) = delete;
+    OneCpu& operator=(const OneCpu&) = delete;
+
+  private:
+    cpu_set_t allowed_{};
+    bool pinned_ = false;
+};
+
+}  // namespace
+
 BinaryOutcome BinaryRun::Run(sim::Board& board, const platform::host::FaultPlan& faults,
                              const std::vector<std::string>& args, const std::function<void()>& onCall) {
     BinaryOutcome outcome;
@@ -418,6 +457,7 @@ BinaryOutcome BinaryRun::Run(sim::Board& board, const platform::host::FaultPlan&
     environmentPointers.push_back(nullptr);
     const std::string execFailed = "varkel-sim: cannot run " + qemu_ + "\n";
     const pid_t parent = ::getpid();
+    const OneCpu oneCpu;
 
     child_ = ::fork();
     if (child_ < 0) {
