@@ -249,7 +249,7 @@ TEST_F(CheckTest, AnUnreadableCaptureIsOneLineAndExitTwoWithNothingWritten) {
     };
     for (const auto& [args, line] : cases) {
         SCOPED_TRACE(args);
-        const Result r = Run(args + " --json " + (dir / "v.json") + " --frames " + (dir / "f.txt"));
+        const Result r = Run(args + " --json " + (dir / "v.json") + " --wire " + (dir / "f.txt"));
         EXPECT_EQ(r.status, 2);
         EXPECT_EQ(r.lines, std::vector<std::string>{line});
         EXPECT_FALSE(std::ifstream(dir / "v.json").good());
@@ -270,7 +270,7 @@ TEST_F(CheckTest, TheSimulatedBoardsOwnWaveformsAndSigroksReadingAgree) {
     simulate("plain.vcd", "--wire " + (dir / "wire.txt"));
     simulate("slow.vcd", "--fault tx-slow:3");
     simulate("off.vcd", "--fault clock-off");
-    Result r = Run(dir / "plain.vcd", "--json " + (dir / "v.json") + " --frames " + (dir / "frames.txt"));
+    Result r = Run(dir / "plain.vcd", "--json " + (dir / "v.json") + " --wire " + (dir / "frames.txt"));
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.lines.at(0).substr(0, 49), "varkel-check: match: 4 messages (36 frames), bit ");
     EXPECT_NE(ReadFile(dir / "v.json").find("\"verdict\": \"match\""), std::string::npos);
@@ -295,7 +295,7 @@ TEST_F(CheckTest, TheSimulatedBoardsOwnWaveformsAndSigroksReadingAgree) {
     spec.samplePeriodS = 125e-9;
     spec.jitter = true;
     std::ofstream(dir / "sampled.vcd") << MakeVcd(spec);
-    r = Run(dir / "sampled.vcd", "--frames " + (dir / "f.txt"));
+    r = Run(dir / "sampled.vcd", "--wire " + (dir / "f.txt"));
     std::string ours;
     for (const std::string& line : Lines(ReadFile(dir / "f.txt"))) {
         ours += static_cast<char>(std::stoul(line.substr(line.find(' ') + 1), nullptr, 16));
@@ -378,7 +378,7 @@ TEST_F(CheckTest, ADamagedOrHostileSessionGetsOneLineAndNoVerdict) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         std::ofstream(path, std::ios::binary | std::ios::trunc) << c.zip;
-        const Result r = Run(path, "--frames " + (dir / "f.txt"));
+        const Result r = Run(path, "--wire " + (dir / "f.txt"));
         EXPECT_EQ(r.status, 2);
         EXPECT_EQ(r.lines, std::vector<std::string>{
                                c.line.rfind("varkel-check: ", 0) == 0 ? c.line : "varkel-check: " + c.line});
@@ -400,7 +400,7 @@ TEST_F(CheckTest, NoOutputReplacesTheCaptureAndNumbersStayInRange) {
     for (const std::string& output :
          std::vector<std::string>{dir / "cap.vcd", dir / "./cap.vcd", dir / "link.vcd", dir / "hard.vcd"}) {
         SCOPED_TRACE(output);
-        for (const char* option : {"--frames ", "--json "}) {
+        for (const char* option : {"--wire ", "--json "}) {
             const Result r = Run(dir / "cap.vcd", option + output);
             EXPECT_EQ(r.status, 2);
             EXPECT_EQ(r.lines, std::vector<std::string>{"varkel-check: cannot write " + output +
@@ -453,7 +453,7 @@ TEST_F(CheckTest, OutputsNeverHangMixOrHarmAFile) {
     const std::string capture = dir / "cap.vcd";
 
     ASSERT_TRUE(MakeSocket(dir / "sock"));
-    Result r = Run(capture, "--frames " + (dir / "sock"));
+    Result r = Run(capture, "--wire " + (dir / "sock"));
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.lines,
               std::vector<std::string>{"varkel-check: cannot write " + (dir / "sock") + ": it is a socket"});
@@ -467,14 +467,14 @@ TEST_F(CheckTest, OutputsNeverHangMixOrHarmAFile) {
     EXPECT_EQ(json.substr(json.size() - 2), "}\n");
     EXPECT_EQ(json.find("varkel-check: match"), std::string::npos);
     EXPECT_EQ(ReadFile(dir / "err").rfind("varkel-check: match: 10 messages", 0), 0u);
-    ASSERT_EQ(Shell("(" + check + " --frames - >" + (dir / "out") + " 2>" + (dir / "err") + ")").status, 0);
+    ASSERT_EQ(Shell("(" + check + " --wire - >" + (dir / "out") + " 2>" + (dir / "err") + ")").status, 0);
     EXPECT_EQ(Lines(ReadFile(dir / "out")).size(), 90u);
     EXPECT_EQ(ReadFile(dir / "out").rfind("0.001000000 0x5A\n", 0), 0u);
 
     // A capture named as an output's working file is never taken for one
     // left behind, nor written.
     std::filesystem::copy_file(capture, dir / "y.part");
-    r = Run(dir / "y.part", "--frames " + (dir / "y"));
+    r = Run(dir / "y.part", "--wire " + (dir / "y"));
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.lines,
               std::vector<std::string>{"varkel-check: cannot write " + (dir / "y") + ": its working file " +
@@ -482,7 +482,7 @@ TEST_F(CheckTest, OutputsNeverHangMixOrHarmAFile) {
     EXPECT_EQ(ReadFile(dir / "y.part"), ReadFile(capture));
 
     // Paths and names from the command line are shown escaped and cut.
-    r = Run(capture, "--frames '" + (dir / "no\x1b[2J\nsuch/f.txt") + "'");
+    r = Run(capture, "--wire '" + (dir / "no\x1b[2J\nsuch/f.txt") + "'");
     ASSERT_EQ(r.lines.size(), 1u);
     EXPECT_NE(r.lines[0].find("no\\x1B[2J\\x0Asuch/f.txt"), std::string::npos) << r.lines[0];
     r = Run(capture, "--sclk " + std::string(100000, 'c'));
@@ -491,7 +491,7 @@ TEST_F(CheckTest, OutputsNeverHangMixOrHarmAFile) {
 
     // A file-size limit is a write error like a full disk: said, exit 2,
     // nothing half-written left behind.
-    r = Shell("ulimit -f 1; exec " + check + " --frames " + (dir / "f.txt"));
+    r = Shell("ulimit -f 1; exec " + check + " --wire " + (dir / "f.txt"));
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.lines,
               std::vector<std::string>{"varkel-check: cannot write " + (dir / "f.txt") + ": File too large"});
@@ -572,7 +572,7 @@ TEST_F(CheckTest, AVerdictThatCannotBeWrittenIsSaidAndExitsTwo) {
     std::filesystem::create_directory(small);
     const Result full =
         Shell("unshare -m sh -c 'mount -t tmpfs -o size=8k none " + small + " || exit 77; " + "echo old >" +
-              small + "/frames.txt; " + VARKEL_CHECK_BINARY + " --frames " + small + "/frames.txt " +
+              small + "/frames.txt; " + VARKEL_CHECK_BINARY + " --wire " + small + "/frames.txt " +
               (dir / "cap.vcd") + "; echo status $?; ls " + small + "; cat " + small + "/frames.txt'");
     if (full.status == 77) {
         GTEST_SKIP() << "no private mount namespace here (needs root)";
@@ -675,7 +675,7 @@ TEST_F(CheckTest, WhatTheSamplingCouldHaveMadeNamesNoCause) {
             << varkel_check::SessionFile(rate, MessageSamples(c.sampling), {});
         const double portClock = static_cast<double>(rate) / c.sampling.samplesPerBit;
         const Result r = Run(
-            path, "--clock-rate 0 --port-clock-hz " + std::to_string(portClock) + " --frames " + (dir / "f"));
+            path, "--clock-rate 0 --port-clock-hz " + std::to_string(portClock) + " --wire " + (dir / "f"));
         EXPECT_EQ(r.lines.at(0).substr(0, c.first.size()), c.first);
         for (const std::string& line : r.lines) {
             EXPECT_EQ(line.find("SPI mode"), std::string::npos) << line;
@@ -744,7 +744,7 @@ TEST_F(CheckTest, RealCapturesReadAsSigrokReadsThemAndOnlyWhatTheyShowIsNamed) {
         const std::string path = std::string(VARKEL_CAPTURES_DIR) + "/" + c.file;
         const std::string pins = " --sclk '" + c.clock + "' --sfrm '" + c.select + "' --txd '" + c.data +
                                  "'" + (c.selectHigh ? " --select-active high" : "");
-        const Result r = Run(path, pins + " --frames " + (dir / "frames.txt"));
+        const Result r = Run(path, pins + " --wire " + (dir / "frames.txt"));
         ASSERT_EQ(r.status, 1) << (r.lines.empty() ? "" : r.lines[0]);  // none carries the program's message
         if (c.cpol == 0 && c.cpha == 0 && !c.lsbFirst) {
             // Mode 0, as the program's port: the bytes are sigrok's, byte for byte.
@@ -806,8 +806,7 @@ TEST_F(CheckTest, RealCapturesReadAsSigrokReadsThemAndOnlyWhatTheyShowIsNamed) {
 
     // Nine-bit words, read as such, are sigrok's nine-bit words.
     const std::string nine = std::string(VARKEL_CAPTURES_DIR) + "/spi/wordwidths/9bit_spi.sr";
-    ASSERT_EQ(Run(nine, "--sclk CLK --sfrm CS# --txd MOSI --bits 9 --frames " + (dir / "nine.txt")).status,
-              1);
+    ASSERT_EQ(Run(nine, "--sclk CLK --sfrm CS# --txd MOSI --bits 9 --wire " + (dir / "nine.txt")).status, 1);
     std::vector<unsigned long> expected, seen;  // sigrok writes no leading zeros
     for (const std::string& line :
          Shell("sigrok-cli -i " + nine + " -P spi:clk=CLK:mosi=MOSI:cs=CS#:wordsize=9 -A spi=mosi-data")
@@ -829,6 +828,45 @@ TEST_F(CheckTest, RealCapturesReadAsSigrokReadsThemAndOnlyWhatTheyShowIsNamed) {
         lsb.lines.at(0),
         "varkel-check: mismatch at 0.000000 s, message 1: the data is right only sampled on the falling "
         "clock edge: the other clock phase (CPHA 1), and LSB first");
+}
+
+// A sigrok-cli user's spellings read a file as sigrok-cli reads it: -C
+// names the file's channels for the lines, -i and - give the file, and the
+// old --frames still writes the wire log, with a note.
+TEST_F(CheckTest, SigrokCliSpellingsReadAFileAsSigrokCliDoes) {
+    const std::string nine = std::string(VARKEL_CAPTURES_DIR) + "/spi/wordwidths/9bit_spi.sr";
+    const Result named = Run(nine, "--sclk CLK --sfrm 'CS#' --txd MOSI --wire " + (dir / "named.txt"));
+    ASSERT_EQ(named.status, 1);
+    const std::string channels = "-C 'CLK=sclk,CS#=sfrm,MOSI=txd'";
+    const Result mapped = Run("", channels + " --wire " + (dir / "mapped.txt") + " -i " + nine);
+    EXPECT_EQ(mapped.lines, named.lines);
+    EXPECT_EQ(ReadFile(dir / "mapped.txt"), ReadFile(dir / "named.txt"));
+    EXPECT_NE(ReadFile(dir / "named.txt"), "");
+
+    const Result piped = Run("- <" + nine, channels);
+    ASSERT_EQ(piped.status, 1);
+    EXPECT_EQ(piped.lines.at(0), named.lines.at(0));
+
+    const Result old = Run(nine, channels + " --frames " + (dir / "old.txt"));
+    EXPECT_EQ(
+        old.lines.at(0),
+        "varkel-check: note: --frames is spelt --wire now, as in varkel-sim (in sigrok-cli, --frames is a "
+        "count)");
+    EXPECT_EQ(ReadFile(dir / "old.txt"), ReadFile(dir / "named.txt"));
+
+    for (const auto& [options, line] : std::vector<std::pair<std::string, std::string>>{
+             {channels + " --sclk CLK",
+              "varkel-check: name the lines with --channels or with --sclk, --sfrm and --txd, not both"},
+             {"-C CLK=sclk,MOSI=txd",
+              "varkel-check: option --channels takes CH=LINE pairs, one for each line, as "
+              "D0=sclk,D1=sfrm,D2=txd, not 'CLK=sclk,MOSI=txd'"},
+             {"-i " + nine, "varkel-check: one capture at a time: '" + nine + "' is a second one"},
+         }) {
+        SCOPED_TRACE(options);
+        const Result r = Run(nine, options);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.lines, std::vector<std::string>{line});
+    }
 }
 
 }  // namespace

@@ -102,13 +102,20 @@ class LiveCheckTest : public ::testing::Test {
 };
 
 TEST_F(LiveCheckTest, ASecondFromTheDemoDriverGetsAVerdictInBoundedMemory) {
-    const Child shortRun = Spawn(With({"--time", "0.5"}));
+    const Child shortRun = Spawn(With({"--time", "500"}));  // milliseconds, as sigrok-cli reads it
     ASSERT_TRUE(WIFEXITED(shortRun.status));
     EXPECT_EQ(WEXITSTATUS(shortRun.status), 1) << shortRun.err;  // its pattern is no program's message
     EXPECT_EQ(shortRun.out.rfind("varkel-check: mismatch", 0), 0u) << shortRun.out;
     EXPECT_NE(shortRun.out.find("(live acquisition, demo at 1 MHz)"), std::string::npos) << shortRun.out;
     EXPECT_NE(shortRun.err.find("varkel-check: acquiring: demo at 1 MHz"), std::string::npos) << shortRun.err;
     EXPECT_NEAR(EndSeconds(shortRun.out), 0.5, 0.05);
+
+    // sigrok-cli's spellings: a device setting, the channels, a count of
+    // samples that cuts the last packet to it.
+    const Child counted =
+        Spawn({"-d", "demo", "-c", "samplerate=1m", "-C", "D0=sclk,D1=sfrm,D2=txd", "--samples", "250000"});
+    EXPECT_EQ(WEXITSTATUS(counted.status), 1) << counted.err;
+    EXPECT_NE(counted.out.find(" 0.000000 s to 0.250000 s\n"), std::string::npos) << counted.out;
 
     // Six times as long, in the same memory: nothing is kept as it goes.
     const Child longRun = Spawn(With({"--time", "3s"}));
@@ -119,7 +126,7 @@ TEST_F(LiveCheckTest, ASecondFromTheDemoDriverGetsAVerdictInBoundedMemory) {
 }
 
 TEST_F(LiveCheckTest, AMessageCountEndsItAndCtrlCGivesTheVerdictForWhatWasSeen) {
-    const Child counted = Spawn(With({"--messages", "20", "--time", "60"}));
+    const Child counted = Spawn(With({"--messages", "20", "--time", "60s"}));
     EXPECT_EQ(WEXITSTATUS(counted.status), 1);
     EXPECT_LT(EndSeconds(counted.out), 30);  // ended by the count, long before the time
     std::smatch m;
@@ -127,7 +134,7 @@ TEST_F(LiveCheckTest, AMessageCountEndsItAndCtrlCGivesTheVerdictForWhatWasSeen) 
     EXPECT_GE(std::stoul(m[1]), 20u);
 
     const Child stopped =
-        Spawn(With({"--time", "60"}), "varkel-check: acquiring:", [](pid_t pid) { ::kill(pid, SIGINT); });
+        Spawn(With({"--time", "60s"}), "varkel-check: acquiring:", [](pid_t pid) { ::kill(pid, SIGINT); });
     ASSERT_TRUE(WIFEXITED(stopped.status)) << stopped.err;
     EXPECT_EQ(WEXITSTATUS(stopped.status), 1);
     EXPECT_EQ(stopped.out.rfind("varkel-check: mismatch", 0), 0u) << stopped.out;
@@ -137,7 +144,7 @@ TEST_F(LiveCheckTest, AMessageCountEndsItAndCtrlCGivesTheVerdictForWhatWasSeen) 
 TEST_F(LiveCheckTest, AnAnalyserThatStopsSendingMidRunGetsTheVerdictForWhatWasSeenAndExitTwo) {
     // The demo driver told to stop by itself, as an unplugged analyser does.
     const Child c = Spawn({"--driver", "demo:limit_samples=250k", "--samplerate", "1m", "--channels",
-                           "D0=sclk,D1=sfrm,D2=txd", "--time", "10"});
+                           "D0=sclk,D1=sfrm,D2=txd", "--time", "10s"});
     EXPECT_EQ(WEXITSTATUS(c.status), 2);
     EXPECT_EQ(c.out.rfind("varkel-check: mismatch", 0), 0u) << c.out;
     EXPECT_NEAR(EndSeconds(c.out), 0.25, 0.001);
@@ -156,7 +163,7 @@ TEST_F(LiveCheckTest, MismatchWindowsAreSessionsBesideTheUsersFilesAtMostTwenty)
         std::fputs("the user's own\n", f);
         std::fclose(f);
     }
-    const Child c = Spawn(With({"--time", "0.3", "--save-mismatches", dir.path()}));
+    const Child c = Spawn(With({"--time", "300ms", "--save-mismatches", dir.path()}));
     EXPECT_EQ(WEXITSTATUS(c.status), 1);
     EXPECT_NE(
         c.err.find("varkel-check: saved 20 mismatch window(s), from " + dir.path() + "/mismatch-0002.sr"),
@@ -174,7 +181,7 @@ TEST_F(LiveCheckTest, MismatchWindowsAreSessionsBesideTheUsersFilesAtMostTwenty)
     }
     EXPECT_NE(::access((dir.path() + "/mismatch-0022.sr").c_str(), F_OK), 0);
 
-    const Child notAFolder = Spawn(With({"--time", "0.3", "--save-mismatches", old}));
+    const Child notAFolder = Spawn(With({"--time", "300ms", "--save-mismatches", old}));
     EXPECT_EQ(WEXITSTATUS(notAFolder.status), 2);
     EXPECT_EQ(notAFolder.out, "");
     EXPECT_EQ(notAFolder.err,
@@ -183,13 +190,13 @@ TEST_F(LiveCheckTest, MismatchWindowsAreSessionsBesideTheUsersFilesAtMostTwenty)
 
 TEST_F(LiveCheckTest, WhatCannotBeAcquiredIsOneLineAndExitTwo) {
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
-        {{"--driver", "no-such-analyser", "--time", "1"}, "libsigrok has no driver 'no-such-analyser'"},
-        {{"--driver", "demo", "--time", "1"},
+        {{"--driver", "no-such-analyser", "--time", "1s"}, "libsigrok has no driver 'no-such-analyser'"},
+        {{"--driver", "demo", "--time", "1s"},
          "no channel of the demo analyser carries sclk (it has: D0, D1,"},
         {With({"--samplerate", "7q"}),
          "--samplerate takes a rate from 1 to 1g (1 GHz), such as 8m or 24000000, not '7q'"},
-        {With({"--samplerate", "100g", "--time", "0.2"}), "--samplerate takes a rate from 1 to 1g (1 GHz)"},
-        {{"--driver", "demo:samplerate=100g", "--time", "0.2"},
+        {With({"--samplerate", "100g", "--time", "200"}), "--samplerate takes a rate from 1 to 1g (1 GHz)"},
+        {{"-d", "demo", "-c", "samplerate=100g", "--time", "200"},
          "samplerate takes a rate from 1 to 1g (1 GHz)"},
         // --channels against the lines' names, whichever comes first.
         {With({"--sclk", "clk"}), "option --channels takes CH=LINE pairs, each line once, as D0=clk,"},
@@ -197,11 +204,16 @@ TEST_F(LiveCheckTest, WhatCannotBeAcquiredIsOneLineAndExitTwo) {
          "option --channels takes CH=LINE pairs, each line once, as D0=clk,"},
         {{"--driver", "demo", "--sclk", "sfrm"}, "--sclk and --sfrm name one signal, 'sfrm'"},
         {{"--driver", "demo:no_such_option=1"}, "libsigrok has no driver option 'no_such_option'"},
-        {{"--time", "1", "x.sr"},
-         "--time, --messages, --until-done, --samplerate, --channels and --save-mismatches are for --driver"},
+        {{"--time", "1s", "x.sr"},
+         "--time, --samples, --messages, --until-done, --samplerate, --config and --save-mismatches are for "
+         "--driver"},
+        {{"-c", "samplerate=1m", "x.sr"}, "are for --driver"},
+        {{"-d", "demo", "-c", "samplerate=1m::"}, "option --config takes KEY=VALUE settings joined by ':'"},
+        {With({"--samples", "0"}), "option --samples takes a whole number from 1 to 1000000000000, not '0'"},
         {{"--driver", "demo", "x.sr"}, "a capture file or --driver, not both"},
         {With({"--channels", "D0=sclk,D1=sclk"}), "option --channels takes CH=LINE pairs"},
-        {With({"--time", "-1"}), "option --time takes seconds from 0.001 to 1000000"},
+        {With({"--time", "-1"}), "option --time takes a time from 1 ms to 1000000 s"},
+        {With({"--time", "0.5"}), "option --time takes a time from 1 ms to 1000000 s"},
     };
     for (const auto& [args, line] : cases) {
         SCOPED_TRACE(line);

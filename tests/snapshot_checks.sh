@@ -1,7 +1,7 @@
 #!/bin/sh
 # Saves every output of varkel-check on every real capture in
 # tests/captures/ (named as their README's table names their pins) and on
-# the simulated board's own dumps, with --frames and --json, into DIR, one
+# the simulated board's own dumps, with --wire and --json, into DIR, one
 # folder a capture: with snapshot_runs.sh, the set that shows a change of
 # structure changes no output (snapshot before, snapshot after, `diff -r`).
 # Usage: snapshot_checks.sh CHECK SIM DIR
@@ -17,7 +17,7 @@ check() {
     shift 2
     mkdir "$out"
     status=0
-    (cd "$(dirname "$capture")" && "$check" --frames "$out/frames.txt" --json "$out/verdict.json" "$@" \
+    (cd "$(dirname "$capture")" && "$check" --wire "$out/frames.txt" --json "$out/verdict.json" "$@" \
         "$(basename "$capture")" >"$out/stdout.txt" 2>"$out/stderr.txt") || status=$?
     echo "$status" >"$out/status"
 }

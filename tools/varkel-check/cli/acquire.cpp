@@ -175,7 +175,12 @@ void OnPacket(const sr_dev_inst* /*device*/, const sr_datafeed_packet* packet, v
         }
         f.stream = std::make_unique<LogicStream>(logic->unitsize, f.bit, f.sink);
     }
-    f.stream->Take(std::string_view(static_cast<const char*>(logic->data), logic->length));
+    std::size_t length = logic->length;
+    if (f.request.samples != 0) {  // no sample past the count asked for, as sigrok-cli keeps none
+        const std::uint64_t left = f.request.samples - f.stream->count();
+        length = static_cast<std::size_t>(std::min<std::uint64_t>(length, left * logic->unitsize));
+    }
+    f.stream->Take(std::string_view(static_cast<const char*>(logic->data), length));
     f.status.samples = f.stream->count();
     f.status.seconds = static_cast<double>(f.status.samples) / static_cast<double>(f.rate);
     if (f.status.samples >= f.nextTick) {
@@ -184,7 +189,8 @@ void OnPacket(const sr_dev_inst* /*device*/, const sr_datafeed_packet* packet, v
             f.onTick(f.status);
         }
     }
-    const bool timeUp = f.request.seconds > 0 && f.status.seconds >= f.request.seconds;
+    const bool timeUp = (f.request.seconds > 0 && f.status.seconds >= f.request.seconds) ||
+                        (f.request.samples != 0 && f.status.samples >= f.request.samples);
     const bool enough =
         f.request.messages != 0 && f.messagesChecked && f.messagesChecked() >= f.request.messages;
     if (timeUp || enough) {

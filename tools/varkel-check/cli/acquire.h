@@ -22,8 +22,9 @@ struct AcquireRequest {
     // Device channel and the line it carries ("D0", "sclk"); empty: the
     // device channels named as the lines are.
     std::vector<std::pair<std::string, std::string>> channels;
-    double seconds = 0;     // stop after this long; 0: no limit
-    unsigned messages = 0;  // stop once this many messages are checked; 0: no limit
+    double seconds = 0;         // stop after this long; 0: no limit
+    std::uint64_t samples = 0;  // stop after this many samples, the last packet cut to it; 0: no limit
+    unsigned messages = 0;      // stop once this many messages are checked; 0: no limit
 };
 
 // What the acquisition saw, for the verdict and for a line on a terminal.

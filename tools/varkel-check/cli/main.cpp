@@ -1,6 +1,7 @@
 // varkel-check: holds a logic analyser's capture of a real board against
 // the wire the program should produce.
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -33,10 +34,15 @@ constexpr const char* kUsage =
     "8-bit frames MSB first, clock idle low, data sampled on the rising edge, one message\n"
     "a second. CAPTURE is a value change dump (.vcd) or a sigrok session file (.sr).\n"
     "\n"
+    "  -i, --input-file CAPTURE\n"
+    "                        the capture, as sigrok-cli takes it; - reads standard input\n"
     "  --sclk NAME, --sfrm NAME, --txd NAME\n"
     "                        the capture's names for the pins (default sclk, sfrm, txd;\n"
     "                        matched without regard to case, in any scope, or in the one\n"
     "                        given: top.ssp.sclk; a name that fits two signals is refused)\n"
+    "  -C, --channels CH=LINE,...\n"
+    "                        which channel carries which line, as D0=sclk,D1=sfrm,D2=txd\n"
+    "                        (for a file: the same as --sclk D0 --sfrm D1 --txd D2)\n"
     "  --port-clock-hz HZ    the port's base clock, 1 to 1e10 (default 10000000, the\n"
     "                        simulated board's)\n"
     "  --clock-rate N        the program's clock-rate setting, 0 to 255 (default 6): a bit\n"
@@ -45,8 +51,8 @@ constexpr const char* kUsage =
     "  --interval-tolerance-ms MS\n"
     "                        how far a message's start may stray from 1 s after the last\n"
     "                        one's, 0.001 to 1000 (default 5)\n"
-    "  --frames FILE         every complete frame read: \"<seconds> 0x<value>\", as\n"
-    "                        varkel-sim's wire log\n"
+    "  --wire FILE           every complete frame read: \"<seconds> 0x<value>\", as\n"
+    "                        varkel-sim's wire log (--frames, its old name, still works)\n"
     "  --bits N              bits a word, 1 to 32 (default 8, the program's)\n"
     "  --select-active low|high\n"
     "                        the frame (select) line's active level (default low)\n"
@@ -61,14 +67,17 @@ constexpr const char* kUsage =
     "\n"
     "Live, from an analyser through libsigrok, checking while it samples (nothing is\n"
     "stored, memory stays the same however long it runs); no CAPTURE then:\n"
-    "  --driver NAME[:KEY=VALUE...]\n"
+    "  -d, --driver NAME[:KEY=VALUE...]\n"
     "                        a libsigrok driver and its options, as sigrok-cli spells\n"
     "                        them (fx2lafw, fx2lafw:conn=1.5, demo)\n"
-    "  --samplerate RATE     8m, 24000000 (default: the device's)\n"
-    "  --channels CH=LINE,...\n"
-    "                        which device channel carries which line, as\n"
-    "                        D0=sclk,D1=sfrm,D2=txd (default: channels named as the lines)\n"
-    "  --time SECONDS        stop after this long (3, 3s, 500ms)\n"
+    "  -c, --config KEY=VALUE[:KEY=VALUE...]\n"
+    "                        the device's settings, as sigrok-cli's (samplerate=8m)\n"
+    "  --samplerate RATE     8m, 24000000 (default: the device's; -c samplerate=RATE)\n"
+    "  -C, --channels CH=LINE,...\n"
+    "                        (default: channels named as the lines)\n"
+    "  --time TIME           stop after this long, as sigrok-cli reads it: 500 or 500ms\n"
+    "                        (a bare number is milliseconds), 3s\n"
+    "  --samples N           stop after N samples\n"
     "  --messages N          stop once N messages are checked\n"
     "  --until-done          stop once the run's 10000 messages are checked\n"
     "  --save-mismatches DIR a short session file (.sr, for PulseView) around each wrong\n"
@@ -87,7 +96,7 @@ constexpr const char* kUsage =
     "damaged (a checksum that fails, an entry cut short, a channel or sample rate that\n"
     "cannot be) gets no verdict: one line says what is wrong, and the exit status is 2.\n"
     "Outputs are written whole or not at all, and never over the capture; an output\n"
-    "that cannot be written is said, with no verdict. With --json - or --frames -, the\n"
+    "that cannot be written is said, with no verdict. With --json - or --wire -, the\n"
     "verdict and details go to standard error, leaving standard output to the data.\n"
     "Exit status: 0 match, 1 mismatch, 2 the capture cannot be read or is damaged, or a\n"
     "bad option or output, or an analyser that stopped sending (after the verdict for\n"
@@ -99,14 +108,16 @@ extern "C" void OnStopSignal(int signal) {
 
 struct Options {
     varkel_check::CheckRequest request;
-    std::string framesPath;
+    std::string framesPath;  // --wire
     std::string jsonPath;
     varkel_check::AcquireRequest live;  // live.driver set: acquire instead of reading a file
     std::string saveDir;                // --save-mismatches
-    bool limited = false;               // --time, --messages or --until-done given
+    bool limited = false;               // --time, --samples, --messages or --until-done given
+    std::vector<std::string> notes;     // said before the run: old spellings
 };
 
-constexpr unsigned kRunMessages = 10000;  // the program's whole run
+constexpr unsigned kRunMessages = 10000;              // the program's whole run
+constexpr std::uint64_t kMaxSamples = 1000000000000;  // over 16 minutes at 1 GHz
 
 // The numeric options: each finite and in a range that means something.
 struct NumberOption {
@@ -187,15 +198,16 @@ bool ParseChannels(const std::string& text, const varkel_check::LineNames& names
     return true;
 }
 
-// "3", "3s", "500ms" into seconds.
+// A time as sigrok-cli reads it into seconds: "500", "500ms" (a bare
+// number is milliseconds), "3s".
 bool ParseSeconds(const std::string& text, double& seconds) {
     std::string number = text;
-    double scale = 1;
+    double scale = 1e-3;
     if (number.size() > 2 && number.compare(number.size() - 2, 2, "ms") == 0) {
         number.resize(number.size() - 2);
-        scale = 1e-3;
     } else if (number.size() > 1 && number.back() == 's') {
         number.pop_back();
+        scale = 1;
     }
     double x = 0;
     const auto [ptr, ec] = std::from_chars(number.data(), number.data() + number.size(), x);
@@ -217,13 +229,17 @@ int Parse(const std::vector<std::string>& args, Options& o, std::string& text, s
     varkel_check::CheckRequest& r = o.request;
     // Read once every option is known: they depend on --bits and the names.
     std::string message, channels;
+    std::vector<std::string> configs;
+    bool namesGiven = false;
+    // sigrok-cli's spellings where they mean what they mean there.
     std::vector<common::OptionSpec> specs = {
-        {"help", 'h', false},        {"version", 0, false}, {"until-done", 0, false},
-        {"sclk", 0, true},           {"sfrm", 0, true},     {"txd", 0, true},
-        {"frames", 0, true},         {"json", 0, true},     {"select-active", 0, true},
-        {"message", 0, true},        {"driver", 0, true},   {"samplerate", 0, true},
-        {"channels", 0, true},       {"time", 0, true},     {"messages", 0, true},
-        {"save-mismatches", 0, true}};
+        {"help", 'h', false},       {"version", 0, false},       {"until-done", 0, false},
+        {"sclk", 0, true},          {"sfrm", 0, true},           {"txd", 0, true},
+        {"wire", 0, true},          {"frames", 0, true},         {"json", 0, true},
+        {"select-active", 0, true}, {"message", 0, true},        {"driver", 'd', true},
+        {"config", 'c', true},      {"samplerate", 0, true},     {"channels", 'C', true},
+        {"time", 0, true},          {"samples", 0, true},        {"messages", 0, true},
+        {"input-file", 'i', true},  {"save-mismatches", 0, true}};
     for (const NumberOption& n : kNumbers) {
         specs.push_back({n.name + 2, 0, true});
     }
@@ -233,6 +249,11 @@ int Parse(const std::vector<std::string>& args, Options& o, std::string& text, s
     }
     std::vector<std::string> operands = line.operands;
     operands.insert(operands.end(), line.afterSeparator.begin(), line.afterSeparator.end());
+    for (const common::GivenOption& given : line.options) {
+        if (std::string(specs[given.spec].name) == "input-file") {
+            operands.push_back(given.value);
+        }
+    }
     for (const std::string& operand : operands) {
         if (!r.path.empty()) {
             error = "one capture at a time: '" + common::Escaped(operand, common::kShownWord) +
@@ -291,16 +312,32 @@ int Parse(const std::vector<std::string>& args, Options& o, std::string& text, s
             o.saveDir = value;
         } else if (arg == "--driver") {
             o.live.driver = value;
+        } else if (arg == "--config") {
+            configs.push_back(value);
+        } else if (arg == "--input-file") {
+            continue;  // taken with the operands
         } else if (arg == "--samplerate") {
             o.live.sampleRate = value;
         } else if (arg == "--channels") {
             channels = value;
         } else if (arg == "--time") {
             if (!ParseSeconds(value, o.live.seconds)) {
-                error = "option --time takes seconds from 0.001 to 1000000 (3, 3s, 500ms), not '" +
-                        common::Escaped(value, 64) + "'";
+                error =
+                    "option --time takes a time from 1 ms to 1000000 s (500 or 500ms, 3s: a bare "
+                    "number is milliseconds, as in sigrok-cli), not '" +
+                    common::Escaped(value, 64) + "'";
                 return kExitUnreadable;
             }
+            o.limited = true;
+        } else if (arg == "--samples") {
+            std::uint64_t n = 0;
+            const auto [ptr, ec] = std::from_chars(value.data(), value.data() + value.size(), n);
+            if (ec != std::errc{} || ptr != value.data() + value.size() || n == 0 || n > kMaxSamples) {
+                error = "option --samples takes a whole number from 1 to " + std::to_string(kMaxSamples) +
+                        ", not '" + common::Escaped(value, 64) + "'";
+                return kExitUnreadable;
+            }
+            o.live.samples = n;
             o.limited = true;
         } else if (arg == "--messages") {
             unsigned n = 0;
@@ -316,9 +353,41 @@ int Parse(const std::vector<std::string>& args, Options& o, std::string& text, s
             message = value;
         } else if (arg == "--sclk" || arg == "--sfrm" || arg == "--txd") {
             (arg == "--sclk" ? r.names.sclk : arg == "--sfrm" ? r.names.sfrm : r.names.txd) = value;
+            namesGiven = true;
+        } else if (arg == "--frames" || arg == "--wire") {
+            if (arg == "--frames") {
+                o.notes.push_back(
+                    "note: --frames is spelt --wire now, as in varkel-sim (in sigrok-cli, "
+                    "--frames is a count)");
+            }
+            o.framesPath = value;
         } else {
-            (arg == "--frames" ? o.framesPath : o.jsonPath) = value;
+            o.jsonPath = value;
         }
+    }
+    // A file's channels named for the lines: -C D0=sclk,D1=sfrm,D2=txd
+    // reads the file's channel D0 as the clock, as --sclk D0 does.
+    if (!channels.empty() && o.live.driver.empty()) {
+        std::vector<std::pair<std::string, std::string>> pairs;
+        if (namesGiven) {
+            error = "name the lines with --channels or with --sclk, --sfrm and --txd, not both";
+            return kExitUnreadable;
+        }
+        if (!ParseChannels(channels, r.names, pairs) || pairs.size() != 3) {
+            error =
+                "option --channels takes CH=LINE pairs, one for each line, as D0=sclk,D1=sfrm,D2=txd, "
+                "not '" +
+                common::Escaped(channels, 64) + "'";
+            return kExitUnreadable;
+        }
+        varkel_check::LineNames named = r.names;
+        for (const auto& [channel, carried] : pairs) {
+            (varkel_check::SameName(carried, r.names.sclk)   ? named.sclk
+             : varkel_check::SameName(carried, r.names.sfrm) ? named.sfrm
+                                                             : named.txd) = channel;
+        }
+        r.names = named;
+        channels.clear();
     }
     // Each line its own signal: two options naming one would read one
     // signal as two lines.
@@ -349,11 +418,22 @@ int Parse(const std::vector<std::string>& args, Options& o, std::string& text, s
         return kExitUnreadable;
     }
     if (o.live.driver.empty() &&
-        (o.limited || !o.live.sampleRate.empty() || !channels.empty() || !o.saveDir.empty())) {
+        (o.limited || !o.live.sampleRate.empty() || !configs.empty() || !o.saveDir.empty())) {
         error =
-            "--time, --messages, --until-done, --samplerate, --channels and --save-mismatches are for "
-            "--driver";
+            "--time, --samples, --messages, --until-done, --samplerate, --config and --save-mismatches "
+            "are for --driver";
         return kExitUnreadable;
+    }
+    // A device's settings, as sigrok-cli's --config gives them: KEY=VALUE,
+    // several joined by ':', set on the device as the driver's own are.
+    for (const std::string& config : configs) {
+        if (config.empty() || config.front() == ':' || config.back() == ':' ||
+            config.find("::") != std::string::npos) {
+            error = "option --config takes KEY=VALUE settings joined by ':', as samplerate=8m, not '" +
+                    common::Escaped(config, 64) + "'";
+            return kExitUnreadable;
+        }
+        o.live.driver += ":" + config;
     }
     if (r.path.empty() && o.live.driver.empty()) {
         error = "which capture? (see --help)";
@@ -439,9 +519,37 @@ int Conclude(const Options& o, const varkel_check::Outcome& outcome, common::Out
     return outcome.report.match ? kExitMatch : kExitMismatch;
 }
 
+// Standard input, copied whole into memory first: a session's archive is
+// read from its end. -1, with errno, when it cannot be.
+int StandardInputCopy() {
+    const int fd = ::memfd_create("varkel-check standard input", MFD_CLOEXEC);
+    if (fd < 0) {
+        return -1;
+    }
+    char buffer[1 << 16];
+    for (;;) {
+        const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR && !common::StopRequested()) {
+            continue;
+        }
+        if (n <= 0 || !common::WriteAll(fd, std::string_view(buffer, static_cast<std::size_t>(n)))) {
+            const int saved = n == 0 ? 0 : errno;
+            if (n == 0 && ::lseek(fd, 0, SEEK_SET) == 0) {
+                return fd;
+            }
+            ::close(fd);
+            errno = saved;
+            return -1;
+        }
+    }
+}
+
 int Check(const Options& o) {
-    const std::string shown = common::Escaped(o.request.path, common::kShownPath);
-    const int captureFd = ::open(o.request.path.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC);
+    const bool standardInput = o.request.path == "-";
+    const std::string shown =
+        standardInput ? "standard input" : common::Escaped(o.request.path, common::kShownPath);
+    const int captureFd =
+        standardInput ? StandardInputCopy() : ::open(o.request.path.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC);
     if (captureFd < 0) {
         Say("cannot read " + shown + ": " + std::strerror(errno));
         return common::StopRequested() ? 128 + common::StopSignal() : kExitUnreadable;
@@ -603,6 +711,9 @@ int main(int argc, char** argv) {
     Options o;
     std::string text, error;
     const int early = Parse(std::vector<std::string>(argv + 1, argv + argc), o, text, error);
+    for (const std::string& note : o.notes) {
+        Say(note);
+    }
     if (early >= 0) {
         if (!error.empty()) {
             Say(error);
