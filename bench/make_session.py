@@ -3,8 +3,10 @@
 large sessions: the program's nine frames once a second, 8-bit, MSB first,
 clock idle low, 700 ns a bit, each frame in a select pulse of its own.
 
-Usage: bench/make_session.py OUT.sr [--seconds N] [--rate HZ] [--busy]
-Default: 10 s at 100 MHz, one thousand million samples (1 GB unpacked).
+Usage: bench/make_session.py OUT.sr [--seconds N] [--rate HZ] [--busy] [--entry-bytes N]
+Default: 10 s at 100 MHz, one thousand million samples (1 GB unpacked), in
+logic entries of 4 MiB; --entry-bytes 4096 writes one entry a packet, as
+sigrok-cli does.
 --busy sends the message back to back, all the time: the decoder's worst
 case (it is no longer the program's wire, and does not match).
 Refuses to write over a file that exists.
@@ -17,7 +19,6 @@ import zipfile
 MESSAGE = b"ZEL NSSP\x00"
 BIT_S = 700e-9
 SCLK, SFRM, TXD = 1, 2, 4  # channel bits in each sample byte
-CHUNK = 4 << 20  # samples per logic entry, as sigrok writes them
 
 
 def one_second(rate, busy):
@@ -45,9 +46,12 @@ def main():
     parser.add_argument("--seconds", type=int, default=10)
     parser.add_argument("--rate", type=int, default=100_000_000)
     parser.add_argument("--busy", action="store_true")
+    parser.add_argument("--entry-bytes", type=int, default=4 << 20)
     args = parser.parse_args()
     if not 1 <= args.seconds <= 100 or not 2_000_000 <= args.rate <= 1_000_000_000:
         sys.exit("make_session: --seconds 1 to 100, --rate 2e6 to 1e9")
+    if not 1024 <= args.entry_bytes <= 64 << 20:
+        sys.exit("make_session: --entry-bytes 1024 to 64 MiB")
     if os.path.lexists(args.out):
         sys.exit(f"make_session: {args.out} exists; not written over")
     second = one_second(args.rate, args.busy)
@@ -62,8 +66,8 @@ def main():
         z.writestr("metadata", metadata)
         entry = 1
         for _ in range(args.seconds):
-            for at in range(0, len(second), CHUNK):
-                z.writestr(f"logic-1-{entry}", second[at : at + CHUNK])
+            for at in range(0, len(second), args.entry_bytes):
+                z.writestr(f"logic-1-{entry}", second[at : at + args.entry_bytes])
                 entry += 1
     os.rename(part, args.out)
 

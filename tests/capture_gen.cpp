@@ -149,10 +149,29 @@ std::string MakeZip(const std::vector<std::pair<std::string, std::string>>& entr
     }
     const std::size_t at = out.size();
     out += directory;
+    // Over 65,535 entries, the count goes in the 64-bit end records, as
+    // every zip writer puts it.
+    const bool zip64 = entries.size() > 0xFFFF;
+    if (zip64) {
+        const std::size_t end64 = out.size();
+        Put(out, 0x06064b50, 4);
+        Put(out, 44, 8);     // the record's size after this field
+        Put(out, 45, 2);     // version made by
+        Put(out, 45, 2);     // version needed
+        Put(out, 0, 4 + 4);  // disks
+        Put(out, entries.size(), 8);
+        Put(out, entries.size(), 8);
+        Put(out, directory.size(), 8);
+        Put(out, at, 8);
+        Put(out, 0x07064b50, 4);  // its locator
+        Put(out, 0, 4);
+        Put(out, end64, 8);
+        Put(out, 1, 4);
+    }
     Put(out, 0x06054b50, 4);
     Put(out, 0, 4);
-    Put(out, entries.size(), 2);
-    Put(out, entries.size(), 2);
+    Put(out, zip64 ? 0xFFFF : entries.size(), 2);
+    Put(out, zip64 ? 0xFFFF : entries.size(), 2);
     Put(out, directory.size(), 4);
     Put(out, at, 4);
     Put(out, 0, 2);

@@ -388,6 +388,42 @@ TEST_F(CheckTest, ADamagedOrHostileSessionGetsOneLineAndNoVerdict) {
     std::ofstream(path, std::ios::binary | std::ios::trunc)
         << MakeZip({{"version", "2"}, {"metadata", metadata(good)}, {"logic-1-1", samples}});
     EXPECT_EQ(Run(path).status, 1);
+
+    // A directory holding more entries than its end record counts (a
+    // writer that cut the count to 16 bits): the rest would go unread.
+    std::string uncounted = MakeZip({{"version", "2"}, {"metadata", metadata(good)}, {"logic-1-1", samples}});
+    uncounted[uncounted.size() - 22 + 8] = uncounted[uncounted.size() - 22 + 10] = 2;
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << uncounted;
+    EXPECT_EQ(Run(path).lines,
+              std::vector<std::string>{"varkel-check: " + path +
+                                       ": damaged: its directory holds more than the 2 entries "
+                                       "it claims"});
+
+    // A compressed entry claiming more than is unpacked at once is
+    // refused as such, not called damaged.
+    std::string huge = MakeZip({{"version", "2"}, {"metadata", metadata(good)}, {"logic-1-1", samples}});
+    const std::size_t local = huge.find("logic-1-1") - 30, central = huge.rfind("logic-1-1") - 46;
+    ASSERT_EQ(huge.compare(local, 4, "PK\x03\x04"), 0);
+    ASSERT_EQ(huge.compare(central, 4, "PK\x01\x02"), 0);
+    huge[local + 8] = huge[central + 10] = 8;                           // deflated
+    huge.replace(central + 24, 4, std::string("\x00\x00\x00\x20", 4));  // unpacking to 512 MiB
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << huge;
+    EXPECT_EQ(Run(path).lines,
+              std::vector<std::string>{"varkel-check: " + path +
+                                       ": entry logic-1-1 holds 536870912 bytes, more than this "
+                                       "tool unpacks at once (256 MiB)"});
+
+    // sigrok-cli writes an entry a packet: a long capture has many.
+    std::vector<std::pair<std::string, std::string>> packets = {{"version", "2"},
+                                                                {"metadata", metadata(good)}};
+    for (int i = 1; i <= 100001; ++i) {
+        packets.emplace_back("logic-1-" + std::to_string(i), std::string(1, '\x02'));
+    }
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << MakeZip(packets);
+    const Result many = Run(path);
+    EXPECT_EQ(many.status, 1);
+    ASSERT_GE(many.lines.size(), 2u);
+    EXPECT_NE(many.lines[1].find("0.000000 s to 0.100001 s"), std::string::npos) << many.lines[1];
 }
 
 TEST_F(CheckTest, NoOutputReplacesTheCaptureAndNumbersStayInRange) {

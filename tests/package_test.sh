@@ -13,9 +13,13 @@ dpkg-deb --field "$deb" Package Version Depends
 dpkg -x "$deb" "$work/root"
 for file in usr/bin/varkel-sim usr/bin/varkel-check usr/share/man/man1/varkel-sim.1.gz \
     usr/share/man/man1/varkel-check.1.gz usr/share/bash-completion/completions/varkel-sim \
-    usr/share/bash-completion/completions/varkel-check usr/share/doc/varkel/LICENSE; do
-    [ -e "$work/root/$file" ] || [ -e "$work/root/${file%.gz}" ] || { echo "package_test: $file is missing" >&2; exit 1; }
+    usr/share/bash-completion/completions/varkel-check usr/share/doc/varkel-tools/copyright \
+    usr/share/doc/varkel-tools/changelog.gz usr/lib/varkel/libvarkel-sim-agent.so; do
+    [ -e "$work/root/$file" ] || { echo "package_test: $file is missing" >&2; exit 1; }
 done
+# Debian's checker: no errors (it warns that it runs as root, and of the
+# ldconfig call cpack adds for the agent's folder).
+lintian --fail-on error "$deb"
 [ "$("$work/root/usr/bin/varkel-sim" --version)" = "varkel-sim $version" ]
 [ "$("$work/root/usr/bin/varkel-check" --version | head -n 1)" = "varkel-check $version" ]
 "$work/root/usr/bin/varkel-sim" --time virtual --quiet --strict 2>"$work/summary.txt"

@@ -13,12 +13,12 @@ sim=(cmake ninja-build g++ pkg-config
 all=("${sim[@]}"
     clang clang-format                       # the second compiler, and the sources' format
     libgtest-dev libbenchmark-dev            # tests and benchmarks
-    zlib1g-dev sigrok-cli                    # varkel-check unpacks sigrok sessions; tests decode with sigrok
+    libdeflate-dev zlib1g-dev sigrok-cli     # varkel-check unpacks sessions; tests pack them, and decode with sigrok
     libsigrok-dev                            # varkel-check acquires live (tests: the demo driver)
     crossbuild-essential-armel qemu-user     # the board binary, and the ARM builds run under emulation
     googletest                               # GoogleTest's sources, built for ARM where no package exists
     strace util-linux                        # the board binary's argument test watches its system calls
-    help2man dpkg-dev file)                  # man pages, and the package's dependencies
+    help2man dpkg-dev file lintian)          # man pages, the package's dependencies, Debian's checker
 
 case "${1:-}" in
     sim) wanted=("${sim[@]}") ;;

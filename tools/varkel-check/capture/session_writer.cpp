@@ -1,6 +1,6 @@
 #include "tools/varkel-check/capture/session_writer.h"
 
-#include <zlib.h>
+#include <libdeflate.h>
 
 #include <utility>
 #include <vector>
@@ -41,8 +41,7 @@ std::string KeyFileValue(std::string_view text) {
 std::string StoredZip(const std::vector<std::pair<std::string, std::string_view>>& entries) {
     std::string body, directory;
     for (const auto& [name, data] : entries) {
-        const auto crc = static_cast<std::uint32_t>(
-            ::crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
+        const auto crc = static_cast<std::uint32_t>(libdeflate_crc32(0, data.data(), data.size()));
         const auto offset = static_cast<std::uint32_t>(body.size());
         const auto size = static_cast<std::uint32_t>(data.size());
         const auto nameSize = static_cast<unsigned>(name.size());

@@ -1,8 +1,8 @@
 #include "tools/varkel-check/capture/zip_archive.h"
 
+#include <libdeflate.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -18,7 +18,7 @@ constexpr std::uint32_t kLocalHeader = 0x04034b50, kDirectoryHeader = 0x02014b50
 constexpr std::size_t kEndBytes = 22, kEnd64Bytes = 56, kLocatorBytes = 20, kDirectoryHeaderBytes = 46,
                       kLocalHeaderBytes = 30;
 constexpr std::size_t kMaxComment = 0xFFFF;
-constexpr std::uint64_t kMaxDirectoryBytes = 64u << 20;  // far beyond kMaxEntries' worth of short names
+constexpr std::uint64_t kMaxDirectoryBytes = 256u << 20;  // beyond kMaxEntries' worth of short names
 constexpr std::size_t kPiece = 256 << 10;
 constexpr std::size_t kShownName = 64;
 
@@ -195,7 +195,8 @@ bool ZipArchive::Open(int fd, std::string& error) {
         directoryEnd = end64Offset;
     }
     if (count > kMaxEntries) {
-        error = Damaged("claims " + std::to_string(count) + " entries, more than a session holds");
+        error = "holds " + std::to_string(count) + " entries, more than this tool reads (" +
+                std::to_string(kMaxEntries) + ")";
         return false;
     }
     if (directoryOffset_ > directoryEnd || directoryBytes != directoryEnd - directoryOffset_ ||
@@ -242,6 +243,12 @@ bool ZipArchive::Open(int fd, std::string& error) {
         }
         entries_.push_back(std::move(entry));
         p += h.used();
+    }
+    // Entries past the count claimed would be left unread: a count cut to
+    // 16 bits, or a directory changed after it was written.
+    if (p != directory.size()) {
+        error = Damaged("its directory holds more than the " + std::to_string(count) + " entries it claims");
+        return false;
     }
     // A name given twice leaves which entry is meant to the order they
     // are looked at: no reading of such an archive can be trusted.
@@ -328,86 +335,74 @@ bool ZipArchive::Read(const ZipEntry& e, const std::function<bool(std::string_vi
         error = "entry " + name + " was read before its place in the archive was checked";
         return false;
     }
-    const std::uint64_t dataOffset = dataOffsets_[index];
-    std::vector<unsigned char> in(kPiece), out(e.method == 8 ? kPiece : 0);
-    z_stream z{};
-    if (e.method == 8 && inflateInit2(&z, -MAX_WBITS) != Z_OK) {
-        error = "cannot unpack " + name + ": out of memory";
+    // Unpacked whole, into buffers kept across entries: a session holds
+    // many, often one per packet the analyser sent.
+    if (e.size > kMaxEntryBytes || e.packedSize > kMaxEntryBytes) {
+        error = "entry " + name + " holds " + std::to_string(std::max(e.size, e.packedSize)) +
+                " bytes, more than this tool unpacks at once (" + std::to_string(kMaxEntryBytes >> 20) +
+                " MiB)";
         return false;
     }
-    struct End {
-        z_stream* z;
-        bool on;
-        ~End() {
-            if (on) {
-                inflateEnd(z);
-            }
-        }
-    } end{&z, e.method == 8};
-
-    uLong crc = crc32(0, nullptr, 0);
-    std::uint64_t readBytes = 0, unpacked = 0;
-    bool streamEnded = e.method == 0;
-    auto hand = [&](const unsigned char* data, std::size_t bytes) {
-        crc = crc32_z(crc, data, bytes);
-        unpacked += bytes;
-        return take({reinterpret_cast<const char*>(data), bytes});
-    };
-    while (readBytes < e.packedSize) {
-        const auto want =
-            static_cast<std::size_t>(std::min<std::uint64_t>(in.size(), e.packedSize - readBytes));
-        if (!ReadAt(dataOffset + readBytes, in.data(), want)) {
-            error = errno != 0 ? "cannot read " + name + ": " + std::strerror(errno)
-                               : Damaged(name + " is cut short");
+    const auto packed = static_cast<std::size_t>(e.packedSize), size = static_cast<std::size_t>(e.size);
+    packed_.resize(std::max(packed_.size(), packed));
+    if (!ReadAt(dataOffsets_[index], packed_.data(), packed)) {
+        error = errno != 0 ? "cannot read " + name + ": " + std::strerror(errno)
+                           : Damaged(name + " is cut short");
+        return false;
+    }
+    const unsigned char* data = packed_.data();
+    if (e.method == 8) {
+        if (inflater_ == nullptr && (inflater_ = libdeflate_alloc_decompressor()) == nullptr) {
+            error = "cannot unpack " + name + ": out of memory";
             return false;
         }
-        readBytes += want;
-        if (e.method == 0) {
-            if (!hand(in.data(), want)) {
-                return false;
-            }
-            continue;
-        }
-        z.next_in = in.data();
-        z.avail_in = static_cast<uInt>(want);
-        while (!streamEnded) {
-            z.next_out = out.data();
-            z.avail_out = static_cast<uInt>(out.size());
-            const int status = inflate(&z, Z_NO_FLUSH);
-            if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR) {
-                error = Damaged(name + " is not valid compressed data");
-                return false;
-            }
-            const std::size_t produced = out.size() - z.avail_out;
-            if (unpacked + produced > e.size) {
+        unpacked_.resize(std::max(unpacked_.size(), size));
+        std::size_t used = 0, produced = 0;
+        switch (libdeflate_deflate_decompress_ex(inflater_, packed_.data(), packed, unpacked_.data(), size,
+                                                 &used, &produced)) {
+            case LIBDEFLATE_SUCCESS:
+                break;
+            case LIBDEFLATE_INSUFFICIENT_SPACE:
                 error = Damaged(name + " unpacks to more than the " + std::to_string(e.size) +
                                 " bytes it claims");
                 return false;
-            }
-            if (produced > 0 && !hand(out.data(), produced)) {
+            default:  // bad data, or a stream that ends before its last block
+                error = Damaged(name + " is not valid compressed data");
                 return false;
-            }
-            streamEnded = status == Z_STREAM_END;
-            if ((z.avail_in == 0 && z.avail_out != 0) || (status == Z_BUF_ERROR && produced == 0)) {
-                break;  // wants more input
-            }
         }
-        if (streamEnded && (z.avail_in > 0 || readBytes < e.packedSize)) {
+        if (used != packed) {
             error = Damaged(name + "'s compressed data ends before its " + std::to_string(e.packedSize) +
                             " bytes");
             return false;
         }
-    }
-    if (!streamEnded || unpacked != e.size) {
-        error = Damaged(name + " unpacks to " + std::to_string(unpacked) + " bytes, not the " +
+        if (produced != size) {
+            error = Damaged(name + " unpacks to " + std::to_string(produced) + " bytes, not the " +
+                            std::to_string(e.size) + " it claims (cut short?)");
+            return false;
+        }
+        data = unpacked_.data();
+    } else if (packed != size) {
+        error = Damaged(name + " unpacks to " + std::to_string(e.packedSize) + " bytes, not the " +
                         std::to_string(e.size) + " it claims (cut short?)");
         return false;
     }
-    if (crc != e.crc) {
+    // The checksum before any of it is used: a damaged entry gives nothing.
+    if (libdeflate_crc32(0, data, size) != e.crc) {
         error = Damaged(name + " fails its checksum");
         return false;
     }
+    for (std::size_t at = 0; at < size; at += kPiece) {
+        if (!take({reinterpret_cast<const char*>(data + at), std::min(kPiece, size - at)})) {
+            return false;
+        }
+    }
     return true;
+}
+
+ZipArchive::~ZipArchive() {
+    if (inflater_ != nullptr) {
+        libdeflate_free_decompressor(inflater_);
+    }
 }
 
 }  // namespace varkel_check

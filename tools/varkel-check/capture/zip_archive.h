@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+struct libdeflate_decompressor;
+
 namespace varkel_check {
 
 struct ZipEntry {
@@ -23,8 +25,16 @@ struct ZipEntry {
 
 class ZipArchive {
   public:
-    // At most this many entries are listed; a session has a few hundred.
-    static constexpr std::size_t kMaxEntries = 100000;
+    // At most this many entries are listed: sigrok-cli writes one for each
+    // packet, so a session of 8 G samples in 4 KiB packets has this many.
+    static constexpr std::size_t kMaxEntries = 2000000;
+    // An entry is unpacked whole; a session's are a packet to a few MiB.
+    static constexpr std::uint64_t kMaxEntryBytes = 256u << 20;
+
+    ZipArchive() = default;
+    ~ZipArchive();
+    ZipArchive(const ZipArchive&) = delete;
+    ZipArchive& operator=(const ZipArchive&) = delete;
 
     // Reads the central directory of the archive open on `fd`. False,
     // with `error` saying what is wrong ("damaged: ..."), when it is not
@@ -38,10 +48,11 @@ class ZipArchive {
     // their data is built to unpack far more than it holds).
     bool Locate(std::vector<const ZipEntry*> entries, std::string& error);
 
-    // Unpacks `entry` (located), handing its contents to `take` a piece at
-    // a time; false from `take` stops the reading (`error` left empty).
-    // False, with `error`, when the contents are not whole: a size other
-    // than the directory says, or a checksum that fails.
+    // Unpacks `entry` (located) and checks it whole, then hands its
+    // contents to `take` a piece at a time; false from `take` stops the
+    // reading (`error` left empty). False, with `error`, when the contents
+    // are not whole (a size other than the directory says, or a checksum
+    // that fails) or larger than kMaxEntryBytes.
     bool Read(const ZipEntry& entry, const std::function<bool(std::string_view)>& take, std::string& error);
 
   private:
@@ -60,6 +71,8 @@ class ZipArchive {
     std::uint64_t directoryOffset_ = 0;
     std::vector<ZipEntry> entries_;
     std::vector<std::uint64_t> dataOffsets_;  // by entry; known once Locate() has read its header, else 0
+    std::vector<unsigned char> packed_, unpacked_;  // kept across entries, grown to the largest
+    libdeflate_decompressor* inflater_ = nullptr;
 };
 
 }  // namespace varkel_check
