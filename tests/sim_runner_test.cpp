@@ -241,7 +241,8 @@ TEST_F(SimRunnerTest, VirtualRunWritesEveryOutputAndPasses) {
     EXPECT_NE(err.str().find("varkel-sim: frames received: 16\n"), std::string::npos);
     EXPECT_EQ(Lines(ReadFile(dir / "stdout.txt")).size(), 10001u);
     EXPECT_EQ(Last(ReadFile(dir / "debug.txt")), " NSSP: Done \r");
-    EXPECT_NE(ReadFile(dir / "run.gtkw").find("[dumpfile] \"" + (dir / "run.vcd") + "\""), std::string::npos);
+    EXPECT_NE(ReadFile(dir / "run.gtkw").find("[dumpfile] \"run.vcd\"\n[savefile] \"run.gtkw\"\n"),
+              std::string::npos);
 
     const std::string json = ReadFile(dir / "s.json");
     for (const char* field :

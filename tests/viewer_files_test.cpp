@@ -22,7 +22,8 @@ TEST(ViewerFiles, GtkwaveFileOpensOnTheFirstMessageWithItsBytesMarked) {
     // clang-format off
     EXPECT_EQ(Lines(varkel_sim::GtkwaveSaveFile("/data/run.vcd", burst)), (std::vector<std::string>{
         "[*] varkel-sim: the serial port's pins, opened on the first message",
-        "[dumpfile] \"/data/run.vcd\"",
+        "[dumpfile] \"run.vcd\"",  // beside this file: found from anywhere, and after a move
+        "[savefile] \"run.gtkw\"",
         "[timestart] 0",  // four bits before 2100 ns, clamped
         "[size] 1400 420",
         "[pos] -1 -1",
@@ -42,7 +43,7 @@ TEST(ViewerFiles, GtkwaveFileOpensOnTheFirstMessageWithItsBytesMarked) {
     const std::vector<std::string> lines =
         Lines(varkel_sim::GtkwaveSaveFile("/data/a\"\n[savefile] x\"b.vcd", {}));
     EXPECT_EQ(lines.at(1),
-              "[*] the dump's path holds characters this file cannot name it by: gtkwave DUMP THIS-FILE");
+              "[*] the dump's name holds characters this file cannot name it by: gtkwave DUMP THIS-FILE");
     for (const std::string& line : lines) {
         EXPECT_EQ(line.find("[savefile]"), std::string::npos) << line;
     }

@@ -1,7 +1,5 @@
 #include "tools/varkel-sim/viewer_files.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -15,12 +13,10 @@ constexpr double kPixelsPerFrame = 200;      // GTKWave's zoom: 2^-zoom time uni
 constexpr std::size_t kMarkers = 26;         // named markers A to Z
 constexpr std::uint64_t kBurstGapBits = 16;  // a longer pause between frames ends a burst
 
-std::string Absolute(const std::string& path) {
-    if (!path.empty() && path[0] == '/') {
-        return path;
-    }
-    char cwd[4096];
-    return ::getcwd(cwd, sizeof cwd) != nullptr ? std::string(cwd) + "/" + path : path;
+// The last part of a path: what the save file, beside the dump, names it by.
+std::string Name(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 std::string Label(std::uint32_t value) {
@@ -54,14 +50,18 @@ std::string GtkwavePath(const std::string& vcdPath) {
 
 std::string GtkwaveSaveFile(const std::string& vcdPath, const std::vector<sim::Frame>& burst) {
     std::string text = "[*] varkel-sim: the serial port's pins, opened on the first message\n";
-    // The save file has no way to escape a quote or a line break: a path
-    // holding one is left out rather than let it write lines of its own.
-    const std::string dump = Absolute(vcdPath);
-    if (std::any_of(dump.begin(), dump.end(),
+    // The dump is named relative to this file, which lies beside it: with
+    // both names given so, GTKWave finds the dump from any working folder,
+    // and after the folder moves. The file has no way to escape a quote or
+    // a line break: a name holding one is left out rather than let it
+    // write lines of its own.
+    const std::string dump = Name(vcdPath), save = Name(GtkwavePath(vcdPath));
+    const std::string both = dump + save;
+    if (std::any_of(both.begin(), both.end(),
                     [](char c) { return c == '"' || static_cast<unsigned char>(c) < 0x20 || c == 0x7F; })) {
-        text += "[*] the dump's path holds characters this file cannot name it by: gtkwave DUMP THIS-FILE\n";
+        text += "[*] the dump's name holds characters this file cannot name it by: gtkwave DUMP THIS-FILE\n";
     } else {
-        text += "[dumpfile] \"" + dump + "\"\n";
+        text += "[dumpfile] \"" + dump + "\"\n[savefile] \"" + save + "\"\n";
     }
     char line[256];
     std::string markers;
