@@ -188,6 +188,17 @@ TEST_F(LiveCheckTest, MismatchWindowsAreSessionsBesideTheUsersFilesAtMostTwenty)
               "varkel-check: " + old + " is not a folder varkel-check may write in (--save-mismatches)\n");
 }
 
+// As sigrok-cli's --scan: each analyser with what -d needs to reach it.
+TEST_F(LiveCheckTest, ScanListsTheAnalysersAsSigrokCliDoes) {
+    const Child demoOnly = Spawn({"-d", "demo", "--scan"});
+    EXPECT_EQ(WEXITSTATUS(demoOnly.status), 0) << demoOnly.err;
+    EXPECT_EQ(demoOnly.out.rfind("demo - Demo device with ", 0), 0u) << demoOnly.out;
+    EXPECT_NE(demoOnly.out.find(" channels: D0 D1 D2 "), std::string::npos) << demoOnly.out;
+    const Child all = Spawn({"--scan"});
+    EXPECT_EQ(WEXITSTATUS(all.status), 0) << all.err;
+    EXPECT_NE(all.out.find(demoOnly.out), std::string::npos) << all.out;
+}
+
 TEST_F(LiveCheckTest, WhatCannotBeAcquiredIsOneLineAndExitTwo) {
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
         {{"--driver", "no-such-analyser", "--time", "1s"}, "libsigrok has no driver 'no-such-analyser'"},
@@ -211,6 +222,8 @@ TEST_F(LiveCheckTest, WhatCannotBeAcquiredIsOneLineAndExitTwo) {
         {{"-d", "demo", "-c", "samplerate=1m::"}, "option --config takes KEY=VALUE settings joined by ':'"},
         {With({"--samples", "0"}), "option --samples takes a whole number from 1 to 1000000000000, not '0'"},
         {{"--driver", "demo", "x.sr"}, "a capture file or --driver, not both"},
+        {{"-d", "no-such-analyser", "--scan"}, "libsigrok has no driver 'no-such-analyser'"},
+        {{"--scan", "x.sr"}, "--scan lists analysers: it takes a driver's name alone"},
         {With({"--channels", "D0=sclk,D1=sclk"}), "option --channels takes CH=LINE pairs"},
         {With({"--time", "-1"}), "option --time takes a time from 1 ms to 1000000 s"},
         {With({"--time", "0.5"}), "option --time takes a time from 1 ms to 1000000 s"},

@@ -33,6 +33,10 @@ bool Acquire(const AcquireRequest&, const LineNames&, CaptureSink&, CaptureInfo&
         "this varkel-check was built without libsigrok, so it cannot acquire; check a capture file instead";
     return false;
 }
+bool ScanAnalysers(const std::string&, std::vector<std::string>&, std::string& error) {
+    error = "this varkel-check was built without libsigrok, so it cannot look for analysers";
+    return false;
+}
 
 #else
 
@@ -207,6 +211,55 @@ bool CanAcquire() {
 
 std::string AcquireLibrary() {
     return std::string("libsigrok ") + sr_package_version_string_get();
+}
+
+bool ScanAnalysers(const std::string& only, std::vector<std::string>& found, std::string& error) {
+    Library lib;
+    sr_log_callback_set(OnLog, nullptr);
+    sr_log_loglevel_set(SR_LOG_WARN);
+    if (sr_init(&lib.context) != SR_OK) {
+        error = "libsigrok would not start";
+        return false;
+    }
+    bool known = only.empty();
+    for (sr_dev_driver** d = sr_driver_list(lib.context); d != nullptr && *d != nullptr; ++d) {
+        if (!only.empty() && only != (*d)->name) {
+            continue;
+        }
+        known = true;
+        if (sr_driver_init(lib.context, *d) != SR_OK) {
+            continue;
+        }
+        GSList* devices = sr_driver_scan(*d, nullptr);
+        for (GSList* l = devices; l != nullptr; l = l->next) {
+            auto* device = static_cast<sr_dev_inst*>(l->data);
+            std::string line = (*d)->name;
+            if (const char* conn = sr_dev_inst_connid_get(device); conn != nullptr && *conn != '\0') {
+                line += std::string(":conn=") + conn;
+            }
+            line += " -";
+            for (const char* part : {sr_dev_inst_vendor_get(device), sr_dev_inst_model_get(device),
+                                     sr_dev_inst_version_get(device)}) {
+                if (part != nullptr && *part != '\0') {
+                    line += std::string(" ") + part;
+                }
+            }
+            std::string channels;
+            unsigned count = 0;
+            for (GSList* c = sr_dev_inst_channels_get(device); c != nullptr; c = c->next, ++count) {
+                channels += std::string(" ") + static_cast<const sr_channel*>(c->data)->name;
+            }
+            found.push_back(
+                common::Escaped(line + " with " + std::to_string(count) + " channels:" + channels, 400));
+        }
+        g_slist_free(devices);
+    }
+    if (!known) {
+        error = "libsigrok has no driver '" + common::Escaped(only, kShown) +
+                "' (sigrok-cli -L lists those it has)";
+        return false;
+    }
+    return true;
 }
 
 bool Acquire(const AcquireRequest& request, const LineNames& names, CaptureSink& sink, CaptureInfo& info,

@@ -54,4 +54,10 @@ bool Acquire(const AcquireRequest& request, const LineNames& names, CaptureSink&
              const std::function<void(const AcquireStatus&)>& onTick, AcquireStatus& status,
              std::string& error);
 
+// The analysers libsigrok finds, one line each as sigrok-cli's --scan
+// writes them ("fx2lafw:conn=1.5 - Vendor Model with 8 channels: D0 D1
+// ..."), for every driver or only `driver`. False, with one line, when
+// libsigrok cannot scan, or has no such driver.
+bool ScanAnalysers(const std::string& driver, std::vector<std::string>& found, std::string& error);
+
 }  // namespace varkel_check

@@ -80,6 +80,8 @@ constexpr const char* kUsage =
     "  --samples N           stop after N samples\n"
     "  --messages N          stop once N messages are checked\n"
     "  --until-done          stop once the run's 10000 messages are checked\n"
+    "  --scan                list the analysers libsigrok finds, as sigrok-cli does (with -d,\n"
+    "                        one driver's), with the driver and conn= to give -d\n"
     "  --save-mismatches DIR a short session file (.sr, for PulseView) around each wrong\n"
     "                        message, at most 20, in DIR (made if missing; nothing there is\n"
     "                        written over)\n"
@@ -114,6 +116,7 @@ struct Options {
     std::string saveDir;                // --save-mismatches
     bool limited = false;               // --time, --samples, --messages or --until-done given
     std::vector<std::string> notes;     // said before the run: old spellings
+    bool scan = false;                  // --scan: list the analysers instead
 };
 
 constexpr unsigned kRunMessages = 10000;              // the program's whole run
@@ -232,14 +235,17 @@ int Parse(const std::vector<std::string>& args, Options& o, std::string& text, s
     std::vector<std::string> configs;
     bool namesGiven = false;
     // sigrok-cli's spellings where they mean what they mean there.
-    std::vector<common::OptionSpec> specs = {
-        {"help", 'h', false},       {"version", 0, false},       {"until-done", 0, false},
-        {"sclk", 0, true},          {"sfrm", 0, true},           {"txd", 0, true},
-        {"wire", 0, true},          {"frames", 0, true},         {"json", 0, true},
-        {"select-active", 0, true}, {"message", 0, true},        {"driver", 'd', true},
-        {"config", 'c', true},      {"samplerate", 0, true},     {"channels", 'C', true},
-        {"time", 0, true},          {"samples", 0, true},        {"messages", 0, true},
-        {"input-file", 'i', true},  {"save-mismatches", 0, true}};
+    std::vector<common::OptionSpec> specs = {{"help", 'h', false},      {"version", 0, false},
+                                             {"until-done", 0, false},  {"sclk", 0, true},
+                                             {"sfrm", 0, true},         {"txd", 0, true},
+                                             {"wire", 0, true},         {"frames", 0, true},
+                                             {"json", 0, true},         {"select-active", 0, true},
+                                             {"message", 0, true},      {"driver", 'd', true},
+                                             {"config", 'c', true},     {"samplerate", 0, true},
+                                             {"channels", 'C', true},   {"time", 0, true},
+                                             {"samples", 0, true},      {"messages", 0, true},
+                                             {"input-file", 'i', true}, {"save-mismatches", 0, true},
+                                             {"scan", 0, false}};
     for (const NumberOption& n : kNumbers) {
         specs.push_back({n.name + 2, 0, true});
     }
@@ -276,6 +282,10 @@ int Parse(const std::vector<std::string>& args, Options& o, std::string& text, s
             number = arg == n.name ? &n : number;
         }
         const std::string shown = common::Escaped(arg, common::kShownWord);
+        if (arg == "--scan") {
+            o.scan = true;
+            continue;
+        }
         if (arg == "--until-done") {
             o.live.messages = kRunMessages;
             o.limited = true;
@@ -412,6 +422,14 @@ int Parse(const std::vector<std::string>& args, Options& o, std::string& text, s
                 common::Escaped(r.names.sclk, 64) + ",D1=" + common::Escaped(r.names.sfrm, 64) +
                 ",D2=" + common::Escaped(r.names.txd, 64) + ", not '" + common::Escaped(channels, 64) + "'";
         return kExitUnreadable;
+    }
+    if (o.scan) {
+        if (!r.path.empty() || o.live.driver.find(':') != std::string::npos || !configs.empty()) {
+            error =
+                "--scan lists analysers: it takes a driver's name alone (-d fx2lafw), no capture or settings";
+            return kExitUnreadable;
+        }
+        return -1;
     }
     if (!o.live.driver.empty() && !r.path.empty()) {
         error = "a capture file or --driver, not both";
@@ -599,6 +617,27 @@ int Check(const Options& o) {
     return Conclude(o, outcome, frames, json);
 }
 
+// The analysers libsigrok finds, as sigrok-cli's --scan lists them, with
+// the driver and conn= to give -d.
+int Scan(const std::string& driver) {
+    std::vector<std::string> found;
+    std::string error;
+    if (!varkel_check::ScanAnalysers(driver, found, error)) {
+        Say(error);
+        return kExitUnreadable;
+    }
+    if (found.empty()) {
+        Say("no analyser found" + (driver.empty() ? std::string() : " by the " + driver + " driver") +
+            ": is it plugged in, and may this user open it?");
+        return kExitUnreadable;
+    }
+    std::string text;
+    for (const std::string& line : found) {
+        text += line + "\n";
+    }
+    return WriteStandardOutput(text) ? kExitMatch : kExitUnreadable;
+}
+
 // Live: the analyser's samples checked as they come.
 int Live(const Options& o) {
     common::OutputFile frames, json;
@@ -719,6 +758,9 @@ int main(int argc, char** argv) {
             Say(error);
         }
         return !text.empty() && !WriteStandardOutput(text) ? kExitUnreadable : early;
+    }
+    if (o.scan) {
+        return Scan(o.live.driver);
     }
     return o.live.driver.empty() ? Check(o) : Live(o);
 }
