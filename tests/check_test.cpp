@@ -905,4 +905,57 @@ TEST_F(CheckTest, SigrokCliSpellingsReadAFileAsSigrokCliDoes) {
     }
 }
 
+// Another writer's format goes through libsigrok's input module to the
+// same words and verdict as the session it was made from; what the module
+// cannot read is one line, exit 2, never a verdict.
+TEST_F(CheckTest, OtherFormatsReadThroughSigroksInputModulesAsTheirSession) {
+    if (!HaveSigrok()) {
+        GTEST_SKIP() << "needs sigrok-cli";
+    }
+    const std::string session = std::string(VARKEL_CAPTURES_DIR) + "/spi/spi-count-msb.sr";
+    const std::string channels = "-C 0=sclk,1=sfrm,2=txd ";
+    const Result direct = Run(session, channels + "--wire " + (dir / "session.txt"));
+    ASSERT_EQ(direct.status, 1);
+    ASSERT_EQ(Shell("sigrok-cli -i " + session + " -O binary > " + (dir / "raw.bin")).status, 0);
+    ASSERT_EQ(Shell("sigrok-cli -i " + session + " -O csv:header=false > " + (dir / "samples.csv")).status,
+              0);
+    const std::pair<std::string, std::string> formats[] = {
+        {"binary:numchannels=3:samplerate=400k", dir / "raw.bin"},
+        {"csv:samplerate=400k:header=false:start_line=2", dir / "samples.csv"},
+    };
+    for (const auto& [format, file] : formats) {
+        SCOPED_TRACE(format);
+        const Result r = Run(file, channels + "-I " + format + " --wire " + (dir / "other.txt"));
+        EXPECT_EQ(r.status, 1);
+        ASSERT_GE(r.lines.size(), 2u);
+        EXPECT_EQ(r.lines[0], direct.lines.at(0));
+        EXPECT_NE(r.lines[1].find("(libsigrok's " + format.substr(0, format.find(':')) + " input, 400 kHz)"),
+                  std::string::npos)
+            << r.lines[1];
+        EXPECT_EQ(ReadFile(dir / "other.txt"), ReadFile(dir / "session.txt"));
+    }
+    EXPECT_EQ(Lines(ReadFile(dir / "session.txt")).size(), 256u);
+
+    std::ofstream(dir / "junk.csv") << "sclk,sfrm,txd\n1,x,0\n";
+    std::ofstream(dir / "rateless.csv") << "sclk,sfrm,txd\n1,1,0\n0,1,0\n";
+    const std::string junk = dir / "junk.csv";
+    EXPECT_EQ(
+        Run(dir / "rateless.csv", "-I csv").lines,
+        std::vector<std::string>{"varkel-check: " + (dir / "rateless.csv") +
+                                 ": the csv input gives no sample rate: give it, as -I csv:samplerate=8m"});
+    for (const auto& [options, line] : std::vector<std::pair<std::string, std::string>>{
+             {"-I csv:samplerate=1m", junk + ": damaged: libsigrok's csv input cannot read it"},
+             {"-I no-such-format", junk + ": libsigrok has no input format 'no-such-format'"},
+             {"-I csv:bogus=1", junk + ": the csv input has no option 'bogus=1' (it takes: "},
+             {"-I binary:numchannels=x", junk + ": the input option numchannels does not take 'x'"},
+             {"-I csv -d demo", "--input-format reads a file; --driver acquires: one or the other"},
+         }) {
+        SCOPED_TRACE(options);
+        const Result r = Run(options.find("-d ") != std::string::npos ? "" : junk, options);
+        EXPECT_EQ(r.status, 2);
+        ASSERT_EQ(r.lines.size(), 1u);
+        EXPECT_EQ(r.lines[0].rfind("varkel-check: " + line, 0), 0u) << r.lines[0];
+    }
+}
+
 }  // namespace

@@ -1,10 +1,17 @@
 #include "tools/varkel-check/cli/acquire.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <thread>
 
@@ -31,6 +38,11 @@ bool Acquire(const AcquireRequest&, const LineNames&, CaptureSink&, CaptureInfo&
              AcquireStatus&, std::string& error) {
     error =
         "this varkel-check was built without libsigrok, so it cannot acquire; check a capture file instead";
+    return false;
+}
+bool ReadThroughInputModule(int, const std::string&, const LineNames&, CaptureSink&, CaptureInfo&,
+                            std::string& error) {
+    error = "this varkel-check was built without libsigrok, so it has no input modules (-I)";
     return false;
 }
 bool ScanAnalysers(const std::string&, std::vector<std::string>&, std::string& error) {
@@ -211,6 +223,251 @@ bool CanAcquire() {
 
 std::string AcquireLibrary() {
     return std::string("libsigrok ") + sr_package_version_string_get();
+}
+
+namespace {
+
+// What an input module sends, turned into the three lines' levels.
+struct InputFeed {
+    const LineNames& names;
+    CaptureSink& sink;
+    CaptureInfo& info;
+    std::string module;
+    std::uint64_t rate = 0;
+    int bit[kLines] = {-1, -1, -1};
+    std::unique_ptr<LogicStream> stream = nullptr;
+    std::string error = {};
+};
+
+// The first samples: the lines found among the module's channels, the
+// sample rate known, the sink begun.
+bool StartStream(InputFeed& f, const sr_dev_inst* device, std::size_t unitBytes) {
+    if (f.rate == 0) {
+        f.error =
+            "the " + f.module + " input gives no sample rate: give it, as -I " + f.module + ":samplerate=8m";
+        return false;
+    }
+    const std::string lineNames[kLines] = {f.names.sclk, f.names.sfrm, f.names.txd};
+    std::string channels;
+    for (GSList* l = sr_dev_inst_channels_get(const_cast<sr_dev_inst*>(device)); l != nullptr; l = l->next) {
+        const auto* channel = static_cast<const sr_channel*>(l->data);
+        if (channel->type != SR_CHANNEL_LOGIC) {
+            continue;
+        }
+        channels += (channels.empty() ? "" : ", ") + std::string(channel->name);
+        for (int i = 0; i < kLines; ++i) {
+            if (SameName(channel->name, lineNames[i]) && f.bit[i] >= 0) {  // which of the two is meant?
+                f.error = common::Escaped(lineNames[i], kShown) + " names two channels of the " + f.module +
+                          " input; give its channels other names (for csv: header=false, and --channels)";
+                return false;
+            }
+            if (SameName(channel->name, lineNames[i])) {
+                f.bit[i] = channel->index;
+            }
+        }
+    }
+    for (int i = 0; i < kLines; ++i) {
+        if (f.bit[i] < 0 || static_cast<std::size_t>(f.bit[i]) >= unitBytes * 8) {
+            f.error =
+                "no channel of the " + f.module + " input carries " + common::Escaped(lineNames[i], kShown) +
+                " (it has: " + common::Escaped(channels, 200) + "); map one with --channels, as " +
+                (channels.empty() ? "0" : common::Escaped(channels.substr(0, channels.find(',')), kShown)) +
+                "=" + lineNames[i];
+            return false;
+        }
+    }
+    char* rateText = sr_samplerate_string(f.rate);
+    f.info.format = "libsigrok's " + f.module + " input";
+    f.info.resolution = rateText != nullptr ? rateText : std::to_string(f.rate) + " Hz";
+    g_free(rateText);
+    f.info.secondsPerTick = 1.0 / static_cast<double>(f.rate);
+    f.info.startTick = 0;
+    f.sink.Begin(f.info);
+    f.stream = std::make_unique<LogicStream>(unitBytes, f.bit, f.sink);
+    return true;
+}
+
+void OnInputPacket(const sr_dev_inst* device, const sr_datafeed_packet* packet, void* data) {
+    InputFeed& f = *static_cast<InputFeed*>(data);
+    if (!f.error.empty()) {
+        return;
+    }
+    if (packet->type == SR_DF_META) {
+        const auto* meta = static_cast<const sr_datafeed_meta*>(packet->payload);
+        for (GSList* l = meta->config; l != nullptr; l = l->next) {
+            const auto* config = static_cast<const sr_config*>(l->data);
+            if (config->key == SR_CONF_SAMPLERATE && f.stream == nullptr) {
+                f.rate = g_variant_get_uint64(config->data);
+            }
+        }
+    } else if (packet->type == SR_DF_LOGIC) {
+        const auto* logic = static_cast<const sr_datafeed_logic*>(packet->payload);
+        if (logic->unitsize == 0 || logic->unitsize > LogicStream::kMaxUnitBytes) {
+            f.error = "damaged: the " + f.module + " input makes samples of " +
+                      std::to_string(logic->unitsize) + " bytes";
+            return;
+        }
+        if (f.stream == nullptr && !StartStream(f, device, logic->unitsize)) {
+            return;
+        }
+        f.stream->Take(std::string_view(static_cast<const char*>(logic->data), logic->length));
+    }
+}
+
+// An input module's option from its text, as the module's default is typed.
+GVariant* InputOption(const sr_option& option, const std::string& value, std::string& error) {
+    const GVariantType* type = g_variant_get_type(option.def);
+    char* end = nullptr;
+    errno = 0;
+    if (g_variant_type_equal(type, G_VARIANT_TYPE_STRING)) {
+        return g_variant_new_string(value.c_str());
+    }
+    if (g_variant_type_equal(type, G_VARIANT_TYPE_BOOLEAN) && (value == "true" || value == "false")) {
+        return g_variant_new_boolean(value == "true");
+    }
+    if (g_variant_type_equal(type, G_VARIANT_TYPE_UINT64)) {
+        std::uint64_t n = 0;
+        if (sr_parse_sizestring(value.c_str(), &n) == SR_OK) {
+            return g_variant_new_uint64(n);
+        }
+    } else if (g_variant_type_equal(type, G_VARIANT_TYPE_INT32) ||
+               g_variant_type_equal(type, G_VARIANT_TYPE_UINT32)) {
+        const long n = std::strtol(value.c_str(), &end, 10);
+        if (errno == 0 && end != value.c_str() && *end == '\0' && n >= 0 && n <= INT32_MAX) {
+            return g_variant_type_equal(type, G_VARIANT_TYPE_INT32)
+                       ? g_variant_new_int32(static_cast<gint32>(n))
+                       : g_variant_new_uint32(static_cast<guint32>(n));
+        }
+    } else if (g_variant_type_equal(type, G_VARIANT_TYPE_DOUBLE)) {
+        const double x = std::strtod(value.c_str(), &end);
+        if (errno == 0 && end != value.c_str() && *end == '\0' && std::isfinite(x)) {
+            return g_variant_new_double(x);
+        }
+    }
+    error = "the input option " + std::string(option.id) + " does not take '" +
+            common::Escaped(value, kShown) + "'";
+    return nullptr;
+}
+
+}  // namespace
+
+bool ReadThroughInputModule(int fd, const std::string& format, const LineNames& names, CaptureSink& sink,
+                            CaptureInfo& info, std::string& error) {
+    Library lib;
+    sr_log_callback_set(OnLog, nullptr);
+    sr_log_loglevel_set(SR_LOG_WARN);
+    if (sr_init(&lib.context) != SR_OK) {
+        error = "libsigrok would not start";
+        return false;
+    }
+    const std::vector<std::string> parts = Split(format, ':');
+    const sr_input_module* module = sr_input_find(const_cast<char*>(parts[0].c_str()));
+    if (module == nullptr) {
+        error = "libsigrok has no input format '" + common::Escaped(parts[0], kShown) +
+                "' (sigrok-cli -L lists those it has)";
+        return false;
+    }
+    // The options, each typed as the module's default for it.
+    const sr_option** options = sr_input_options_get(module);
+    GHashTable* given = g_hash_table_new_full(g_str_hash, g_str_equal, g_free,
+                                              reinterpret_cast<GDestroyNotify>(g_variant_unref));
+    struct Free {
+        const sr_option** options;
+        GHashTable* given;
+        ~Free() {
+            g_hash_table_destroy(given);
+            sr_input_options_free(options);
+        }
+    } free{options, given};
+    for (std::size_t i = 1; i < parts.size(); ++i) {
+        const std::size_t equals = parts[i].find('=');
+        const std::string key = parts[i].substr(0, equals);
+        const sr_option* option = nullptr;
+        std::string known;
+        for (const sr_option** o = options; o != nullptr && *o != nullptr; ++o) {
+            option = key == (*o)->id ? *o : option;
+            known += (known.empty() ? "" : ", ") + std::string((*o)->id);
+        }
+        if (option == nullptr || equals == std::string::npos) {
+            error = "the " + parts[0] + " input has no option '" + common::Escaped(parts[i], kShown) +
+                    "' (it takes: " + (known.empty() ? "none" : known) + ", each as KEY=VALUE)";
+            return false;
+        }
+        GVariant* value = InputOption(*option, parts[i].substr(equals + 1), error);
+        if (value == nullptr) {
+            return false;
+        }
+        g_hash_table_insert(given, g_strdup(option->id), g_variant_ref_sink(value));
+    }
+    sr_input* input = sr_input_new(module, given);
+    if (input == nullptr) {
+        error =
+            "libsigrok's " + parts[0] + " input refuses these options" +
+            (g_lastComplaint.empty() ? "" : " (libsigrok: " + common::Escaped(g_lastComplaint, 160) + ")");
+        return false;
+    }
+    struct FreeInput {
+        sr_input* input;
+        ~FreeInput() { sr_input_free(input); }
+    } freeInput{input};
+    InputFeed feed{names, sink, info, parts[0]};
+    if (sr_session_new(lib.context, &lib.session) != SR_OK ||
+        sr_session_datafeed_callback_add(lib.session, OnInputPacket, &feed) != SR_OK) {
+        error = "libsigrok would not make a session for the " + parts[0] + " input";
+        return false;
+    }
+    // The file in pieces, as sigrok-cli hands it over; the module's device
+    // joins the session once it knows its channels.
+    bool added = false;
+    std::vector<char> piece(1 << 16);
+    for (;;) {
+        const ssize_t n = ::read(fd, piece.data(), piece.size());
+        if (n < 0 && errno == EINTR && !common::StopRequested()) {
+            continue;
+        }
+        if (n < 0) {
+            error = common::StopRequested() ? "interrupted"
+                                            : std::string("cannot read it: ") + std::strerror(errno);
+            return false;
+        }
+        if (n == 0) {
+            break;
+        }
+        GString* text = g_string_new_len(piece.data(), n);
+        const int sent = sr_input_send(input, text);
+        g_string_free(text, TRUE);
+        if (sent != SR_OK) {
+            error = "damaged: libsigrok's " + parts[0] + " input cannot read it" +
+                    (g_lastComplaint.empty() ? ""
+                                             : " (libsigrok: " + common::Escaped(g_lastComplaint, 160) + ")");
+            return false;
+        }
+        if (!added) {
+            if (sr_dev_inst* device = sr_input_dev_inst_get(input); device != nullptr) {
+                added = sr_session_dev_add(lib.session, device) == SR_OK;
+            }
+        }
+        if (!feed.error.empty()) {
+            break;
+        }
+    }
+    if (feed.error.empty() && sr_input_end(input) != SR_OK) {
+        error =
+            "damaged: libsigrok's " + parts[0] + " input cannot read it to its end" +
+            (g_lastComplaint.empty() ? "" : " (libsigrok: " + common::Escaped(g_lastComplaint, 160) + ")");
+        return false;
+    }
+    if (!feed.error.empty()) {
+        error = feed.error;
+        return false;
+    }
+    if (feed.stream == nullptr) {
+        error = "the " + parts[0] + " input found no logic samples in it";
+        return false;
+    }
+    info.endTick = feed.stream->count();
+    sink.End(info.endTick);
+    return true;
 }
 
 bool ScanAnalysers(const std::string& only, std::vector<std::string>& found, std::string& error) {

@@ -54,6 +54,16 @@ bool Acquire(const AcquireRequest& request, const LineNames& names, CaptureSink&
              const std::function<void(const AcquireStatus&)>& onTick, AcquireStatus& status,
              std::string& error);
 
+// Reads the capture open on `fd`, in a format of libsigrok's input modules
+// as sigrok-cli's -I gives it ("csv:samplerate=1m", "binary:numchannels=3"),
+// handing its three lines to `sink` as a session file's are. `info` is
+// filled, and given to `sink`'s Begin, before the first level. False, with
+// one line, for a format libsigrok lacks, an option it does not take, a
+// file the module cannot read, no sample rate, or a line it has no
+// channel for.
+bool ReadThroughInputModule(int fd, const std::string& format, const LineNames& names, CaptureSink& sink,
+                            CaptureInfo& info, std::string& error);
+
 // The analysers libsigrok finds, one line each as sigrok-cli's --scan
 // writes them ("fx2lafw:conn=1.5 - Vendor Model with 8 channels: D0 D1
 // ..."), for every driver or only `driver`. False, with one line, when

@@ -36,6 +36,10 @@ constexpr const char* kUsage =
     "\n"
     "  -i, --input-file CAPTURE\n"
     "                        the capture, as sigrok-cli takes it; - reads standard input\n"
+    "  -I, --input-format FORMAT[:OPTION=VALUE...]\n"
+    "                        read it through libsigrok's input module FORMAT, as sigrok-cli\n"
+    "                        does (csv, binary, wav...: sigrok-cli -L lists them), as\n"
+    "                        binary:numchannels=3:samplerate=8m\n"
     "  --sclk NAME, --sfrm NAME, --txd NAME\n"
     "                        the capture's names for the pins (default sclk, sfrm, txd;\n"
     "                        matched without regard to case, in any scope, or in the one\n"
@@ -117,6 +121,7 @@ struct Options {
     bool limited = false;               // --time, --samples, --messages or --until-done given
     std::vector<std::string> notes;     // said before the run: old spellings
     bool scan = false;                  // --scan: list the analysers instead
+    std::string inputFormat;            // -I: read the file through libsigrok's input module
 };
 
 constexpr unsigned kRunMessages = 10000;              // the program's whole run
@@ -235,17 +240,30 @@ int Parse(const std::vector<std::string>& args, Options& o, std::string& text, s
     std::vector<std::string> configs;
     bool namesGiven = false;
     // sigrok-cli's spellings where they mean what they mean there.
-    std::vector<common::OptionSpec> specs = {{"help", 'h', false},      {"version", 0, false},
-                                             {"until-done", 0, false},  {"sclk", 0, true},
-                                             {"sfrm", 0, true},         {"txd", 0, true},
-                                             {"wire", 0, true},         {"frames", 0, true},
-                                             {"json", 0, true},         {"select-active", 0, true},
-                                             {"message", 0, true},      {"driver", 'd', true},
-                                             {"config", 'c', true},     {"samplerate", 0, true},
-                                             {"channels", 'C', true},   {"time", 0, true},
-                                             {"samples", 0, true},      {"messages", 0, true},
-                                             {"input-file", 'i', true}, {"save-mismatches", 0, true},
-                                             {"scan", 0, false}};
+    std::vector<common::OptionSpec> specs = {
+        {"help", 'h', false},
+        {"version", 0, false},
+        {"sclk", 0, true},
+        {"sfrm", 0, true},
+        {"txd", 0, true},
+        {"channels", 'C', true},
+        {"input-file", 'i', true},
+        {"input-format", 'I', true},
+        {"wire", 0, true},
+        {"frames", 0, true},
+        {"json", 0, true},
+        {"select-active", 0, true},
+        {"message", 0, true},
+        {"driver", 'd', true},
+        {"config", 'c', true},
+        {"samplerate", 0, true},
+        {"time", 0, true},
+        {"samples", 0, true},
+        {"messages", 0, true},
+        {"until-done", 0, false},
+        {"save-mismatches", 0, true},
+        {"scan", 0, false},
+    };
     for (const NumberOption& n : kNumbers) {
         specs.push_back({n.name + 2, 0, true});
     }
@@ -326,6 +344,8 @@ int Parse(const std::vector<std::string>& args, Options& o, std::string& text, s
             configs.push_back(value);
         } else if (arg == "--input-file") {
             continue;  // taken with the operands
+        } else if (arg == "--input-format") {
+            o.inputFormat = value;
         } else if (arg == "--samplerate") {
             o.live.sampleRate = value;
         } else if (arg == "--channels") {
@@ -433,6 +453,10 @@ int Parse(const std::vector<std::string>& args, Options& o, std::string& text, s
     }
     if (!o.live.driver.empty() && !r.path.empty()) {
         error = "a capture file or --driver, not both";
+        return kExitUnreadable;
+    }
+    if (!o.inputFormat.empty() && !o.live.driver.empty()) {
+        error = "--input-format reads a file; --driver acquires: one or the other";
         return kExitUnreadable;
     }
     if (o.live.driver.empty() &&
@@ -596,6 +620,21 @@ int Check(const Options& o) {
     }
 
     varkel_check::Outcome outcome;
+    if (!o.inputFormat.empty()) {  // another writer's format, through libsigrok
+        varkel_check::CheckPipeline pipeline(
+            o.request.expect, [&](const varkel_check::Word& frame, std::uint64_t startNs) {
+                if (frames.isOpen()) {
+                    frames.Write(varkel_check::FrameLine(startNs, frame.risingValue, o.request.expect.bits));
+                }
+            });
+        if (!varkel_check::ReadThroughInputModule(captureFd, o.inputFormat, o.request.names, pipeline,
+                                                  outcome.info, error)) {
+            Say(shown + ": " + error);
+            return common::StopRequested() ? 128 + common::StopSignal() : kExitUnreadable;
+        }
+        outcome.report = pipeline.Finish();
+        return Conclude(o, outcome, frames, json);
+    }
     ProgressLine progress(o.request.path);
     ok = varkel_check::CheckCapture(
         captureFd, o.request,
