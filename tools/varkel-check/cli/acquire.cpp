@@ -79,6 +79,16 @@ struct Library {
     bool open = false;
     sr_session* session = nullptr;
     GSList* scanned = nullptr;
+    // libsigrok started, its complaints kept for our one line.
+    bool Start(std::string& error) {
+        sr_log_callback_set(OnLog, nullptr);
+        sr_log_loglevel_set(SR_LOG_WARN);
+        if (sr_init(&context) != SR_OK) {
+            error = "libsigrok would not start";
+            return false;
+        }
+        return true;
+    }
     ~Library() {
         if (session != nullptr) {
             sr_session_destroy(session);
@@ -354,10 +364,7 @@ GVariant* InputOption(const sr_option& option, const std::string& value, std::st
 bool ReadThroughInputModule(int fd, const std::string& format, const LineNames& names, CaptureSink& sink,
                             CaptureInfo& info, std::string& error) {
     Library lib;
-    sr_log_callback_set(OnLog, nullptr);
-    sr_log_loglevel_set(SR_LOG_WARN);
-    if (sr_init(&lib.context) != SR_OK) {
-        error = "libsigrok would not start";
+    if (!lib.Start(error)) {
         return false;
     }
     const std::vector<std::string> parts = Split(format, ':');
@@ -472,10 +479,7 @@ bool ReadThroughInputModule(int fd, const std::string& format, const LineNames& 
 
 bool ScanAnalysers(const std::string& only, std::vector<std::string>& found, std::string& error) {
     Library lib;
-    sr_log_callback_set(OnLog, nullptr);
-    sr_log_loglevel_set(SR_LOG_WARN);
-    if (sr_init(&lib.context) != SR_OK) {
-        error = "libsigrok would not start";
+    if (!lib.Start(error)) {
         return false;
     }
     bool known = only.empty();
@@ -524,10 +528,7 @@ bool Acquire(const AcquireRequest& request, const LineNames& names, CaptureSink&
              const std::function<void(const AcquireStatus&)>& onTick, AcquireStatus& status,
              std::string& error) {
     Library lib;
-    sr_log_callback_set(OnLog, nullptr);
-    sr_log_loglevel_set(SR_LOG_WARN);
-    if (sr_init(&lib.context) != SR_OK) {
-        error = "libsigrok would not start";
+    if (!lib.Start(error)) {
         return false;
     }
     const std::vector<std::string> parts = Split(request.driver, ':');
