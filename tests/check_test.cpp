@@ -912,6 +912,7 @@ TEST_F(CheckTest, OtherFormatsReadThroughSigroksInputModulesAsTheirSession) {
     if (!HaveSigrok()) {
         GTEST_SKIP() << "needs sigrok-cli";
     }
+    const LibsigrokLeaksIgnored leaks;
     const std::string session = std::string(VARKEL_CAPTURES_DIR) + "/spi/spi-count-msb.sr";
     const std::string channels = "-C 0=sclk,1=sfrm,2=txd ";
     const Result direct = Run(session, channels + "--wire " + (dir / "session.txt"));

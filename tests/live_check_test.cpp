@@ -194,6 +194,7 @@ TEST_F(LiveCheckTest, ScanListsTheAnalysersAsSigrokCliDoes) {
     EXPECT_EQ(WEXITSTATUS(demoOnly.status), 0) << demoOnly.err;
     EXPECT_EQ(demoOnly.out.rfind("demo - Demo device with ", 0), 0u) << demoOnly.out;
     EXPECT_NE(demoOnly.out.find(" channels: D0 D1 D2 "), std::string::npos) << demoOnly.out;
+    const LibsigrokLeaksIgnored leaks;
     const Child all = Spawn({"--scan"});
     EXPECT_EQ(WEXITSTATUS(all.status), 0) << all.err;
     EXPECT_NE(all.out.find(demoOnly.out), std::string::npos) << all.out;

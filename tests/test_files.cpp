@@ -31,3 +31,18 @@ std::vector<std::string> Lines(const std::string& text) {
     }
     return lines;
 }
+
+LibsigrokLeaksIgnored::LibsigrokLeaksIgnored() {
+    const char* old = ::getenv("ASAN_OPTIONS");
+    had_ = old != nullptr;
+    old_ = had_ ? old : "";
+    ::setenv("ASAN_OPTIONS", (old_.empty() ? "" : old_ + ":").append("detect_leaks=0").c_str(), 1);
+}
+
+LibsigrokLeaksIgnored::~LibsigrokLeaksIgnored() {
+    if (had_) {
+        ::setenv("ASAN_OPTIONS", old_.c_str(), 1);
+    } else {
+        ::unsetenv("ASAN_OPTIONS");
+    }
+}

@@ -458,7 +458,8 @@ bool ReadThroughInputModule(int fd, const std::string& format, const LineNames& 
             break;
         }
     }
-    if (feed.error.empty() && sr_input_end(input) != SR_OK) {
+    // Ended in every case: the module frees what it holds only then.
+    if (sr_input_end(input) != SR_OK && feed.error.empty()) {
         error =
             "damaged: libsigrok's " + parts[0] + " input cannot read it to its end" +
             (g_lastComplaint.empty() ? "" : " (libsigrok: " + common::Escaped(g_lastComplaint, 160) + ")");
