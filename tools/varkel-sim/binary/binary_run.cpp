@@ -1,10 +1,8 @@
 #include "tools/varkel-sim/binary/binary_run.h"
 
 #include <fcntl.h>
-#include <sched.h>
-#if defined(VARKEL_BINARY_RUNS)
 #include <openssl/evp.h>
-#endif
+#include <sched.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -101,14 +99,11 @@ std::string Hex(const unsigned char* bytes, unsigned size) {
 }
 
 std::string Sha256(const std::vector<std::uint8_t>& image) {
-#if defined(VARKEL_BINARY_RUNS)
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned size = 0;
     if (EVP_Digest(image.data(), image.size(), digest, &size, EVP_sha256(), nullptr) == 1) {
         return Hex(digest, size);
     }
-#endif
-    (void)image;
     return {};
 }
 
@@ -189,10 +184,6 @@ BinaryRun::~BinaryRun() {
 }
 
 bool BinaryRun::Prepare(const std::string& path, std::string& error) {
-#if !defined(VARKEL_BINARY_RUNS)
-    error = "--binary needs varkel-sim built on an x86-64 host: the agent decodes the emulator's x86-64 code";
-    return false;
-#endif
     std::vector<std::uint8_t> image;
     if (!ReadBinary(path, image, error)) {
         return false;
