@@ -531,6 +531,15 @@ class ProgressLine {
     std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now(), last_{};
 };
 
+// Writes each word read to the wire log, when one was asked for.
+varkel_check::CheckPipeline::OnWord WireLog(common::OutputFile& wire, unsigned bits) {
+    return [&wire, bits](const varkel_check::Word& word, std::uint64_t startNs) {
+        if (wire.isOpen()) {
+            wire.Write(varkel_check::FrameLine(startNs, word.risingValue, bits));
+        }
+    };
+}
+
 // Commits the outputs, then gives the verdict.
 int Conclude(const Options& o, const varkel_check::Outcome& outcome, common::OutputFile& frames,
              common::OutputFile& json) {
@@ -621,12 +630,7 @@ int Check(const Options& o) {
 
     varkel_check::Outcome outcome;
     if (!o.inputFormat.empty()) {  // another writer's format, through libsigrok
-        varkel_check::CheckPipeline pipeline(
-            o.request.expect, [&](const varkel_check::Word& frame, std::uint64_t startNs) {
-                if (frames.isOpen()) {
-                    frames.Write(varkel_check::FrameLine(startNs, frame.risingValue, o.request.expect.bits));
-                }
-            });
+        varkel_check::CheckPipeline pipeline(o.request.expect, WireLog(frames, o.request.expect.bits));
         if (!varkel_check::ReadThroughInputModule(captureFd, o.inputFormat, o.request.names, pipeline,
                                                   outcome.info, error)) {
             Say(shown + ": " + error);
@@ -637,12 +641,7 @@ int Check(const Options& o) {
     }
     ProgressLine progress(o.request.path);
     ok = varkel_check::CheckCapture(
-        captureFd, o.request,
-        [&](const varkel_check::Word& frame, std::uint64_t startNs) {
-            if (frames.isOpen()) {
-                frames.Write(varkel_check::FrameLine(startNs, frame.risingValue, o.request.expect.bits));
-            }
-        },
+        captureFd, o.request, WireLog(frames, o.request.expect.bits),
         [&](std::uint64_t bytes) { return progress.Update(bytes); }, outcome, error);
     if (const int signal = common::StopSignal(); signal != 0) {  // what was read is not the whole capture
         Say("stopped by " + std::string(sigabbrev_np(signal) != nullptr ? sigabbrev_np(signal) : "a signal") +
@@ -707,18 +706,12 @@ int Live(const Options& o) {
     varkel_check::Outcome outcome;
     varkel_check::MismatchWindows* windows =
         nullptr;  // the pipeline feeds them, and they see its wrong messages
-    varkel_check::CheckPipeline pipeline(
-        o.request.expect,
-        [&](const varkel_check::Word& frame, std::uint64_t startNs) {
-            if (frames.isOpen()) {
-                frames.Write(varkel_check::FrameLine(startNs, frame.risingValue, o.request.expect.bits));
-            }
-        },
-        [&](std::uint64_t start, std::uint64_t end) {
-            if (!o.saveDir.empty()) {
-                windows->Save(start, end);
-            }
-        });
+    varkel_check::CheckPipeline pipeline(o.request.expect, WireLog(frames, o.request.expect.bits),
+                                         [&](std::uint64_t start, std::uint64_t end) {
+                                             if (!o.saveDir.empty()) {
+                                                 windows->Save(start, end);
+                                             }
+                                         });
     varkel_check::MismatchWindows kept(pipeline, o.saveDir, o.request.names);
     windows = &kept;
     const bool onTerminal = ::isatty(STDERR_FILENO) != 0;
