@@ -202,6 +202,9 @@ std::optional<std::uint32_t> Board::ReceiveLine(const Frame& frame) {
 }
 
 bool Board::Sleep(std::uint64_t ns) {
+    for (BoardListener* listener : listeners_) {
+        listener->OnPause();
+    }
     if (time_.mode() == TimeMode::Real) {
         for (BoardListener* listener : listeners_) {
             listener->OnIdle();

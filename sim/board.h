@@ -65,6 +65,8 @@ class BoardListener {
     virtual void OnRouting(std::uint64_t /*ns*/, const Routing&) {}
     // The board is about to sleep in real time: a good moment to flush.
     virtual void OnIdle() {}
+    // The program pauses, in either time: so few a run that anything may.
+    virtual void OnPause() {}
     virtual void OnFinish(std::uint64_t /*ns*/) {}
 };
 

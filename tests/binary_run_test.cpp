@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -107,14 +108,225 @@ TEST_F(BinaryRunTest, EachAccessTheBoardCannotAnswerExactlyEndsTheRunNamingIt) {
     }
 }
 
-TEST_F(BinaryRunTest, TheMachinesOwnMemoryDeviceIsNeverOpenedForIt) {
-    const std::string node = dir / "mem";
-    if (::mknod(node.c_str(), S_IFCHR | 0, makedev(1, 1)) != 0) {
+// The nodes are made in a folder of their own outside /tmp (which the
+// binary's sandbox replaces), and only ever stat'ed; the probe's open of
+// each is refused before it happens.
+TEST_F(BinaryRunTest, TheMachinesOwnDevicesAreNeverOpenedForIt) {
+    const TempDir nodes("/var/tmp");
+    const std::string memory = nodes / "mem", watchdog = nodes / "watchdog";
+    if (::mknod(memory.c_str(), S_IFCHR | 0600, makedev(1, 1)) != 0 ||
+        ::mknod(watchdog.c_str(), S_IFCHR | 0600, makedev(10, 130)) != 0) {
         GTEST_SKIP() << "cannot make a device node here (needs root): " << std::strerror(errno);
     }
-    EXPECT_EQ(Run(VARKEL_PROBE, {}, {"mem", node}), 2);
-    EXPECT_EQ(FirstLine(), "varkel-sim: the binary asked to open " + node +
+    EXPECT_EQ(Run(VARKEL_PROBE, {}, {"mem", memory}), 2);
+    EXPECT_EQ(FirstLine(), "varkel-sim: the binary asked to open " + memory +
                                ", this machine's own memory device: refused, never opened");
+    EXPECT_EQ(Run(VARKEL_PROBE, {}, {"mem", watchdog}), 2);
+    EXPECT_EQ(FirstLine(), "varkel-sim: the binary asked to open " + watchdog +
+                               ", a device of this machine (character 10:130): refused, never opened");
+}
+
+TEST_F(BinaryRunTest, CallsNoBoardBinaryMakesAreRefusedBeforeTheyRun) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"exec",
+         "the binary called execve: it would run another program, where the emulator cannot follow it: "
+         "refused, never run"},
+        {"handle",
+         "the binary called name_to_handle_at: it names files by handle, past the binary's own paths"},
+        {"socket",
+         "the binary called socket, which a board binary and its C library do not call: refused, never "
+         "performed"},
+        {"fork",
+         "the binary started a second process (clone without CLONE_VM, as fork does): the board's registers "
+         "are modelled for one process"},
+    };
+    for (const auto& [call, line] : cases) {
+        SCOPED_TRACE(call);
+        EXPECT_EQ(Run(VARKEL_PROBE, {}, {"call", call}), 2);
+        EXPECT_EQ(FirstLine(), std::string("varkel-sim: ") + line);
+        EXPECT_EQ(ReadFile(dir / "c.txt"), "");  // the probe never saw the call return
+    }
+}
+
+// The binary writes a file in this machine's tree, refused by its
+// read-only mount, and one in /tmp, which is its own and gone after.
+TEST_F(BinaryRunTest, NothingTheBinaryWritesReachesThisMachine) {
+    ASSERT_FALSE(std::filesystem::exists("/tmp/varkel-probe"));
+    ASSERT_EQ(Run(VARKEL_PROBE, {}, {"escape"}), 0) << err.str();
+    EXPECT_EQ(ReadFile(dir / "c.txt"), "machine: Read-only file system\ntmp: 0\n");
+    EXPECT_FALSE(std::filesystem::exists("/tmp/varkel-probe"));
+    for (const auto& entry : std::filesystem::directory_iterator("/var/tmp")) {
+        EXPECT_EQ(entry.path().filename().string().rfind("varkel-probe-", 0), std::string::npos)
+            << entry.path();
+    }
+}
+
+// Each case: the probe's arguments, varkel-sim's exit status, the probe's
+// console, and the first line varkel-sim said, if it refused.
+struct KernelCase {
+    std::vector<std::string> args;
+    int status;
+    const char* console;
+    const char* refusal;
+};
+
+TEST_F(BinaryRunTest, MappingsOfDevMemAreWhatTheKernelMakesThem) {
+    const KernelCase cases[] = {
+        // A descriptor without write access maps for reading only.
+        {{"map", "ro", "rw", "shared", "read"}, 1, "mmap: Permission denied\n", nullptr},
+        {{"map", "wo", "r", "shared", "none"}, 1, "mmap: Permission denied\n", nullptr},
+        {{"map", "ro", "r", "shared", "read"}, 0, "mmap: 0\nstatus: 0x00000004\n", nullptr},
+        // A store to a read-only window faults, as on the board.
+        {{"map", "ro", "r", "shared", "write"}, 128 + SIGSEGV, "mmap: 0\n", nullptr},
+        {{"protect"}, 128 + SIGSEGV, "mprotect: 0\nstatus: 0x00000004\n", nullptr},
+        {{"protect-up"}, 1, "mprotect: Permission denied\n", nullptr},
+        {{"unmap"}, 128 + SIGSEGV, "munmap: 0\n", nullptr},
+        {{"map", "rw", "r", "private", "read"},
+         2,
+         "",
+         "a private mapping (MAP_PRIVATE) of /dev/mem at physical 0x41900000: the board would never see its "
+         "stores"},
+        {{"remap"},
+         2,
+         "",
+         "the binary moved or resized the register window at physical 0x41900000 (mremap): not modelled"},
+    };
+    for (const KernelCase& c : cases) {
+        SCOPED_TRACE(c.args[0] + (c.args.size() > 1 ? " " + c.args[1] + " " + c.args[4] : ""));
+        EXPECT_EQ(Run(VARKEL_PROBE, {}, c.args), c.status) << err.str();
+        EXPECT_EQ(ReadFile(dir / "c.txt"), c.console);
+        if (c.refusal != nullptr) {
+            EXPECT_EQ(FirstLine(), std::string("varkel-sim: ") + c.refusal);
+        }
+    }
+    // The window unmapped is given back, and its store never reached the board.
+    Run(VARKEL_PROBE, {}, {"unmap"});
+    EXPECT_EQ(ReadFile(dir / "t.txt"),
+              "# time_s R/W block register offset physical value [xcount] [status bits]\n");
+}
+
+TEST_F(BinaryRunTest, CallsOnDevMemItselfAreRefusedNamingTheCallAndTheAddress) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"read", "a system call (read) on /dev/mem itself, at physical 0x00000000"},
+        {"write", "a system call (write) on /dev/mem itself, at physical 0x00000000"},
+        {"pread", "a system call (pread64) on /dev/mem itself, at physical 0x41900008"},
+        {"pwrite", "a system call (pwrite64) on /dev/mem itself, at physical 0x41900010"},
+        {"lseek", "a system call (_llseek) on /dev/mem itself, at physical 0x41900000"},
+    };
+    for (const auto& [call, line] : cases) {
+        SCOPED_TRACE(call);
+        EXPECT_EQ(Run(VARKEL_PROBE, {}, {"device", call}), 2);
+        EXPECT_EQ(FirstLine(), std::string("varkel-sim: ") + line +
+                                   ": the board answers only loads and stores in a mapped window");
+    }
+    for (const char* call : {"fstat", "ioctl"}) {
+        SCOPED_TRACE(call);
+        EXPECT_EQ(Run(VARKEL_PROBE, {}, {"device", call}), 2);
+        EXPECT_NE(
+            FirstLine().find("on /dev/mem itself: the simulated board stands in for it only where it is "
+                             "mapped"),
+            std::string::npos)
+            << FirstLine();
+    }
+    for (const char* call : {"ftruncate", "fallocate"}) {
+        EXPECT_EQ(Run(VARKEL_PROBE, {}, {"device", call}), 2);
+        EXPECT_EQ(FirstLine(), std::string("varkel-sim: the binary called ") + call +
+                                   ", which a board binary and its C library do not call: refused, never "
+                                   "performed");
+    }
+}
+
+TEST_F(BinaryRunTest, PausesAreTheKernelsOrRefused) {
+    const KernelCase cases[] = {
+        {{"sleep", "negative"}, 1, "nanosleep: Invalid argument\n", nullptr},
+        {{"sleep", "nsec"}, 1, "nanosleep: Invalid argument\n", nullptr},
+        // Board time never wraps: the third pause of 68 years is refused.
+        {{"sleep", "huge"},
+         2,
+         "nanosleep: 0\nnanosleep: 0\n",
+         "the binary slept past what the simulated board's time holds (2^62 ns, about 146 years)"},
+        {{"sleep", "cputime"},
+         2,
+         "",
+         "the binary slept on clock -6, which board time does not model (only the real-time, monotonic, "
+         "boot-time and atomic clocks)"},
+        {{"sleep", "select"},
+         2,
+         "",
+         "the binary called pselect6: it waits with a timeout, which board time does not model"},
+        {{"sleep", "poll"},
+         2,
+         "",
+         "the binary called poll: it waits with a timeout, which board time does not model"},
+    };
+    for (const KernelCase& c : cases) {
+        SCOPED_TRACE(c.args[1]);
+        EXPECT_EQ(Run(VARKEL_PROBE, {}, c.args), c.status) << err.str();
+        EXPECT_EQ(ReadFile(dir / "c.txt"), c.console);
+        if (c.refusal != nullptr) {
+            EXPECT_EQ(FirstLine(), std::string("varkel-sim: ") + c.refusal);
+        }
+    }
+    Run(VARKEL_PROBE, {}, {"sleep", "huge"});
+    EXPECT_NE(ReadFile(dir / "s.json").find("\"simulated_ns\": 4294967294000000000"), std::string::npos)
+        << ReadFile(dir / "s.json");
+}
+
+TEST_F(BinaryRunTest, EveryFaultOfTheKernelHoldsForEverySpellingOfDevMem) {
+    for (const char* way : {"dotted", "slashes", "relative", "at", "link", "rel-link"}) {
+        SCOPED_TRACE(way);
+        EXPECT_EQ(Run(VARKEL_PROBE, {}, {"open", way}), 0) << err.str();
+        EXPECT_EQ(ReadFile(dir / "c.txt"), "open: 0\nstatus: 0x00000004\n");
+        EXPECT_EQ(Run(VARKEL_PROBE, {"--fault", "devmem-refused"}, {"open", way}), 1);
+        EXPECT_EQ(ReadFile(dir / "c.txt"), "open: Permission denied\n");
+        EXPECT_EQ(Run(VARKEL_PROBE, {"--fault", "devmem-missing"}, {"open", way}), 1);
+        EXPECT_EQ(ReadFile(dir / "c.txt"), "open: No such file or directory\n");
+        EXPECT_EQ(Verdict().find("never fired"), std::string::npos) << Verdict();
+    }
+    EXPECT_EQ(Run(VARKEL_PROBE, {"--fault", "devmem-missing"}, {"open", "create"}), 2);
+    EXPECT_EQ(
+        FirstLine(),
+        "varkel-sim: the binary created /dev/mem where its kernel has no /dev/mem: on the board that makes "
+        "a plain file, which no register sees: refused");
+}
+
+TEST_F(BinaryRunTest, KernelFaultsThatNeverFireAreNamed) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"devmem-missing", "devmem-missing never fired: the program never opened /dev/mem"},
+        {"devmem-refused", "devmem-refused never fired: the program never opened /dev/mem"},
+        {"devmem-strict", "devmem-strict never fired: the program never mapped /dev/mem"},
+    };
+    for (const auto& [fault, line] : cases) {
+        SCOPED_TRACE(fault);
+        EXPECT_EQ(Run(VARKEL_BOARD_BINARY, {"--fault", fault}, {"--help"}), 0);
+        EXPECT_EQ(Verdict(), std::string("varkel-sim: FAIL: fault ") + line);
+    }
+}
+
+// An ELF file the emulator cannot map: its first loaded segment's address
+// is not at its offset within a page.
+TEST_F(BinaryRunTest, AFileTheEmulatorCannotLoadIsSaidToBeThat) {
+    std::string image = ReadFile(VARKEL_PROBE);
+    std::uint32_t phoff = 0;
+    std::memcpy(&phoff, image.data() + 0x1c, 4);
+    std::uint16_t size = 0, count = 0;
+    std::memcpy(&size, image.data() + 0x2a, 2);
+    std::memcpy(&count, image.data() + 0x2c, 2);
+    for (std::uint16_t i = 0; i < count; ++i) {
+        char* header = image.data() + phoff + i * size;
+        std::uint32_t type = 0, vaddr = 0;
+        std::memcpy(&type, header, 4);
+        std::memcpy(&vaddr, header + 8, 4);
+        if (type == 1 /* PT_LOAD */) {
+            vaddr += 0x123;
+            std::memcpy(header + 8, &vaddr, 4);
+            break;
+        }
+    }
+    std::ofstream(dir / "unloadable", std::ios::binary) << image;
+    EXPECT_EQ(Run(dir / "unloadable", {}, {"word"}), 2);
+    EXPECT_EQ(FirstLine(), "varkel-sim: the emulator could not load the binary; its own message is above");
+    EXPECT_EQ(Verdict(), "varkel-sim: FAIL: the binary could not be run (said above)");
 }
 
 TEST_F(BinaryRunTest, SleepsTakeBoardTimeAndTheBinarysClockReadsIt) {

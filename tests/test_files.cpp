@@ -6,8 +6,10 @@
 #include <fstream>
 #include <sstream>
 
-TempDir::TempDir() {
-    std::string pattern = std::filesystem::temp_directory_path().string() + "/varkel-test-XXXXXX";
+TempDir::TempDir() : TempDir(std::filesystem::temp_directory_path().string()) {}
+
+TempDir::TempDir(const std::string& under) {
+    std::string pattern = under + "/varkel-test-XXXXXX";
     path_ = ::mkdtemp(pattern.data()) != nullptr ? pattern : "";
 }
 

@@ -10,6 +10,7 @@
 class TempDir {
   public:
     TempDir();
+    explicit TempDir(const std::string& under);  // a folder of its own in `under`
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;

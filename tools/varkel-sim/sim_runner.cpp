@@ -58,11 +58,13 @@ struct ProgramCounts {
     std::uint32_t pauses = 0;
     std::uint32_t reservations = 0;
     std::uint32_t bindings = 0;
+    std::uint32_t deviceOpens = 0;  // the kernel's /dev/mem, by any name; only a binary has one
 };
 
 ProgramCounts Counts(const binary::BinaryRun* binaryRun) {
     if (binaryRun != nullptr) {
-        return {binaryRun->pauses(), binaryRun->reservations(), binaryRun->bindings()};
+        return {binaryRun->pauses(), binaryRun->reservations(), binaryRun->bindings(),
+                binaryRun->deviceOpens()};
     }
     return {platform::host::Pauses(), platform::host::ReserveRequests(), platform::host::BindRequests()};
 }
@@ -78,6 +80,7 @@ bool RunBinary(binary::BinaryRun& binaryRun, sim::Board& board, const Options& o
         summary.signal = common::StopSignal();
     } else if (!outcome.refused.empty() || !outcome.failed.empty()) {
         summary.abandoned = outcome.refused.empty() ? outcome.failed : outcome.refused;
+        summary.notRun = outcome.refused.empty();
         return false;
     } else if (outcome.exited) {
         summary.programStatus = outcome.status;
@@ -88,34 +91,60 @@ bool RunBinary(binary::BinaryRun& binaryRun, sim::Board& board, const Options& o
     return true;
 }
 
-// In real time, with nothing of the program's on the terminal, one line
-// that says how far the run has got: the program pauses once after each
-// message, so its pauses count the messages sent.
+// With nothing of the program's on the terminal, one line that says how
+// far the run has got: the program pauses once after each message, so its
+// pauses count the messages sent. In real time at each pause, with the
+// time left; in virtual time once the run has taken a second, a few times
+// a second (a stuck port under --binary runs for minutes).
 class Progress : public sim::BoardListener {
   public:
-    explicit Progress(const binary::BinaryRun* binaryRun) : binaryRun_(binaryRun) {}
-    void OnIdle() override {
-        sent_ = std::min(Counts(binaryRun_).pauses, kMessageCount);
-        if (sent_ == 0) {
+    Progress(const binary::BinaryRun* binaryRun, bool virtualTime)
+        : binaryRun_(binaryRun), virtual_(virtualTime), startNs_(sim::MonotonicNs()) {}
+    void OnIdle() override { Show(true); }
+    void OnPause() override {
+        if (!virtual_) {
             return;
         }
-        const std::uint64_t left = (kMessageCount - sent_) * kMessageIntervalMs / 1000;
-        char line[96];
-        const int n = std::snprintf(
-            line, sizeof line, "\rvarkel-sim: message %u of %u sent, %llu:%02llu:%02llu left ", sent_,
-            kMessageCount, static_cast<unsigned long long>(left / 3600),
-            static_cast<unsigned long long>(left / 60 % 60), static_cast<unsigned long long>(left % 60));
-        common::WriteAll(STDERR_FILENO, {line, static_cast<std::size_t>(n)});
+        const std::uint64_t now = sim::MonotonicNs();
+        if (now - startNs_ < kQuietNs || now - shownNs_ < kEveryNs) {
+            return;
+        }
+        shownNs_ = now;
+        Show(false);
     }
     void OnFinish(std::uint64_t /*ns*/) override {
-        if (sent_ != 0) {
+        if (shown_) {
             common::WriteAll(STDERR_FILENO, "\n");
         }
     }
 
   private:
+    static constexpr std::uint64_t kQuietNs = 1000000000, kEveryNs = 200000000;
+
+    void Show(bool withTimeLeft) {
+        const std::uint32_t sent = std::min(Counts(binaryRun_).pauses, kMessageCount);
+        if (sent == 0) {
+            return;
+        }
+        const std::uint64_t left = (kMessageCount - sent) * kMessageIntervalMs / 1000;
+        char line[96];
+        const int n = withTimeLeft
+                          ? std::snprintf(line, sizeof line,
+                                          "\rvarkel-sim: message %u of %u sent, %llu:%02llu:%02llu left ",
+                                          sent, kMessageCount, static_cast<unsigned long long>(left / 3600),
+                                          static_cast<unsigned long long>(left / 60 % 60),
+                                          static_cast<unsigned long long>(left % 60))
+                          : std::snprintf(line, sizeof line, "\rvarkel-sim: message %u of %u sent ", sent,
+                                          kMessageCount);
+        common::WriteAll(STDERR_FILENO, {line, static_cast<std::size_t>(n)});
+        shown_ = true;
+    }
+
     const binary::BinaryRun* binaryRun_;
-    std::uint32_t sent_ = 0;
+    const bool virtual_;
+    const std::uint64_t startNs_;
+    std::uint64_t shownNs_ = 0;
+    bool shown_ = false;
 };
 
 // The faults asked for that the run never reached, each with why: a
@@ -138,6 +167,13 @@ std::vector<std::string> UnfiredFaults(const Options& o, const ProgramCounts& co
                                   (r.made == 1 ? "" : "s"));
             }
         }
+    }
+    if ((o.faults.deviceMissing || o.faults.deviceRefused) && counts.deviceOpens == 0) {
+        unfired.push_back(std::string(o.faults.deviceMissing ? "devmem-missing" : "devmem-refused") +
+                          " never fired: the program never opened /dev/mem");
+    }
+    if (o.faults.mapsRefused && counts.bindings == 0) {
+        unfired.push_back("devmem-strict never fired: the program never mapped /dev/mem");
     }
     for (const std::uint32_t n : o.faults.txStuckMessages) {
         if (n > counts.pauses + 1) {
@@ -211,9 +247,8 @@ std::vector<std::unique_ptr<sim::BoardListener>> MakeViews(const Options& o, Out
         trace = log.get();
         views.push_back(std::move(log));
     }
-    if (o.time == sim::TimeMode::Real && OnTerminal(STDERR_FILENO) && !OnTerminal(debugFd) &&
-        !OnTerminal(consoleFd)) {
-        views.push_back(std::make_unique<Progress>(binaryRun));
+    if (OnTerminal(STDERR_FILENO) && !OnTerminal(debugFd) && !OnTerminal(consoleFd)) {
+        views.push_back(std::make_unique<Progress>(binaryRun, o.time == sim::TimeMode::Virtual));
     }
     return views;
 }

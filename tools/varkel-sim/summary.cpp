@@ -101,7 +101,9 @@ std::vector<Figure> CollectFigures(const sim::Board& board, const GiveUpWatch& g
 std::vector<std::string> FailReasons(const Summary& s) {
     std::vector<std::string> reasons;
     if (!s.abandoned.empty()) {
-        reasons.push_back("the run ended at what the simulated board cannot perform exactly (said above)");
+        reasons.push_back(
+            s.notRun ? "the binary could not be run (said above)"
+                     : "the run ended at what the simulated board cannot perform exactly (said above)");
     } else if (s.signal != 0) {
         reasons.push_back("stopped by " + SignalName(s.signal) + " before the run ended");
     } else if (s.programKilledBy != 0) {

@@ -48,6 +48,7 @@ struct Summary {
     int signal = 0;                    // the signal that stopped the run, or 0
     int failedOutputs = 0;             // outputs (files, stdout, stderr) that could not be written
     std::string abandoned;             // why a register access could not be performed, ending the run
+    bool notRun = false;               // ... or why the binary could not be run at all
     std::vector<std::string> unfired;  // each fault asked for that never fired, and why
     std::vector<std::string> reasons;  // why the run FAILs; none: PASS
     int exitStatus = 0;

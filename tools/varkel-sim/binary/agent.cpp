@@ -51,6 +51,7 @@
 #include <new>
 
 #include "tools/varkel-sim/binary/agent_protocol.h"
+#include "tools/varkel-sim/binary/guest_calls.h"
 #include "tools/varkel-sim/binary/host_access.h"
 
 #define AGENT_EXPORT extern "C" __attribute__((visibility("default")))
@@ -61,16 +62,20 @@ namespace {
 // The 32-bit ARM Linux system calls the agent watches, by the numbers the
 // binary uses.
 namespace guest {
-constexpr std::int64_t kFork = 2, kMunmap = 91, kClone = 120, kMprotect = 125, kMremap = 163, kVfork = 190,
-                       kMmap2 = 192, kClockGettime = 263, kClockGettime64 = 403, kGettimeofday = 78,
-                       kClone3 = 435;
-constexpr std::uint64_t kMapAnonymous = 0x20, kMapFixed = 0x10;
+constexpr std::int64_t kLseek = 19, kIoctl = 54, kMunmap = 91, kClone = 120, kLlseek = 140, kMremap = 163,
+                       kPread64 = 180, kPwrite64 = 181, kMmap2 = 192, kFtruncate64 = 194, kClockGettime = 263,
+                       kClockGettime64 = 403, kGettimeofday = 78, kPreadv = 361, kPwritev = 362;
+constexpr std::uint64_t kMapShared = 0x01, kMapPrivate = 0x02, kMapAnonymous = 0x20, kMapFixed = 0x10;
+constexpr std::uint64_t kProtWrite = 0x2, kCloneVm = 0x100;
+constexpr std::uint64_t kTcgets = 0x5401, kTiocgwinsz = 0x5413;
 }  // namespace guest
 
 struct Window {
     std::uintptr_t base = 0;
     std::uint64_t size = 0;
     std::uint64_t physical = 0;
+    int protection = 0;     // as the binary mapped it, or last changed it
+    bool mayWrite = false;  // /dev/mem was opened for writing
 };
 struct Range {
     std::uintptr_t base = 0;
@@ -90,7 +95,9 @@ struct State {
     ino_t deviceIno = 0;
     pid_t mainTid = 0;
     std::uint64_t realtimeAtZero = 0;  // the host's real time at board time 0, ns
-    std::uintptr_t guestBase = 0;
+    // The emulator chooses where the guest's addresses start only after it
+    // has loaded its plugins, so this is read at each use.
+    const std::uintptr_t* guestBase = nullptr;
     std::uintptr_t safeSyscallStart = 0, safeSyscallEnd = 0;
     Window windows[kMaxRanges];
     int windowCount = 0;
@@ -101,6 +108,12 @@ struct State {
     Pending pending = Pending::None;
     int pendingErrno = 0;
     std::uint64_t pendingPhysical = 0;
+    int pendingProtection = 0;
+    bool pendingMayWrite = false;
+    // The sandbox's /dev, where /dev/mem is named whether or not it is there.
+    dev_t devDirDev = 0;
+    ino_t devDirIno = 0;
+    bool deviceThere = false;
     // Reads answered here, since the board said they could not see a change.
     std::uint64_t runPhysical = 0, runCount = 0, runLeft = 0;
     std::uint32_t runValue = 0;
@@ -146,6 +159,10 @@ SigactionFn RealSigaction() {
 
 pid_t Tid() {
     return static_cast<pid_t>(::syscall(SYS_gettid));
+}
+
+std::uintptr_t GuestToHost(std::uint64_t guest) {
+    return *g.guestBase + static_cast<std::uintptr_t>(guest);
 }
 
 bool OnMainThread() {
@@ -303,7 +320,17 @@ bool Forget(std::uintptr_t base, std::uint64_t size) {
 
 bool IsDevice(int fd) {
     struct stat st {};
-    return fd >= 0 && ::fstat(fd, &st) == 0 && st.st_dev == g.deviceDev && st.st_ino == g.deviceIno;
+    return g.deviceThere && fd >= 0 && ::fstat(fd, &st) == 0 && st.st_dev == g.deviceDev &&
+           st.st_ino == g.deviceIno;
+}
+
+Window* WindowAt(std::uintptr_t base, std::uint64_t size) {
+    for (int i = 0; i < g.windowCount; ++i) {
+        if (Overlaps(base, size, g.windows[i].base, g.windows[i].size)) {
+            return &g.windows[i];
+        }
+    }
+    return nullptr;
 }
 
 // --- Register accesses ------------------------------------------------------
@@ -362,6 +389,7 @@ void PassToEmulator(const struct sigaction& emulator, bool set, int signal, sigi
         emulator.sa_handler(signal);
         return;
     }
+    Flush();  // what the binary wrote before it died reaches varkel-sim
     struct sigaction standard {};
     standard.sa_handler = SIG_DFL;
     RealSigaction()(signal, &standard, nullptr);
@@ -389,6 +417,13 @@ void OnSegv(int signal, siginfo_t* info, void* context) {
     const auto rip = static_cast<std::uintptr_t>(regs[REG_RIP]);
     const HostAccess& access = DecodeAt(rip);
     const bool write = (regs[REG_ERR] & 2) != 0;
+    // What the binary's own mapping does not allow faults as it would on
+    // the board: the emulator hands the binary its SIGSEGV.
+    if (!(write ? (window->protection & PROT_WRITE) != 0
+                : (window->protection & (PROT_READ | PROT_WRITE)) != 0)) {
+        PassToEmulator(g.emulatorSegv, g.emulatorSegvSet, signal, info, context);
+        return;
+    }
     if (InCode(rip) && !access.exchange) {  // an exchange is carried out by the emulator's own code
         Refuse(
             "the emulator itself touched the register window at physical 0x%08llX (a system call's "
@@ -462,16 +497,6 @@ void CheckBuffer(const char* call, std::uintptr_t buffer, std::uint64_t size) {
     }
 }
 
-// The machine's own memory devices are never opened for the binary.
-bool IsMachineMemory(int dirfd, const char* path) {
-    struct stat st {};
-    if (::fstatat(dirfd, path, &st, 0) != 0 || !S_ISCHR(st.st_mode)) {
-        return false;
-    }
-    return major(st.st_rdev) == 1 &&
-           (minor(st.st_rdev) == 1 || minor(st.st_rdev) == 2 || minor(st.st_rdev) == 4);
-}
-
 long Perform(long nr, const greg_t* regs) {
     const long result =
         ::syscall(nr, regs[REG_RDI], regs[REG_RSI], regs[REG_RDX], regs[REG_R10], regs[REG_R8], regs[REG_R9]);
@@ -489,17 +514,98 @@ void CheckNotDevice(const char* call, int fd) {
     }
 }
 
+// The nodes of the sandbox's /dev that a C library opens; every other
+// device is refused before it is opened, wherever its node lies.
+bool Harmless(dev_t device) {
+    return major(device) == 1 && (minor(device) == 3 || minor(device) == 5 || minor(device) == 7 ||
+                                  minor(device) == 8 || minor(device) == 9);
+}
+
+bool IsDevDir(int fd) {
+    struct stat st {};
+    return ::fstat(fd, &st) == 0 && st.st_dev == g.devDirDev && st.st_ino == g.devDirIno;
+}
+
+// Whether `path`, looked up from `dirfd` as the kernel would, following
+// links, ends at the name "mem" in /dev, which does not exist: how the
+// binary meets a kernel without /dev/mem, however it spells it.
+bool NamesAbsentDevice(int dirfd, const char* path) {
+    char text[4096];
+    std::snprintf(text, sizeof text, "%s", path);
+    int dir = ::fcntl(dirfd == AT_FDCWD ? AT_FDCWD : dirfd, F_DUPFD_CLOEXEC, 0);
+    if (dirfd == AT_FDCWD) {
+        dir = ::open(".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    }
+    bool found = false;
+    for (int links = 0; dir >= 0 && links < 40; ++links) {
+        char* slash = std::strrchr(text, '/');
+        const char* leaf = slash != nullptr ? slash + 1 : text;
+        int parent = -1;
+        if (slash == nullptr) {
+            parent = ::fcntl(dir, F_DUPFD_CLOEXEC, 0);
+        } else {
+            *slash = '\0';
+            parent = ::openat(dir, text[0] == '\0' ? "/" : text, O_PATH | O_DIRECTORY | O_CLOEXEC);
+        }
+        if (parent < 0) {
+            break;
+        }
+        char target[4096];
+        const ssize_t n = ::readlinkat(parent, leaf, target, sizeof target - 1);
+        if (n < 0) {
+            found = std::strcmp(leaf, "mem") == 0 && IsDevDir(parent);
+            ::close(parent);
+            break;
+        }
+        target[n] = '\0';
+        std::memcpy(text, target, static_cast<std::size_t>(n) + 1);
+        ::close(dir);
+        dir = parent;  // a relative link goes on from the link's folder
+    }
+    if (dir >= 0) {
+        ::close(dir);
+    }
+    return found;
+}
+
+// An open, by what the path names rather than how it is spelled: the
+// stand-in for /dev/mem (with the kernel's faults), /dev/mem where the
+// kernel has none, a device of this machine (never opened), or a file.
 long OnOpen(long nr, const greg_t* regs) {
     const int dirfd = nr == SYS_openat ? static_cast<int>(regs[REG_RDI]) : AT_FDCWD;
     const char* path = reinterpret_cast<const char*>(nr == SYS_openat ? regs[REG_RSI] : regs[REG_RDI]);
     const int flags = static_cast<int>(nr == SYS_openat ? regs[REG_RDX] : regs[REG_RSI]);
-    if (std::strcmp(path, g.devicePath) == 0) {
-        const Reply reply = Call(Op::Open, static_cast<std::uint64_t>(flags));
-        if (reply.a != 0) {
-            return -static_cast<long>(reply.a);
+    const int probe = ::openat(dirfd, path, O_PATH | O_CLOEXEC | (flags & O_NOFOLLOW));
+    if (probe >= 0) {
+        struct stat st {};
+        const bool known = ::fstat(probe, &st) == 0;
+        ::close(probe);
+        if (known && g.deviceThere && st.st_dev == g.deviceDev && st.st_ino == g.deviceIno) {
+            const Reply reply = Call(Op::Open, static_cast<std::uint64_t>(flags), 0);
+            if (reply.a != 0) {
+                return -static_cast<long>(reply.a);
+            }
+        } else if (known && (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) && !Harmless(st.st_rdev)) {
+            const bool memory = S_ISCHR(st.st_mode) && major(st.st_rdev) == 1 &&
+                                (minor(st.st_rdev) == 1 || minor(st.st_rdev) == 2 || minor(st.st_rdev) == 4);
+            if (memory) {
+                Refuse("the binary asked to open %s, this machine's own memory device: refused, never opened",
+                       path);
+            }
+            Refuse("the binary asked to open %s, a device of this machine (%s %u:%u): refused, never opened",
+                   path, S_ISCHR(st.st_mode) ? "character" : "block", major(st.st_rdev), minor(st.st_rdev));
         }
-    } else if (IsMachineMemory(dirfd, path)) {
-        Refuse("the binary asked to open %s, this machine's own memory device: refused, never opened", path);
+        return Perform(nr, regs);
+    }
+    if (errno == ENOENT && NamesAbsentDevice(dirfd, path)) {
+        if ((flags & O_CREAT) != 0) {
+            Refuse(
+                "the binary created %s where its kernel has no /dev/mem: on the board that makes a plain "
+                "file, which no register sees: refused",
+                path);
+        }
+        Call(Op::Open, static_cast<std::uint64_t>(flags), 1);
+        return -ENOENT;
     }
     return Perform(nr, regs);
 }
@@ -549,23 +655,60 @@ long OnRead(long nr, const greg_t* regs) {
     return Perform(nr, regs);
 }
 
+// A pause's length, as the kernel takes it: EINVAL for a time that is not
+// one (a negative second, nanoseconds past a second).
+bool Valid(const struct timespec& ts) {
+    return ts.tv_sec >= 0 && ts.tv_nsec >= 0 && ts.tv_nsec < 1000000000;
+}
+
+// Nanoseconds, saturated: varkel-sim refuses a pause past what board time
+// holds, so it can never wrap.
+std::uint64_t PauseNs(const struct timespec& ts) {
+    constexpr std::uint64_t kMostSeconds = UINT64_MAX / 1000000000u - 1;
+    return static_cast<std::uint64_t>(ts.tv_sec) > kMostSeconds ? UINT64_MAX : Ns(ts);
+}
+
 long OnSleep(long nr, const greg_t* regs) {
     if (nr == SYS_nanosleep) {
-        return Sleep(Ns(*reinterpret_cast<const struct timespec*>(regs[REG_RDI])));
+        const auto& request = *reinterpret_cast<const struct timespec*>(regs[REG_RDI]);
+        return Valid(request) ? Sleep(PauseNs(request)) : -EINVAL;
     }
     const auto clock = static_cast<clockid_t>(regs[REG_RDI]);
     const auto flags = static_cast<int>(regs[REG_RSI]);
     const auto& request = *reinterpret_cast<const struct timespec*>(regs[REG_RDX]);
-    if (!BoardClockId(clock)) {
-        return Perform(nr, regs);
+    if (clock != CLOCK_REALTIME && clock != CLOCK_MONOTONIC && clock != CLOCK_BOOTTIME &&
+        clock != CLOCK_TAI) {
+        Refuse(
+            "the binary slept on clock %d, which board time does not model (only the real-time, monotonic, "
+            "boot-time and atomic clocks)",
+            static_cast<int>(clock));
+    }
+    if (!Valid(request)) {
+        return -EINVAL;
     }
     if ((flags & TIMER_ABSTIME) == 0) {
-        return Sleep(Ns(request));
+        return Sleep(PauseNs(request));
     }
     const std::uint64_t now = BoardClock(clock);
-    const std::uint64_t deadline = Ns(request);
+    const std::uint64_t deadline = PauseNs(request);
     return Sleep(deadline > now ? deadline - now : 0);
 }
+
+// The host calls the emulator makes for the binary that are trapped, each
+// with its handler: the one table the filter is built from and the trap
+// dispatches by.
+struct Trap {
+    long nr;
+    long (*handler)(long, const greg_t*);
+};
+constexpr Trap kTraps[] = {
+    {SYS_open, OnOpen},       {SYS_openat, OnOpen},
+    {SYS_write, OnWrite},     {SYS_writev, OnWrite},
+    {SYS_pwrite64, OnWrite},  {SYS_read, OnRead},
+    {SYS_readv, OnRead},      {SYS_pread64, OnRead},
+    {SYS_nanosleep, OnSleep}, {SYS_clock_nanosleep, OnSleep},
+};
+constexpr std::size_t kTrapCount = sizeof kTraps / sizeof kTraps[0];
 
 void OnSys(int signal, siginfo_t* info, void* context) {
     if (info->si_code != 1 /* SYS_SECCOMP */ || !g.active) {
@@ -580,36 +723,19 @@ void OnSys(int signal, siginfo_t* info, void* context) {
         Refuse("a second thread of the binary %s: the board and its time are modelled for one thread",
                text ? "wrote text" : "slept");
     }
-    long result = 0;
-    switch (nr) {
-        case SYS_open:
-        case SYS_openat:
-            result = OnOpen(nr, regs);
+    long result = -ENOSYS;
+    for (const Trap& trap : kTraps) {
+        if (trap.nr == nr) {
+            result = trap.handler(nr, regs);
             break;
-        case SYS_write:
-        case SYS_writev:
-        case SYS_pwrite64:
-            result = OnWrite(nr, regs);
-            break;
-        case SYS_read:
-        case SYS_readv:
-        case SYS_pread64:
-            result = OnRead(nr, regs);
-            break;
-        case SYS_nanosleep:
-        case SYS_clock_nanosleep:
-            result = OnSleep(nr, regs);
-            break;
-        default:
-            result = Perform(nr, regs);
-            break;
+        }
     }
     regs[REG_RAX] = result;
     errno = saved;
 }
 
-// Traps the calls OnSys takes, and only when they leave from the
-// emulator's safe-syscall code: the binary's, never the emulator's own.
+// Traps the calls of kTraps, and only when they leave from the emulator's
+// safe-syscall code: the binary's, never the emulator's own.
 bool InstallFilter() {
     const auto start = static_cast<std::uint64_t>(g.safeSyscallStart);
     const auto end = static_cast<std::uint64_t>(g.safeSyscallEnd);
@@ -621,7 +747,7 @@ bool InstallFilter() {
     const auto lowEnd = static_cast<std::uint32_t>(end);  // the address after its one syscall instruction
     constexpr std::uint32_t ipLow = offsetof(seccomp_data, instruction_pointer);
     constexpr std::uint32_t ipHigh = ipLow + 4;
-    const sock_filter program[] = {
+    sock_filter program[12 + kTrapCount + 2] = {
         BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
         BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, AUDIT_ARCH_X86_64, 1, 0),
         BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
@@ -634,49 +760,173 @@ bool InstallFilter() {
         BPF_JUMP(BPF_JMP | BPF_JGT | BPF_K, lowEnd, 0, 1),
         BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
         BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_open, 9, 0),
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_openat, 8, 0),
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_write, 7, 0),
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_writev, 6, 0),
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_pwrite64, 5, 0),
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_read, 4, 0),
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_readv, 3, 0),
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_pread64, 2, 0),
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_nanosleep, 1, 0),
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_clock_nanosleep, 0, 1),
-        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_TRAP),
-        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
     };
-    const sock_fprog filter{static_cast<unsigned short>(sizeof program / sizeof program[0]),
-                            const_cast<sock_filter*>(program)};
+    // Each trapped number jumps past the jumps after it and the ALLOW to
+    // the TRAP; a number none matches falls through to the ALLOW.
+    for (std::size_t i = 0; i < kTrapCount; ++i) {
+        program[12 + i] = BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, static_cast<std::uint32_t>(kTraps[i].nr),
+                                   static_cast<std::uint8_t>(kTrapCount - i), 0);
+    }
+    program[12 + kTrapCount] = BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW);
+    program[12 + kTrapCount + 1] = BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_TRAP);
+    const sock_fprog filter{static_cast<unsigned short>(sizeof program / sizeof program[0]), program};
     return ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
            ::syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER, 0, &filter) == 0;
 }
 
 // --- The plugin's view of the binary's system calls ------------------------
+//
+// Each call is seen here before the emulator performs it. A call no board
+// binary makes never reaches it, whichever way the emulator would have
+// carried it out.
+
+const char* CallName(std::int64_t num, char (&room)[32]) {
+    if (const char* name = GuestCallName(num)) {
+        return name;
+    }
+    std::snprintf(room, sizeof room, "system call %lld", static_cast<long long>(num));
+    return room;
+}
+
+[[noreturn]] void RefuseCall(std::int64_t num) {
+    char room[32];
+    const char* name = CallName(num, room);
+    if (const char* why = GuestRefusalReason(num)) {
+        Refuse("the binary called %s: %s", name, why);
+    }
+    Refuse(
+        "the binary called %s, which a board binary and its C library do not call: refused, never performed",
+        name);
+}
+
+// Where on the board a call on /dev/mem itself would have read or written:
+// the offset it names, or the descriptor's own.
+std::uint64_t DeviceOffset(std::int64_t num, int fd, const std::uint64_t* a) {
+    const auto pair = [&](int low) { return (a[low] & 0xFFFFFFFFu) | (a[low + 1] << 32); };
+    switch (num) {
+        case guest::kPread64:
+        case guest::kPwrite64:
+            return pair(4);
+        case guest::kPreadv:
+        case guest::kPwritev:
+            return pair(3);
+        case guest::kFtruncate64:
+            return pair(2);
+        case guest::kLseek:
+            if (a[2] == SEEK_SET) {
+                return a[1] & 0xFFFFFFFFu;
+            }
+            break;
+        case guest::kLlseek:
+            if (a[4] == SEEK_SET) {
+                return ((a[1] & 0xFFFFFFFFu) << 32) | (a[2] & 0xFFFFFFFFu);
+            }
+            break;
+        default:
+            break;
+    }
+    const off_t at = ::lseek(fd, 0, SEEK_CUR);
+    return at < 0 ? 0 : static_cast<std::uint64_t>(at);
+}
+
+// The descriptors a call names: never the agent's own channel, and /dev/mem
+// only to be mapped, closed or duplicated.
+void CheckDescriptors(std::int64_t num, const GuestCall& call, const std::uint64_t* a) {
+    for (int i = 0; i < 6; ++i) {
+        if ((call.descriptors & (1u << i)) == 0) {
+            continue;
+        }
+        const auto fd = static_cast<int>(static_cast<std::int32_t>(a[i]));
+        char room[32];
+        if (fd == g.socket) {
+            Refuse("the binary used descriptor %d in %s, a descriptor it was never given: refused", fd,
+                   CallName(num, room));
+        }
+        if ((call.notDevice & (1u << i)) == 0 || !IsDevice(fd)) {
+            continue;
+        }
+        if (num == guest::kIoctl || call.rule == GuestRule::Open || num == 197 /* fstat64 */ ||
+            num == 327 /* fstatat64 */ || num == 397 /* statx */) {
+            Refuse(
+                "a system call (%s) on /dev/mem itself: the simulated board stands in for it only where it "
+                "is mapped",
+                CallName(num, room));
+        }
+        Refuse(
+            "a system call (%s) on /dev/mem itself, at physical 0x%08llX: the board answers only loads and "
+            "stores in a mapped window",
+            CallName(num, room), static_cast<unsigned long long>(DeviceOffset(num, fd, a)));
+    }
+}
+
+// A mapping of /dev/mem, as the kernel checks it: a private one would keep
+// the binary's stores from the board; one that may write needs the
+// descriptor opened for writing.
+void OnDeviceMapping(int fd, std::uint64_t address, std::uint64_t size, std::uint64_t protection,
+                     std::uint64_t flags, std::uint64_t pageOffset) {
+    const std::uint64_t physical = pageOffset * 4096;
+    if ((flags & (guest::kMapShared | guest::kMapPrivate)) == guest::kMapPrivate) {
+        Refuse(
+            "a private mapping (MAP_PRIVATE) of /dev/mem at physical 0x%08llX: the board would never see "
+            "its stores",
+            static_cast<unsigned long long>(physical));
+    }
+    const int access = ::fcntl(fd, F_GETFL) & O_ACCMODE;
+    g.pending = Pending::Bind;
+    g.pendingPhysical = physical;
+    g.pendingProtection = static_cast<int>(protection);
+    g.pendingMayWrite = access == O_RDWR;
+    if (access == O_WRONLY || ((protection & guest::kProtWrite) != 0 && access != O_RDWR)) {
+        g.pendingErrno = EACCES;  // before the device is asked, as the kernel does
+        return;
+    }
+    g.pendingErrno = static_cast<int>(Call(Op::Bind, address, size, physical).a);
+}
 
 void OnGuestSyscall(std::uint64_t /*id*/, unsigned /*vcpu*/, std::int64_t num, std::uint64_t a1,
                     std::uint64_t a2, std::uint64_t a3, std::uint64_t a4, std::uint64_t a5, std::uint64_t a6,
                     std::uint64_t, std::uint64_t) {
+    static bool started = false;
+    if (!started) {
+        started = true;
+        Post(Op::Started);
+    }
+    const GuestCall* call = FindGuestCall(num);
+    if (call == nullptr) {
+        RefuseCall(num);
+    }
+    const std::uint64_t args[6] = {a1, a2, a3, a4, a5, a6};
+    CheckDescriptors(num, *call, args);
+    if (call->rule == GuestRule::Ioctl && a2 != guest::kTcgets && a2 != guest::kTiocgwinsz) {
+        Refuse("the binary called ioctl 0x%llX on descriptor %d: only a terminal's queries are performed",
+               static_cast<unsigned long long>(a2 & 0xFFFFFFFFu), static_cast<int>(a1));
+    }
+    if (call->rule == GuestRule::Thread) {
+        // Without a shared address space a clone is a fork; clone3 holds
+        // its flags first in the structure it is given.
+        const std::uint64_t flags =
+            num == guest::kClone ? a1 : *reinterpret_cast<const std::uint64_t*>(GuestToHost(a1));
+        if ((flags & guest::kCloneVm) == 0) {
+            Refuse(
+                "the binary started a second process (clone without CLONE_VM, as fork does): the board's "
+                "registers are modelled for one process");
+        }
+        return;
+    }
     if (!OnMainThread()) {
-        if (num == guest::kMmap2 || num == guest::kMunmap || num == guest::kMprotect ||
-            num == guest::kMremap) {
-            if (WindowIn(g.guestBase + a1, a2) != nullptr) {
-                Refuse("a second thread changed the mapping of a register window");
-            }
+        if (call->rule == GuestRule::Map && WindowIn(GuestToHost(a1), a2) != nullptr) {
+            Refuse("a second thread changed the mapping of a register window");
         }
         return;
     }
     g.syscall = num;
     g.pending = Pending::None;
-    const std::uintptr_t host = g.guestBase + static_cast<std::uintptr_t>(a1);
+    const std::uintptr_t host = GuestToHost(a1);
     switch (num) {
         case guest::kMmap2: {
             const bool anonymous = (a4 & guest::kMapAnonymous) != 0;
             if (!anonymous && IsDevice(static_cast<int>(a5))) {
-                g.pendingErrno = static_cast<int>(Call(Op::Bind, a1, a2, a6 * 4096).a);
-                g.pendingPhysical = a6 * 4096;
-                g.pending = Pending::Bind;
+                OnDeviceMapping(static_cast<int>(a5), a1, a2, a3, a4, a6);
             } else if (anonymous && a3 == 0 /* PROT_NONE */) {
                 g.pendingErrno = static_cast<int>(Call(Op::Reserve, a1, a2).a);
                 g.pending = Pending::Reserve;
@@ -690,24 +940,16 @@ void OnGuestSyscall(std::uint64_t /*id*/, unsigned /*vcpu*/, std::int64_t num, s
                 Post(Op::Release, a1, a2);
             }
             break;
-        case guest::kMprotect:
         case guest::kMremap:
             if (const Window* window = WindowIn(host, a2)) {
                 Refuse(
-                    "the binary changed the mapping of the register window at physical 0x%08llX (%s): not "
+                    "the binary moved or resized the register window at physical 0x%08llX (mremap): not "
                     "modelled",
-                    static_cast<unsigned long long>(window->physical),
-                    num == guest::kMprotect ? "mprotect" : "mremap");
+                    static_cast<unsigned long long>(window->physical));
             }
             break;
-        case guest::kFork:
-        case guest::kVfork:
-            Refuse("the binary started a second process: the board's registers are modelled for one thread");
-        case guest::kClone:
-        case guest::kClone3:
-            break;  // a thread may run; its accesses are refused
         default:
-            break;
+            break;  // mprotect: the emulator's call to the host comes to mprotect() below
     }
 }
 
@@ -772,11 +1014,16 @@ const char* Start() {
     g.socket = std::atoi(socketText);
     std::snprintf(g.devicePath, sizeof g.devicePath, "%s", device);
     struct stat st {};
-    if (::stat(g.devicePath, &st) != 0) {
-        return "the file that stands for /dev/mem is missing";
+    if (::stat(g.devicePath, &st) == 0) {  // else the kernel has none: devmem-missing
+        g.deviceThere = true;
+        g.deviceDev = st.st_dev;
+        g.deviceIno = st.st_ino;
     }
-    g.deviceDev = st.st_dev;
-    g.deviceIno = st.st_ino;
+    if (::stat("/dev", &st) != 0) {
+        return "the sandbox has no /dev";
+    }
+    g.devDirDev = st.st_dev;
+    g.devDirIno = st.st_ino;
     g.mainTid = Tid();
     void* start = ::dlsym(RTLD_DEFAULT, "safe_syscall_start");
     void* end = ::dlsym(RTLD_DEFAULT, "safe_syscall_end");
@@ -787,7 +1034,7 @@ const char* Start() {
     }
     g.safeSyscallStart = reinterpret_cast<std::uintptr_t>(start);
     g.safeSyscallEnd = reinterpret_cast<std::uintptr_t>(end);
-    g.guestBase = *base;
+    g.guestBase = base;
     ::dl_iterate_phdr(CollectCode, nullptr);
     g_decoder = new (g_decoderRoom) HostDecoder();
     if (!g_decoder->ok()) {
@@ -893,7 +1140,8 @@ AGENT_EXPORT void* mmap64(void* address, std::size_t size, int protection, int f
             varkel_sim::binary::Refuse("the binary mapped more than %d register windows",
                                        varkel_sim::binary::kMaxRanges);
         }
-        g.windows[g.windowCount++] = {reinterpret_cast<std::uintptr_t>(base), size, g.pendingPhysical};
+        g.windows[g.windowCount++] = {reinterpret_cast<std::uintptr_t>(base), size, g.pendingPhysical,
+                                      g.pendingProtection, g.pendingMayWrite};
     }
     return base;
 }
@@ -901,6 +1149,31 @@ AGENT_EXPORT void* mmap64(void* address, std::size_t size, int protection, int f
 AGENT_EXPORT void* mmap(void* address, std::size_t size, int protection, int flags, int fd,
                         off_t offset) noexcept {
     return mmap64(address, size, protection, flags, fd, offset);
+}
+
+// The emulator carries out the binary's mprotect with this one. A window
+// keeps no access on the host, so that every load and store still comes
+// to the board; what the binary asked is kept, and checked at each access.
+AGENT_EXPORT int mprotect(void* address, std::size_t size, int protection) noexcept {
+    using MprotectFn = int (*)(void*, std::size_t, int);
+    static const auto real = varkel_sim::binary::Real<MprotectFn>("mprotect");
+    const auto base = reinterpret_cast<std::uintptr_t>(address);
+    varkel_sim::binary::Window* window = g.active ? varkel_sim::binary::WindowAt(base, size) : nullptr;
+    if (window == nullptr) {
+        return real(address, size, protection);
+    }
+    if (base != window->base || size != window->size) {
+        varkel_sim::binary::Refuse(
+            "the binary changed the protection of part of the register window at physical 0x%08llX, or of "
+            "more than it: not modelled",
+            static_cast<unsigned long long>(window->physical));
+    }
+    if ((protection & PROT_WRITE) != 0 && !window->mayWrite) {
+        errno = EACCES;  // /dev/mem was not opened for writing
+        return -1;
+    }
+    window->protection = protection;
+    return 0;
 }
 
 AGENT_EXPORT int sigaction(int signal, const struct sigaction* action, struct sigaction* old) noexcept {

@@ -34,6 +34,7 @@ enum class Op : std::uint32_t {
     Text,     // text for the console (a = 1) or the debug channel (a = 2)
     Refuse,   // the text says what the binary did that cannot be performed exactly; the run ends
     Exit,     // the emulator is exiting
+    Started,  // the binary's first system call: the emulator loaded it and it runs
 };
 
 constexpr bool WantsReply(Op op) {

@@ -27,6 +27,7 @@
 #include "sim/board.h"
 #include "tools/varkel-sim/binary/agent_protocol.h"
 #include "tools/varkel-sim/binary/board_elf.h"
+#include "tools/varkel-sim/binary/sandbox.h"
 
 extern char** environ;
 
@@ -39,6 +40,8 @@ constexpr const char* kAgentFile = "libvarkel-sim-agent.so";
 constexpr off_t kDeviceBytes = off_t{1} << 32;
 // The most reads the agent may answer ahead of the board at once.
 constexpr std::uint64_t kMostAhead = 1u << 20;
+// Board time never wraps: the binary's pauses may carry it this far.
+constexpr std::uint64_t kLongestBoardNs = std::uint64_t{1} << 62;
 
 std::string Shown(const std::string& path) {
     return common::Escaped(path, common::kShownPath);
@@ -218,11 +221,10 @@ bool BinaryRun::Prepare(const std::string& path, std::string& error) {
     }
     root_ = pattern;
     name_ = ProgramName(path);
-    const std::string device = root_ + "/dev/mem";
     int fd = -1;
-    const bool ok = ::mkdir((root_ + "/dev").c_str(), 0700) == 0 &&
-                    (fd = ::open(device.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600)) >= 0 &&
-                    ::ftruncate(fd, kDeviceBytes) == 0 && WriteFile(root_ + "/" + name_, image, 0500);
+    const bool ok =
+        (fd = ::open((root_ + "/mem").c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600)) >= 0 &&
+        ::ftruncate(fd, kDeviceBytes) == 0 && WriteFile(root_ + "/" + name_, image, 0500);
     const int saved = errno;
     if (fd >= 0) {
         ::close(fd);
@@ -231,7 +233,7 @@ bool BinaryRun::Prepare(const std::string& path, std::string& error) {
         error = "cannot prepare the binary's run in " + Shown(root_) + ": " + Errno(saved);
         return false;
     }
-    return true;
+    return PrepareSandbox({root_, root_ + "/mem", root_ + "/" + name_, name_, agent_, false}, error);
 }
 
 namespace {
@@ -240,13 +242,14 @@ namespace {
 class Kernel {
   public:
     Kernel(sim::Board& board, const platform::host::FaultPlan& faults, const std::function<void()>& onCall,
-           std::uint32_t& pauses, std::uint32_t& reservations, std::uint32_t& bindings)
+           std::uint32_t& pauses, std::uint32_t& reservations, std::uint32_t& bindings, std::uint32_t& opens)
         : board_(board),
           faults_(faults),
           onCall_(onCall),
           pauses_(pauses),
           reservations_(reservations),
-          bindings_(bindings) {}
+          bindings_(bindings),
+          opens_(opens) {}
 
     // Handles one datagram of records; false when the run ends here
     // (refused, broken, or stopping).
@@ -283,6 +286,7 @@ class Kernel {
     }
 
     bool hello() const { return hello_; }
+    bool started() const { return started_; }
 
   private:
     // One record, in the binary's order; false when the run ends here.
@@ -320,8 +324,9 @@ class Kernel {
                         : 0;
                 onCall_();
                 return true;
-            case Op::Open:
-                reply.a = faults_.deviceMissing ? ENOENT : faults_.deviceRefused ? EACCES : 0;
+            case Op::Open:  // b = 1: /dev/mem, where the kernel has none
+                ++opens_;
+                reply.a = record.b != 0 ? ENOENT : faults_.deviceRefused ? EACCES : 0;
                 onCall_();
                 return true;
             case Op::Release:
@@ -333,6 +338,12 @@ class Kernel {
                 onCall_();
                 return true;
             case Op::Sleep:
+                if (record.a > kLongestBoardNs - board_.Now()) {
+                    outcome.refused =
+                        "the binary slept past what the simulated board's time holds (2^62 ns, about 146 "
+                        "years)";
+                    return false;
+                }
                 onCall_();
                 ++pauses_;
                 ScheduleFaults();
@@ -348,6 +359,9 @@ class Kernel {
                 outcome.refused.assign(text, record.length);
                 return false;
             case Op::Exit:
+                return true;
+            case Op::Started:
+                started_ = true;
                 return true;
         }
         outcome.failed = "the agent in the emulator sent a message varkel-sim does not know";
@@ -366,12 +380,28 @@ class Kernel {
     std::uint32_t& pauses_;
     std::uint32_t& reservations_;
     std::uint32_t& bindings_;
+    std::uint32_t& opens_;
     bool hello_ = false;
+    bool started_ = false;
 };
 
 }  // namespace
 
 namespace {
+
+// Closes every descriptor above standard error but `a` and `b`, so the
+// binary is given only what a board's shell gives it.
+void KeepOnly(int lowest, int a, int b) {
+    const unsigned low = static_cast<unsigned>(std::min(a, b)), high = static_cast<unsigned>(std::max(a, b));
+    const auto from = static_cast<unsigned>(lowest + 1);
+    if (low > from) {
+        ::close_range(from, low - 1, 0);
+    }
+    if (high > low + 1) {
+        ::close_range(low + 1, high - 1, 0);
+    }
+    ::close_range(high + 1, ~0u, 0);
+}
 
 // The run is a strict alternation: the emulator waits while varkel-sim
 // answers, and varkel-sim waits while the binary runs. On one CPU each
@@ -418,7 +448,10 @@ BinaryOutcome BinaryRun::Run(sim::Board& board, const platform::host::FaultPlan&
         return outcome;
     }
     // Everything the child needs, made before it exists.
-    std::vector<std::string> argv = {qemu_, "-plugin", agent_, "-L", root_, "-0", name_};
+    const SandboxPlan sandbox{root_, root_ + "/mem", root_ + "/" + name_,
+                              name_, agent_,         faults.deviceMissing};
+    const std::string agentInside = SandboxAgentPath(sandbox);
+    std::vector<std::string> argv = {qemu_, "-plugin", agentInside, "-0", name_};
     std::vector<std::string> environment;
     for (char** e = environ; *e != nullptr; ++e) {
         const std::string entry = *e;
@@ -432,11 +465,11 @@ BinaryOutcome BinaryRun::Run(sim::Board& board, const platform::host::FaultPlan&
     for (const char* variable : {"LD_PRELOAD", kAgentSocketVariable, kAgentDeviceVariable}) {
         argv.insert(argv.end(), {"-U", variable});  // the binary sees none of them
     }
-    argv.push_back(root_ + "/" + name_);
+    argv.push_back(SandboxBinaryPath(sandbox));
     argv.insert(argv.end(), args.begin(), args.end());
-    environment.push_back("LD_PRELOAD=" + agent_);
+    environment.push_back("LD_PRELOAD=" + agentInside);
     environment.push_back(std::string(kAgentSocketVariable) + "=" + std::to_string(sockets[1]));
-    environment.push_back(std::string(kAgentDeviceVariable) + "=" + root_ + "/dev/mem");
+    environment.push_back(std::string(kAgentDeviceVariable) + "=/dev/mem");
     std::vector<char*> argvPointers, environmentPointers;
     for (std::string& arg : argv) {
         argvPointers.push_back(arg.data());
@@ -446,15 +479,25 @@ BinaryOutcome BinaryRun::Run(sim::Board& board, const platform::host::FaultPlan&
         environmentPointers.push_back(entry.data());
     }
     environmentPointers.push_back(nullptr);
-    const std::string execFailed = "varkel-sim: cannot run " + qemu_ + "\n";
+    const std::string execFailed = "cannot run " + Shown(qemu_) + ": ";
     const pid_t parent = ::getpid();
     const OneCpu oneCpu;
+    // The child says here why it could not become the emulator; the pipe
+    // closes empty once it has.
+    int why[2];
+    if (::pipe2(why, O_CLOEXEC) != 0) {
+        outcome.failed = "cannot start the emulator: " + Errno(errno);
+        ::close(sockets[0]);
+        ::close(sockets[1]);
+        return outcome;
+    }
 
     child_ = ::fork();
     if (child_ < 0) {
         outcome.failed = "cannot start the emulator: " + Errno(errno);
-        ::close(sockets[0]);
-        ::close(sockets[1]);
+        for (const int fd : {sockets[0], sockets[1], why[0], why[1]}) {
+            ::close(fd);
+        }
         return outcome;
     }
     if (child_ == 0) {
@@ -474,15 +517,35 @@ BinaryOutcome BinaryRun::Run(sim::Board& board, const platform::host::FaultPlan&
         sigset_t none;
         sigemptyset(&none);
         ::sigprocmask(SIG_SETMASK, &none, nullptr);
-        ::execve(qemu_.c_str(), argvPointers.data(), environmentPointers.data());
-        (void)!::write(STDERR_FILENO, execFailed.data(), execFailed.size());
+        KeepOnly(STDERR_FILENO, sockets[1], why[1]);
+        char problem[512];
+        if (EnterSandbox(sandbox, problem, sizeof problem)) {
+            ::execve(qemu_.c_str(), argvPointers.data(), environmentPointers.data());
+            std::snprintf(problem, sizeof problem, "%s%s", execFailed.c_str(), std::strerror(errno));
+        }
+        (void)!::write(why[1], problem, std::strlen(problem));
         ::_exit(127);
     }
     ::setpgid(child_, child_);
     ::close(sockets[1]);
+    ::close(why[1]);
     const int socket = sockets[0];
+    std::string problem(512, '\0');
+    ssize_t got = 0;
+    while ((got = ::read(why[0], problem.data(), problem.size())) < 0 && errno == EINTR) {
+    }
+    ::close(why[0]);
+    if (got > 0) {
+        problem.resize(static_cast<std::size_t>(got));
+        outcome.failed = problem;
+        ::close(socket);
+        while (::waitpid(child_, nullptr, 0) < 0 && errno == EINTR) {
+        }
+        child_ = -1;
+        return outcome;
+    }
 
-    Kernel kernel(board, faults, onCall, pauses_, reservations_, bindings_);
+    Kernel kernel(board, faults, onCall, pauses_, reservations_, bindings_, deviceOpens_);
     std::vector<unsigned char> datagram(kDatagramBytes);
     bool going = true;
     while (going) {
@@ -517,6 +580,10 @@ BinaryOutcome BinaryRun::Run(sim::Board& board, const platform::host::FaultPlan&
             std::string(WIFEXITED(status) ? " (exit status " + std::to_string(WEXITSTATUS(status)) + ")"
                                           : "") +
             "; its own message, if any, is above";
+        return outcome;
+    }
+    if (!kernel.started()) {
+        outcome.failed = "the emulator could not load the binary; its own message is above";
         return outcome;
     }
     if (WIFEXITED(status)) {

@@ -55,10 +55,12 @@ class BinaryRun {
     std::uint32_t pauses() const { return pauses_; }
     std::uint32_t reservations() const { return reservations_; }
     std::uint32_t bindings() const { return bindings_; }
+    // The binary's opens of /dev/mem, by whatever name, found or not.
+    std::uint32_t deviceOpens() const { return deviceOpens_; }
 
   private:
     std::string qemu_, agent_, root_, name_, sha256_;
-    std::uint32_t pauses_ = 0, reservations_ = 0, bindings_ = 0;
+    std::uint32_t pauses_ = 0, reservations_ = 0, bindings_ = 0, deviceOpens_ = 0;
     pid_t child_ = -1;
 };
 
