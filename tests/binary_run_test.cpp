@@ -496,4 +496,63 @@ TEST_F(BinaryRunTest, ASignalStopsTheRunAndTheEmulatorWithIt) {
     }
 }
 
+// The board preset's file with its build line patched (the text is wide:
+// four bytes a character): each form that differs from the program's is
+// caught, the file unchanged compares identical.
+TEST_F(BinaryRunTest, CompareCatchesABuildLineOfAnotherForm) {
+    const auto wide = [](const std::string& text) {
+        std::string bytes;
+        for (const char c : text) {
+            bytes += std::string{c, '\0', '\0', '\0'};
+        }
+        return bytes;
+    };
+    const std::string image = ReadFile(VARKEL_BOARD_BINARY);
+    const std::string line = wide("built %s %s\r\n");
+    ASSERT_NE(image.find(line), std::string::npos);
+    const std::pair<const char*, std::string> forms[] = {
+        {"ends in a bare line feed", wide("built %s %s\n") + std::string(4, '\0')},
+        {"has no time", wide("built %s\r\n") + std::string(12, '\0')},
+        {"joins date and time", wide("built %s-%s\r\n")},
+    };
+    const std::vector<std::string> early = {"--fault", "reserve:1"};  // the banner, then a stop
+    std::vector<std::string> args = {"--binary", VARKEL_BOARD_BINARY, "--compare"};
+    args.insert(args.end(), early.begin(), early.end());
+    ASSERT_EQ(varkel_sim::Run(args, out, err), 0) << err.str();
+    for (const auto& [what, patch] : forms) {
+        SCOPED_TRACE(what);
+        std::string patched = image;
+        patched.replace(patched.find(line), line.size(), patch);
+        const std::string file = dir / "patched";
+        std::filesystem::remove(file);
+        std::ofstream(file, std::ios::binary) << patched;
+        args[1] = file;
+        err.str("");
+        EXPECT_EQ(varkel_sim::Run(args, out, err), 1);
+        EXPECT_NE(
+            err.str().find("varkel-sim: --compare: different: the debug channel differs first at line 3: " +
+                           file + " has \"  431806-52774 built "),
+            std::string::npos)
+            << err.str();
+    }
+}
+
+TEST_F(BinaryRunTest, CompareRefusesWhatItCannotHold) {
+    const std::pair<std::vector<std::string>, const char*> cases[] = {
+        {{"--compare"}, "--compare needs --binary FILE: it holds that file against the program built in"},
+        {{"--binary", VARKEL_BOARD_BINARY, "--compare", "--wire", "w.txt"},
+         "--compare writes no outputs: it compares its own (drop --wire, --vcd, --trace, --debug-log, "
+         "--console-log, --summary-json)"},
+        {{"--binary", VARKEL_BOARD_BINARY, "--compare", "--time", "real"}, "--compare runs in virtual time"},
+        {{"--binary", VARKEL_BOARD_BINARY, "--compare", "--fault", "devmem-strict"},
+         "--compare cannot hold fault 'devmem-strict' against the program built in, which has no kernel"},
+    };
+    for (const auto& [args, line] : cases) {
+        SCOPED_TRACE(line);
+        err.str("");
+        EXPECT_EQ(varkel_sim::Run(args, out, err), 2);
+        EXPECT_EQ(err.str(), std::string("varkel-sim: ") + line + "\n");
+    }
+}
+
 }  // namespace

@@ -49,6 +49,9 @@ const char* const kUsage =
     "                          devmem-refused /dev/mem cannot be opened (not root)\n"
     "                          devmem-strict  every /dev/mem mapping is refused, as a strict\n"
     "                                         kernel refuses a block a driver keeps\n"
+    "  --compare             with --binary: run FILE and the program built in with the\n"
+    "                        same options in virtual time, and say whether every output is\n"
+    "                        identical (exit 0) or which differs first, where (exit 1)\n"
     "  --strict              exit 3 when the verdict is FAIL\n"
     "  --help                this text\n"
     "  --version             the version\n"
@@ -171,9 +174,9 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
         {"console-log", &Options::consoleLogPath},
         {"summary-json", &Options::summaryJsonPath}};
     std::vector<common::OptionSpec> specs = {
-        {"help", 'h', false},   {"version", 0, false}, {"quiet", 0, false}, {"strict", 0, false},
-        {"loopback", 0, false}, {"time", 0, true},     {"rxd", 0, true},    {"vcd-window", 0, true},
-        {"fault", 0, true},     {"binary", 0, true}};
+        {"help", 'h', false},   {"version", 0, false}, {"quiet", 0, false},  {"strict", 0, false},
+        {"loopback", 0, false}, {"time", 0, true},     {"rxd", 0, true},     {"vcd-window", 0, true},
+        {"fault", 0, true},     {"binary", 0, true},   {"compare", 0, false}};
     for (const auto& [name, member] : paths) {
         specs.push_back({name, 0, true});
     }
@@ -191,10 +194,11 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
         const std::string name = specs[given.spec].name;
         const std::string& value = given.value;
         const std::string shownValue = common::Escaped(value, common::kShownWord);
-        if (name == "help" || name == "version" || name == "quiet" || name == "strict") {
+        if (name == "help" || name == "version" || name == "quiet" || name == "strict" || name == "compare") {
             (name == "help"      ? options.help
              : name == "version" ? options.version
              : name == "quiet"   ? options.quiet
+             : name == "compare" ? options.compare
                                  : options.strict) = true;
         } else if (name == "loopback") {
             options.rxd = sim::RxdLine::Loopback;
@@ -241,7 +245,7 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
         }
     }
     for (const std::string& fault : options.faults.given) {
-        if (fault.rfind("devmem-", 0) == 0 && options.binaryPath.empty()) {
+        if (fault.rfind("devmem-", 0) == 0 && options.binaryPath.empty() && !options.compare) {
             error = "fault '" + fault +
                     "' is a kernel's, for --binary: the program built into varkel-sim has no /dev/mem";
             return std::nullopt;

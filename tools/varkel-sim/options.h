@@ -28,6 +28,7 @@ struct Options {
     std::uint64_t vcdEndNs = 0;
     bool quiet = false;
     bool strict = false;
+    bool compare = false;  // hold the binary against the program built in
     bool help = false;
     bool version = false;
 };

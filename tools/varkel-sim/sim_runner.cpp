@@ -22,6 +22,7 @@
 #include "sim/vcd_writer.h"
 #include "sim/wire_log.h"
 #include "tools/varkel-sim/binary/binary_run.h"
+#include "tools/varkel-sim/compare.h"
 #include "tools/varkel-sim/options.h"
 #include "tools/varkel-sim/program_watch.h"
 #include "tools/varkel-sim/summary.h"
@@ -306,6 +307,9 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     if (o.help || o.version) {
         out << (o.help ? kUsage : "varkel-sim " VARKEL_VERSION "\n") << std::flush;
         return out.good() ? 0 : kExitUsage;
+    }
+    if (o.compare) {
+        return RunCompare(o, args, err);
     }
 
     std::unique_ptr<binary::BinaryRun> binaryRun;
