@@ -62,6 +62,7 @@ std::string DescribeStatus(std::uint32_t status) {
 
 TraceLog::TraceLog(common::TextSink& out) : out_(out) {
     out_.Write("# time_s R/W block register offset physical value [xcount] [status bits]\n");
+    out_.Write("# time_s call what: result\n");
 }
 
 void TraceLog::WritePending() {
@@ -98,6 +99,14 @@ void TraceLog::OnAccess(const Access& access) {
     WritePending();
     pending_ = access;
     repeats_ = access.count;
+}
+
+void TraceLog::OnCall(std::uint64_t ns, const std::string& what) {
+    WritePending();
+    char time[32];
+    std::snprintf(time, sizeof time, "%llu.%09llu", static_cast<unsigned long long>(ns / 1000000000u),
+                  static_cast<unsigned long long>(ns % 1000000000u));
+    out_.Write(std::string(time) + " call " + what + "\n");
 }
 
 void TraceLog::OnFinish(std::uint64_t /*ns*/) {

@@ -3,7 +3,8 @@
 # fault, one at a time, and requires the comparison with the program built
 # into varkel-sim (varkel-sim --compare) to catch it: a wait one read short,
 # a set-up step dropped, a backend line in a run that succeeded, /dev/mem
-# opened read-only, a private mapping, a read-only mapping. The copy unchanged must compare identical first, so that what
+# opened read-only, a private mapping, a read-only mapping, a window never
+# given back, a window of the wrong size. The copy unchanged must compare identical first, so that what
 # is caught is the fault and nothing else.
 # Usage: binary_mutants.sh SOURCE_DIR SIM
 set -euo pipefail
@@ -27,7 +28,9 @@ ssp/ssp.cpp @ RegWrite(SspRegPtr, ssp::kControl1, 0); @ (void)0; @ --rxd loopbac
 platform/devmem/devmem_platform.cpp @ ::close(fd); @ ::close(fd); platform::devmem::Complain("map", physical, EPERM); @ --rxd loopback -- --loopback-test 1
 platform/devmem/devmem_platform.cpp @ O_RDWR | O_SYNC | O_CLOEXEC @ O_RDONLY | O_SYNC | O_CLOEXEC @ --rxd loopback -- --loopback-test 1
 platform/devmem/devmem_platform.cpp @ MAP_SHARED | MAP_FIXED, fd @ MAP_PRIVATE | MAP_FIXED, fd @ --rxd loopback -- --loopback-test 1
-platform/devmem/devmem_platform.cpp @ PROT_READ | PROT_WRITE, MAP_SHARED @ PROT_READ, MAP_SHARED @ --rxd loopback -- --loopback-test 1'
+platform/devmem/devmem_platform.cpp @ PROT_READ | PROT_WRITE, MAP_SHARED @ PROT_READ, MAP_SHARED @ --rxd loopback -- --loopback-test 1
+hw/map_physical.cpp @ ReleaseRegion(reinterpret_cast<void*>(pageBase), 0, kMemRelease); @ (void)pageBase; @ --rxd loopback -- --loopback-test 1
+hw/map_physical.cpp @ (length + inPage + (kPageSize - 1)) & ~(kPageSize - 1); @ (length + inPage + (2 * kPageSize - 1)) & ~(kPageSize - 1); @ --rxd loopback -- --loopback-test 1'
 
 while IFS='@' read -r file text replacement args; do
     file=$(echo "$file" | xargs) text=$(echo "$text" | sed 's/^ //; s/ $//')

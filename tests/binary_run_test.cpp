@@ -61,6 +61,8 @@ TEST_F(BinaryRunTest, AWordStoreAndLoadReachTheBoardInTheBinarysOrder) {
     ASSERT_EQ(Run(VARKEL_PROBE, {}, {"word"}), 0) << err.str();
     EXPECT_EQ(ReadFile(dir / "t.txt"),
               "# time_s R/W block register offset physical value [xcount] [status bits]\n"
+              "# time_s call what: result\n"
+              "0.000000000 call bind physical 0x41900000, 0x00001000 bytes, in no reservation: ok\n"
               "0.000000100 W ssp   data      +0x010 0x41900010 0x0000005A\n"
               "0.000000200 R ssp   status    +0x008 0x41900008 0x00000004 {tx-not-full}\n");
     EXPECT_EQ(ReadFile(dir / "c.txt"), "word: 0x00000004\n");
@@ -202,7 +204,10 @@ TEST_F(BinaryRunTest, MappingsOfDevMemAreWhatTheKernelMakesThem) {
     // The window unmapped is given back, and its store never reached the board.
     Run(VARKEL_PROBE, {}, {"unmap"});
     EXPECT_EQ(ReadFile(dir / "t.txt"),
-              "# time_s R/W block register offset physical value [xcount] [status bits]\n");
+              "# time_s R/W block register offset physical value [xcount] [status bits]\n"
+              "# time_s call what: result\n"
+              "0.000000000 call bind physical 0x41900000, 0x00001000 bytes, in no reservation: ok\n"
+              "0.000000000 call release no reservation: ok\n");
 }
 
 TEST_F(BinaryRunTest, CallsOnDevMemItselfAreRefusedNamingTheCallAndTheAddress) {
@@ -368,19 +373,33 @@ TEST_F(BinaryRunTest, ACrashIsTheProgramsAndLeavesNoCoreFile) {
 TEST_F(BinaryRunTest, TheKernelsRefusalsGiveTheBinarysOwnLines) {
     struct Case {
         const char* fault;
-        const char* line;  // the board backend's, before the program's own
+        const char* line;   // the board backend's, before the program's own
+        const char* calls;  // the trace: the platform calls, and no register access
     };
+    constexpr const char* kFirstGivenBack =
+        "0.000000000 call reserve 0x00001000 bytes: reservation 1\n"
+        "0.000000000 call release reservation 1: ok\n";
     const Case cases[] = {
-        {"devmem-missing", "varkel: cannot open /dev/mem for 0x40E00000: No such file or directory"},
-        {"devmem-refused", "varkel: cannot open /dev/mem for 0x40E00000: Permission denied (run as root)"},
+        {"devmem-missing", "varkel: cannot open /dev/mem for 0x40E00000: No such file or directory",
+         kFirstGivenBack},
+        {"devmem-refused", "varkel: cannot open /dev/mem for 0x40E00000: Permission denied (run as root)",
+         kFirstGivenBack},
         {"devmem-strict",
          "varkel: cannot map /dev/mem for 0x40E00000: Operation not permitted (the kernel keeps this block "
          "for "
-         "the driver that owns it: unbind that driver, or boot with iomem=relaxed)"},
+         "the driver that owns it: unbind that driver, or boot with iomem=relaxed)",
+         "0.000000000 call reserve 0x00001000 bytes: reservation 1\n"
+         "0.000000000 call bind physical 0x40E00000, 0x00001000 bytes, in reservation 1: refused\n"
+         "0.000000000 call release reservation 1: ok\n"},
         {"bind:2",
          "varkel: cannot map /dev/mem for 0x41900000: Operation not permitted (the kernel keeps this block "
          "for "
-         "the driver that owns it: unbind that driver, or boot with iomem=relaxed)"},
+         "the driver that owns it: unbind that driver, or boot with iomem=relaxed)",
+         "0.000000000 call reserve 0x00001000 bytes: reservation 1\n"
+         "0.000000000 call bind physical 0x40E00000, 0x00001000 bytes, in reservation 1: ok\n"
+         "0.000000000 call reserve 0x00001000 bytes: reservation 2\n"
+         "0.000000000 call bind physical 0x41900000, 0x00001000 bytes, in reservation 2: refused\n"
+         "0.000000000 call release reservation 2: ok\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.fault);
@@ -393,7 +412,9 @@ TEST_F(BinaryRunTest, TheKernelsRefusalsGiveTheBinarysOwnLines) {
                   "varkel-sim: FAIL: the program stopped early (exit status 1: a register block could "
                   "not be mapped)");
         EXPECT_EQ(ReadFile(dir / "t.txt"),
-                  "# time_s R/W block register offset physical value [xcount] [status bits]\n");
+                  std::string("# time_s R/W block register offset physical value [xcount] [status bits]\n"
+                              "# time_s call what: result\n") +
+                      c.calls);
     }
     // A kernel's refusal needs a kernel: the program built in has none.
     EXPECT_EQ(varkel_sim::Run({"--fault", "devmem-missing"}, out, err), 2);

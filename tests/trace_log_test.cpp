@@ -34,6 +34,7 @@ TEST_F(TraceLogTest, TraceNamesEveryColumnAndFoldsEachWaitOnItsOwn) {
     // clang-format off
     EXPECT_EQ(Lines(sink.text), (std::vector<std::string>{
         "# time_s R/W block register offset physical value [xcount] [status bits]",
+        "# time_s call what: result",
         "0.000000100 R clock enable    +0x004 0x41300004 0x004003E1",
         "0.000000200 W clock enable    +0x004 0x41300004 0x004001E1",
         "0.000000300 R gpio  altfn     +0x068 0x40E00068 0x00000000",

@@ -73,8 +73,10 @@ ProgramCounts Counts(const binary::BinaryRun* binaryRun) {
 // Runs the board binary in place of the program built in; false when the
 // run ended at what the board cannot perform exactly, or broke.
 bool RunBinary(binary::BinaryRun& binaryRun, sim::Board& board, const Options& o,
-               const std::function<void()>& onCall, Summary& summary) {
-    const binary::BinaryOutcome outcome = binaryRun.Run(board, o.faults, o.programArgs, onCall);
+               const std::function<void()>& onCall,
+               const std::function<void(const std::string&)>& onPlatformCall, Summary& summary) {
+    const binary::BinaryOutcome outcome =
+        binaryRun.Run(board, o.faults, o.programArgs, onCall, onPlatformCall);
     summary.binaryPath = o.binaryPath;
     summary.binarySha256 = binaryRun.sha256();
     if (common::StopRequested()) {
@@ -349,7 +351,23 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         }
         giveUps.OnProgramCall();
     };
-    platform::host::AddCallObserver([&](const platform::host::CallRecord&) { onCall(); });
+    const std::function<void(const std::string&)> onPlatformCall = [&](const std::string& what) {
+        if (trace != nullptr) {
+            trace->OnCall(board->Now(), what);
+        }
+    };
+    PlatformWitness witness;
+    platform::host::AddCallObserver([&](const platform::host::CallRecord& call) {
+        onCall();
+        using platform::host::Call;
+        if (call.call == Call::Reserve) {
+            onPlatformCall(witness.Reserved(call.args[1], static_cast<std::uint64_t>(call.result)));
+        } else if (call.call == Call::Bind) {
+            onPlatformCall(witness.Bound(call.args[0], call.args[1] << 8, call.args[2], call.result != 0));
+        } else if (call.call == Call::Release) {
+            onPlatformCall(witness.Released(call.args[0], call.result != 0));
+        }
+    });
     platform::host::SetFaults(o.faults);
     platform::SetChannelFd(platform::Channel::Debug, debugFd);
     platform::SetChannelFd(platform::Channel::Console, consoleFd);
@@ -358,7 +376,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     Summary summary;
     bool ended = true;
     if (binaryRun != nullptr) {
-        ended = RunBinary(*binaryRun, *board, o, onCall, summary);
+        ended = RunBinary(*binaryRun, *board, o, onCall, onPlatformCall, summary);
     } else {
         RunProgram(o.programArgs, summary);
     }

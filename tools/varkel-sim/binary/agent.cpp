@@ -312,6 +312,16 @@ bool ForgetIn(T* table, int& count, std::uintptr_t base, std::uint64_t size) {
     return any;
 }
 
+bool InReservation(std::uintptr_t base, std::uint64_t size) {
+    for (int i = 0; i < g.reservationCount; ++i) {
+        if (base >= g.reservations[i].base &&
+            base + size <= g.reservations[i].base + g.reservations[i].size) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // Forgets the windows and reservations [base, base + size) touches.
 bool Forget(std::uintptr_t base, std::uint64_t size) {
     const bool windows = ForgetIn(g.windows, g.windowCount, base, size);
@@ -927,6 +937,10 @@ void OnGuestSyscall(std::uint64_t /*id*/, unsigned /*vcpu*/, std::int64_t num, s
             const bool anonymous = (a4 & guest::kMapAnonymous) != 0;
             if (!anonymous && IsDevice(static_cast<int>(a5))) {
                 OnDeviceMapping(static_cast<int>(a5), a1, a2, a3, a4, a6);
+            } else if (anonymous && a3 == 0 && (a4 & guest::kMapFixed) != 0 && InReservation(host, a2)) {
+                // A window taken back into its reservation (as after a refused
+                // mapping): the reservation stays.
+                ForgetIn(g.windows, g.windowCount, host, a2);
             } else if (anonymous && a3 == 0 /* PROT_NONE */) {
                 g.pendingErrno = static_cast<int>(Call(Op::Reserve, a1, a2).a);
                 g.pending = Pending::Reserve;
@@ -1128,6 +1142,8 @@ AGENT_EXPORT void* mmap64(void* address, std::size_t size, int protection, int f
         void* base = real(address, size, protection, flags, fd, offset);
         if (base != MAP_FAILED && g.reservationCount < varkel_sim::binary::kMaxRanges) {
             g.reservations[g.reservationCount++] = {reinterpret_cast<std::uintptr_t>(base), size};
+            varkel_sim::binary::Post(varkel_sim::binary::Op::Placed,
+                                     reinterpret_cast<std::uintptr_t>(base) - *g.guestBase, size);
         }
         return base;
     }

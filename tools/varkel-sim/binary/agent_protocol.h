@@ -35,6 +35,7 @@ enum class Op : std::uint32_t {
     Refuse,   // the text says what the binary did that cannot be performed exactly; the run ends
     Exit,     // the emulator is exiting
     Started,  // the binary's first system call: the emulator loaded it and it runs
+    Placed,   // a reservation made: a = its address, b = bytes
 };
 
 constexpr bool WantsReply(Op op) {

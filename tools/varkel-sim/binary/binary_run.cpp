@@ -28,6 +28,7 @@
 #include "tools/varkel-sim/binary/agent_protocol.h"
 #include "tools/varkel-sim/binary/board_elf.h"
 #include "tools/varkel-sim/binary/sandbox.h"
+#include "tools/varkel-sim/program_watch.h"
 
 extern char** environ;
 
@@ -242,10 +243,12 @@ namespace {
 class Kernel {
   public:
     Kernel(sim::Board& board, const platform::host::FaultPlan& faults, const std::function<void()>& onCall,
-           std::uint32_t& pauses, std::uint32_t& reservations, std::uint32_t& bindings, std::uint32_t& opens)
+           const std::function<void(const std::string&)>& onPlatformCall, std::uint32_t& pauses,
+           std::uint32_t& reservations, std::uint32_t& bindings, std::uint32_t& opens)
         : board_(board),
           faults_(faults),
           onCall_(onCall),
+          onPlatformCall_(onPlatformCall),
           pauses_(pauses),
           reservations_(reservations),
           bindings_(bindings),
@@ -315,6 +318,9 @@ class Kernel {
                 ++reservations_;
                 reply.a = platform::host::FaultPlan::Names(faults_.refuseReserve, reservations_) ? ENOMEM : 0;
                 onCall_();
+                if (reply.a != 0) {
+                    onPlatformCall_(witness_.Reserved(record.b, 0));
+                }
                 return true;
             case Op::Bind:
                 ++bindings_;
@@ -323,6 +329,7 @@ class Kernel {
                         ? EPERM
                         : 0;
                 onCall_();
+                onPlatformCall_(witness_.Bound(record.a, record.c, record.b, reply.a == 0));
                 return true;
             case Op::Open:  // b = 1: /dev/mem, where the kernel has none
                 ++opens_;
@@ -331,6 +338,7 @@ class Kernel {
                 return true;
             case Op::Release:
                 onCall_();
+                onPlatformCall_(witness_.Released(record.a, true));
                 return true;
             case Op::Text:
                 platform::WriteChannel(record.a == 1 ? platform::Channel::Console : platform::Channel::Debug,
@@ -360,6 +368,9 @@ class Kernel {
                 return false;
             case Op::Exit:
                 return true;
+            case Op::Placed:
+                onPlatformCall_(witness_.Reserved(record.b, record.a));
+                return true;
             case Op::Started:
                 started_ = true;
                 return true;
@@ -377,6 +388,8 @@ class Kernel {
     sim::Board& board_;
     const platform::host::FaultPlan& faults_;
     const std::function<void()>& onCall_;
+    const std::function<void(const std::string&)>& onPlatformCall_;
+    PlatformWitness witness_;
     std::uint32_t& pauses_;
     std::uint32_t& reservations_;
     std::uint32_t& bindings_;
@@ -440,7 +453,8 @@ class OneCpu {
 }  // namespace
 
 BinaryOutcome BinaryRun::Run(sim::Board& board, const platform::host::FaultPlan& faults,
-                             const std::vector<std::string>& args, const std::function<void()>& onCall) {
+                             const std::vector<std::string>& args, const std::function<void()>& onCall,
+                             const std::function<void(const std::string&)>& onPlatformCall) {
     BinaryOutcome outcome;
     int sockets[2];
     if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, sockets) != 0) {
@@ -545,7 +559,7 @@ BinaryOutcome BinaryRun::Run(sim::Board& board, const platform::host::FaultPlan&
         return outcome;
     }
 
-    Kernel kernel(board, faults, onCall, pauses_, reservations_, bindings_, deviceOpens_);
+    Kernel kernel(board, faults, onCall, onPlatformCall, pauses_, reservations_, bindings_, deviceOpens_);
     std::vector<unsigned char> datagram(kDatagramBytes);
     bool going = true;
     while (going) {

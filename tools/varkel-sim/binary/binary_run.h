@@ -48,8 +48,11 @@ class BinaryRun {
     // refused, or a stop (common/stop.h) is asked for, when it is killed.
     // `onCall` hears each of the binary's system calls that the platform
     // would see (reservations, mappings, releases, text, sleeps).
+    // `onPlatformCall` hears the reservations, bindings and releases, said
+    // as the program built in's are (PlatformWitness).
     BinaryOutcome Run(sim::Board& board, const platform::host::FaultPlan& faults,
-                      const std::vector<std::string>& args, const std::function<void()>& onCall);
+                      const std::vector<std::string>& args, const std::function<void()>& onCall,
+                      const std::function<void(const std::string&)>& onPlatformCall);
 
     // The binary's pauses (sleeps), reservations and /dev/mem mappings so far.
     std::uint32_t pauses() const { return pauses_; }

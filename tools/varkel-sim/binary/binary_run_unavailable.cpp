@@ -20,7 +20,8 @@ bool BinaryRun::Prepare(const std::string& /*path*/, std::string& error) {
 
 BinaryOutcome BinaryRun::Run(sim::Board& /*board*/, const platform::host::FaultPlan& /*faults*/,
                              const std::vector<std::string>& /*args*/,
-                             const std::function<void()>& /*onCall*/) {
+                             const std::function<void()>& /*onCall*/,
+                             const std::function<void(const std::string&)>& /*onPlatformCall*/) {
     BinaryOutcome outcome;
     outcome.failed = kUnavailable;
     return outcome;
