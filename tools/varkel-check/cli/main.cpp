@@ -280,7 +280,7 @@ int Parse(const std::vector<std::string>& args, Options& o, std::string& text, s
     }
     for (const std::string& operand : operands) {
         if (!r.path.empty()) {
-            error = "one capture at a time: '" + common::Escaped(operand, common::kShownWord) +
+            error = "one capture at a time: '" + common::Escaped(operand, common::kShownPath) +
                     "' is a second one";
             return kExitUnreadable;
         }
