@@ -287,7 +287,7 @@ bool Overlaps(std::uintptr_t base, std::uint64_t size, std::uintptr_t otherBase,
 }
 
 // The first window that [base, base + size) touches, or null.
-const Window* WindowIn(std::uintptr_t base, std::uint64_t size) {
+Window* WindowIn(std::uintptr_t base, std::uint64_t size) {
     for (int i = 0; i < g.windowCount; ++i) {
         if (Overlaps(base, size, g.windows[i].base, g.windows[i].size)) {
             return &g.windows[i];
@@ -332,15 +332,6 @@ bool IsDevice(int fd) {
     struct stat st {};
     return g.deviceThere && fd >= 0 && ::fstat(fd, &st) == 0 && st.st_dev == g.deviceDev &&
            st.st_ino == g.deviceIno;
-}
-
-Window* WindowAt(std::uintptr_t base, std::uint64_t size) {
-    for (int i = 0; i < g.windowCount; ++i) {
-        if (Overlaps(base, size, g.windows[i].base, g.windows[i].size)) {
-            return &g.windows[i];
-        }
-    }
-    return nullptr;
 }
 
 // --- Register accesses ------------------------------------------------------
@@ -542,10 +533,8 @@ bool IsDevDir(int fd) {
 bool NamesAbsentDevice(int dirfd, const char* path) {
     char text[4096];
     std::snprintf(text, sizeof text, "%s", path);
-    int dir = ::fcntl(dirfd == AT_FDCWD ? AT_FDCWD : dirfd, F_DUPFD_CLOEXEC, 0);
-    if (dirfd == AT_FDCWD) {
-        dir = ::open(".", O_PATH | O_DIRECTORY | O_CLOEXEC);
-    }
+    int dir = dirfd == AT_FDCWD ? ::open(".", O_PATH | O_DIRECTORY | O_CLOEXEC)
+                                : ::fcntl(dirfd, F_DUPFD_CLOEXEC, 0);
     bool found = false;
     for (int links = 0; dir >= 0 && links < 40; ++links) {
         char* slash = std::strrchr(text, '/');
@@ -1174,7 +1163,7 @@ AGENT_EXPORT int mprotect(void* address, std::size_t size, int protection) noexc
     using MprotectFn = int (*)(void*, std::size_t, int);
     static const auto real = varkel_sim::binary::Real<MprotectFn>("mprotect");
     const auto base = reinterpret_cast<std::uintptr_t>(address);
-    varkel_sim::binary::Window* window = g.active ? varkel_sim::binary::WindowAt(base, size) : nullptr;
+    varkel_sim::binary::Window* window = g.active ? varkel_sim::binary::WindowIn(base, size) : nullptr;
     if (window == nullptr) {
         return real(address, size, protection);
     }
