@@ -443,7 +443,8 @@ TEST_F(BinaryRunTest, FilesThatAreNotBoardBinariesAreRefusedBeforeAnythingIsWrit
 TEST_F(BinaryRunTest, TheSummaryNamesTheBinaryAndItsSha256AsSha256sumDoes) {
     ASSERT_EQ(Run(VARKEL_PROBE, {}, {"word"}), 0);
     std::string sum;
-    FILE* pipe = ::popen((std::string("sha256sum ") + VARKEL_PROBE).c_str(), "r");
+    FILE* pipe =
+        ::popen((std::string("sha256sum '") + VARKEL_PROBE + "'").c_str(), "r");  // the path may hold spaces
     ASSERT_NE(pipe, nullptr);
     char buffer[128] = {};
     if (std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
